@@ -1,0 +1,35 @@
+#pragma once
+// The exception family: every failure carries a fixed English message.
+#include <exception>
+#include <string>
+
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : Message(std::move(message)) {}
+    const char* what() const noexcept override { return Message.c_str(); }
+    const std::string& message() const noexcept { return Message; }
+    void setMessage(std::string m) { Message = std::move(m); }
+    // Class name as shown by last-resort handlers.
+    virtual const char* className() const noexcept { return "Exception"; }
+
+private:
+    std::string Message;
+};
+
+#define MORAVENT_EXCEPTION(Name, Base)                                        \
+    class Name : public Base {                                                \
+    public:                                                                   \
+        using Base::Base;                                                     \
+        const char* className() const noexcept override { return #Name; }     \
+    }
+
+MORAVENT_EXCEPTION(EConvertError, Exception);
+MORAVENT_EXCEPTION(EStreamError, Exception);
+MORAVENT_EXCEPTION(EReadError, EStreamError);
+MORAVENT_EXCEPTION(EWriteError, EStreamError);
+MORAVENT_EXCEPTION(EInvalidGraphic, Exception);
+MORAVENT_EXCEPTION(EConvertAssign, Exception);
+
+// Appends a full stop when the message is not empty and its last character
+// sorts after '.', as the error display does.
+std::string WithFullStop(const std::string& message);
