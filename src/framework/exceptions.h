@@ -23,6 +23,7 @@ private:
         const char* className() const noexcept override { return #Name; }     \
     }
 
+MORAVENT_EXCEPTION(EStoredDataError, Exception);
 MORAVENT_EXCEPTION(EConvertError, Exception);
 MORAVENT_EXCEPTION(EStreamError, Exception);
 MORAVENT_EXCEPTION(EReadError, EStreamError);

@@ -1,18 +1,31 @@
 #pragma once
 // The stored data block: marker, payload (the programming-info record) and checksum,
-// carried verbatim in the executable's initialised data.
+// carried verbatim in the executable's initialised data. A job-specific executable is
+// made by overwriting payload and checksum in a copy of the file; the program itself
+// only reads the block, in place.
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "record_layout.h"
 
 extern "C" {
-// Defined once per executable-carrying library; never copied, only read in place.
-extern volatile const uint8_t StoredDataBlock[layout::BlockSize];
+// Marker, then a zero payload and a zero checksum in the template build, so a fresh
+// executable is invalid until a job is stamped into it.
+extern const uint8_t StoredDataBlock[layout::BlockSize];
 }
 
 // Checks the payload's checksum; returns the payload address (block + 20) or raises
-// EStoredDataError "Stored data is not valid".
-const uint8_t* CheckStoredData(const volatile uint8_t* block);
+// EStoredDataError "Stored data is not valid". Reads the block in place, no copy.
+const uint8_t* CheckStoredData(const uint8_t* block);
 
-// The 32-bit checksum of a payload of layout::PayloadSize bytes.
+// 0x12345678 plus the sum of the layout::PayloadSize payload bytes, modulo 2^32.
 uint32_t PayloadChecksum(const uint8_t* payload);
+
+// The running block's marker bytes. Anything that searches an executable for its block
+// takes the key from here, so the marker's text exists once in every file.
+std::string StoredDataMarker();
+
+// Offsets of every occurrence of the marker in an executable file's bytes.
+std::vector<size_t> FindStoredBlock(const std::string& fileBytes);

@@ -1,0 +1,71 @@
+#include "storeexe.h"
+
+#include <cstring>
+
+#include "exceptions.h"
+
+// The only place the marker's text exists; the rest of the block is zero-initialised
+// and emitted verbatim (const data with a non-zero initialiser never goes to .bss).
+extern "C" alignas(4) const uint8_t StoredDataBlock[layout::BlockSize] = "MORAVENT-STORED-DATA";
+
+static_assert(sizeof(StoredDataBlock) == 458776);
+static_assert(sizeof("MORAVENT-STORED-DATA") - 1 == layout::MarkerSize);
+
+namespace {
+
+// Hides the pointer's origin from the optimiser, so reads of the block cannot be
+// folded to the template's compile-time contents: the bytes in the file count.
+template <typename T>
+const T* Opaque(const T* p)
+{
+    asm volatile("" : "+r"(p) : : "memory");
+    return p;
+}
+
+uint32_t ReadLE32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+} // namespace
+
+uint32_t PayloadChecksum(const uint8_t* payload)
+{
+    payload = Opaque(payload);
+    // Byte sums in 32-bit lanes over fixed-size chunks: plain enough for the
+    // compiler to vectorise, same result as the byte-at-a-time sum.
+    uint32_t sum = layout::ChecksumStart;
+    constexpr size_t Chunk = 4096;
+    static_assert(layout::PayloadSize % Chunk == 0);
+    for (size_t base = 0; base < size_t(layout::PayloadSize); base += Chunk) {
+        uint32_t part = 0;
+        for (size_t i = 0; i < Chunk; ++i)
+            part += payload[base + i];
+        sum += part;
+    }
+    return sum;
+}
+
+const uint8_t* CheckStoredData(const uint8_t* block)
+{
+    block = Opaque(block);
+    const uint8_t* payload = block + layout::PayloadOffset;
+    if (PayloadChecksum(payload) != ReadLE32(block + layout::ChecksumOffset))
+        throw EStoredDataError("Stored data is not valid");
+    return payload;
+}
+
+std::string StoredDataMarker()
+{
+    const uint8_t* block = Opaque(StoredDataBlock);
+    return std::string(reinterpret_cast<const char*>(block), layout::MarkerSize);
+}
+
+std::vector<size_t> FindStoredBlock(const std::string& fileBytes)
+{
+    const std::string marker = StoredDataMarker();
+    std::vector<size_t> found;
+    for (size_t at = fileBytes.find(marker); at != std::string::npos; at = fileBytes.find(marker, at + 1))
+        found.push_back(at);
+    return found;
+}
