@@ -1,0 +1,155 @@
+#include "dev_params.h"
+
+#include <cstring>
+
+#include "exceptions.h"
+#include "exist_ms.h"
+#include "graphics.h"
+
+namespace {
+
+uint32_t LE32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+} // namespace
+
+int32_t TExeProgrammingInfo::GetStructureVersion() const
+{
+    return static_cast<int32_t>(LE32(FData + layout::StructureVersion));
+}
+
+void TExeProgrammingInfo::CheckVersion() const
+{
+    if (GetStructureVersion() != layout::RequiredVersion)
+        throw Exception("Structure version does not match");
+}
+
+std::string TExeProgrammingInfo::ReadFixedText(const uint8_t* source, int32_t maxChars)
+{
+    if (maxChars <= 0)
+        return std::string();
+    const void* nul = std::memchr(source, 0, size_t(maxChars));
+    const size_t length = nul ? size_t(static_cast<const uint8_t*>(nul) - source) : size_t(maxChars);
+    return std::string(reinterpret_cast<const char*>(source), length);
+}
+
+std::string TExeProgrammingInfo::GetImageTitle() const
+{
+    return ReadFixedText(FData + layout::ImageTitle, layout::TextWidth);
+}
+
+std::string TExeProgrammingInfo::GetBootConnect() const
+{
+    return ReadFixedText(FData + layout::BootConnect, layout::TextWidth);
+}
+
+std::string TExeProgrammingInfo::GetUserConnect() const
+{
+    return ReadFixedText(FData + layout::UserConnect, layout::TextWidth);
+}
+
+std::string TExeProgrammingInfo::GetConnectResponse() const
+{
+    return ReadFixedText(FData + layout::ConnectResponse, layout::TextWidth);
+}
+
+int32_t TExeProgrammingInfo::GetFlashStart() const { return int32_t(LE32(FData + layout::FlashStart)); }
+int32_t TExeProgrammingInfo::GetFlashLength() const { return int32_t(LE32(FData + layout::FlashLength)); }
+int32_t TExeProgrammingInfo::GetImageLength() const { return int32_t(LE32(FData + layout::ImageLength)); }
+int32_t TExeProgrammingInfo::GetFlashBlockSize() const { return int32_t(LE32(FData + layout::FlashBlockSize)); }
+
+uint16_t TExeProgrammingInfo::GetFlashCheckSeed() const
+{
+    const uint8_t* p = FData + layout::FlashCheckSeed;
+    return uint16_t(p[0] | (p[1] << 8));
+}
+
+uint8_t TExeProgrammingInfo::GetFlashVerification() const { return FData[layout::FlashVerification]; }
+uint8_t TExeProgrammingInfo::GetFlashEncryption() const { return FData[layout::FlashEncryption]; }
+uint8_t TExeProgrammingInfo::GetPictureType() const { return FData[layout::PictureType]; }
+bool TExeProgrammingInfo::GetLogEnabled() const { return FData[layout::LogSwitch] != 0; }
+
+const uint8_t* TExeProgrammingInfo::GetImageData() const
+{
+    return FData + layout::ImageRegion;
+}
+
+std::span<const uint8_t> TExeProgrammingInfo::GetImage() const
+{
+    const int32_t length = GetImageLength();
+    if (length < 0 || length > layout::ImageRegionSize)
+        throw Exception("Image length " + std::to_string(length) + " is outside the image region of " +
+                        std::to_string(layout::ImageRegionSize) + " bytes");
+    return {GetImageData(), size_t(length)};
+}
+
+TSerialSettingsIndices TExeProgrammingInfo::ReadSerialSettings(const uint8_t* settings)
+{
+    // Only the low byte of each little-endian 32-bit value counts.
+    return {settings[0], settings[4], settings[8], settings[12]};
+}
+
+void TExeProgrammingInfo::LoadGraphic(const uint8_t* data, int32_t size, TGraphic& graphic)
+{
+    TExistingMemoryStream stream(data, size);
+    stream.SetPosition(0);
+    graphic.LoadFromStream(stream);
+}
+
+void TExeProgrammingInfo::LoadIcon(TIcon& icon) const
+{
+    LoadGraphic(FData + layout::IconRegion, layout::IconRegionSize, icon);
+}
+
+void TExeProgrammingInfo::LoadPicture(TPicture& picture) const
+{
+    switch (GetPictureType()) {
+    case layout::PictureBitmap: {
+        TBitmap bitmap;
+        LoadGraphic(FData + layout::PictureRegion, layout::PictureRegionSize, bitmap);
+        picture.Assign(bitmap);
+        break;
+    }
+    case layout::PictureJpeg: {
+        TJPEGImage jpeg;
+        LoadGraphic(FData + layout::PictureRegion, layout::PictureRegionSize, jpeg);
+        picture.Assign(jpeg);
+        break;
+    }
+    default:
+        throw Exception("Image type not supported");
+    }
+}
+
+std::vector<std::string> TExeProgrammingInfo::SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t start = i;
+        while (i < text.size() && text[i] != '\r' && text[i] != '\n')
+            ++i;
+        lines.emplace_back(text, start, i - start);
+        if (i < text.size() && text[i] == '\r')
+            ++i;
+        if (i < text.size() && text[i] == '\n')
+            ++i;
+    }
+    return lines;
+}
+
+void TExeProgrammingInfo::GetInstructions(std::vector<std::string>& lines) const
+{
+    lines = SplitLines(ReadFixedText(FData + layout::Instructions, layout::InstructionsSize));
+}
+
+void TExeProgrammingInfo::GetInstructions(QStringList& lines) const
+{
+    std::vector<std::string> raw;
+    GetInstructions(raw);
+    lines.clear();
+    for (const std::string& line : raw)
+        lines.append(QString::fromLatin1(line.data(), qsizetype(line.size())));
+}
