@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "exceptions.h"
+#include "graphics.h"
+#include "streams.h"
+#include "test_images.h"
+
+namespace {
+
+// A zero-padded region of regionSize bytes that starts with file, as stored graphics are.
+std::string Region(const std::string& file, size_t regionSize)
+{
+    std::string r = file;
+    if (r.size() < regionSize)
+        r.resize(regionSize, '\0');
+    return r;
+}
+
+void Load(TGraphic& g, const std::string& bytes)
+{
+    TMemoryStream s;
+    s.LoadFrom(bytes.data(), int64_t(bytes.size()));
+    g.LoadFromStream(s);
+}
+
+void Put32(std::string& s, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        s[at + size_t(i)] = char(v >> (8 * i));
+}
+
+std::string RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = char(gen());
+    return s;
+}
+
+struct BadCase {
+    const char* name;
+    std::function<std::string()> bytes;
+};
+
+// Every bad input must raise EInvalidGraphic naming the format and leave the graphic empty.
+void ExpectAllRejected(TGraphic& g, const std::vector<BadCase>& cases)
+{
+    const std::string prefix = std::string(g.FormatName()) + " image is not valid";
+    for (const BadCase& c : cases) {
+        try {
+            Load(g, c.bytes());
+            ADD_FAILURE() << c.name << ": loaded " << g.Width() << "x" << g.Height();
+        } catch (const EInvalidGraphic& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0u) << c.name << ": " << e.what();
+        }
+        EXPECT_TRUE(g.Empty()) << c.name;
+    }
+}
+
+} // namespace
+
+TEST(Bitmap, LoadsFileAtStartOfPaddedRegionAndStopsAfterIt)
+{
+    const std::string bmp = testimg::Bmp(7, 5);
+    TMemoryStream s;
+    const std::string region = Region(bmp, 4096);
+    s.LoadFrom(region.data(), int64_t(region.size()));
+    TBitmap b;
+    b.LoadFromStream(s);
+    EXPECT_EQ(b.Width(), 7);
+    EXPECT_EQ(b.Height(), 5);
+    EXPECT_EQ(b.ToImage().pixel(6, 0), testimg::Pattern(7, 5).pixel(6, 0));
+    EXPECT_EQ(s.Position(), int64_t(bmp.size()));
+}
+
+TEST(Bitmap, CorruptInputsRaise)
+{
+    const std::string bmp = testimg::Bmp(16, 16);
+    TBitmap b;
+    Load(b, bmp); // a failed load must also clear what was loaded before
+    ExpectAllRejected(b, {
+        {"empty", [] { return std::string(); }},
+        {"all zero region", [] { return std::string(4096, '\0'); }},
+        {"random bytes", [] { return RandomBytes(2000, 1); }},
+        {"truncated", [&] { return bmp.substr(0, bmp.size() / 2); }},
+        {"info header cut off, then padding", [&] { return Region(bmp.substr(0, 20), 8192); }},
+        {"declared size beyond region", [&] { auto s = bmp; Put32(s, 2, 1u << 30); return s; }},
+        {"pixel offset beyond file", [&] { auto s = bmp; Put32(s, 10, uint32_t(bmp.size()) + 10); return s; }},
+        {"huge width", [&] { auto s = bmp; Put32(s, 18, 1000000); return s; }},
+        {"huge height", [&] { auto s = bmp; Put32(s, 22, 0x7FFFFFFF); return s; }},
+        {"header only", [&] { return bmp.substr(0, 14); }},
+    });
+}
+
+TEST(Icon, LoadsEveryImageAndOffersTheLargest)
+{
+    const std::string ico = testimg::Ico({16, 32});
+    TIcon icon;
+    Load(icon, Region(ico, 5120));
+    ASSERT_EQ(icon.Images().size(), 2u);
+    EXPECT_EQ(icon.Images()[0].width(), 16);
+    EXPECT_EQ(icon.Width(), 32);
+    EXPECT_EQ(icon.Height(), 32);
+}
+
+TEST(Icon, CorruptInputsRaise)
+{
+    const std::string ico = testimg::Ico({16});
+    TIcon icon;
+    ExpectAllRejected(icon, {
+        {"empty", [] { return std::string(); }},
+        {"all zero region", [] { return std::string(5120, '\0'); }},
+        {"random bytes", [] { return RandomBytes(5120, 2); }},
+        {"directory count beyond data", [&] { auto s = ico; s[4] = char(200); return s; }},
+        {"image beyond region", [&] { auto s = ico; Put32(s, 6 + 8, 1u << 20); return s; }},
+        {"image offset inside directory", [&] { auto s = ico; Put32(s, 6 + 12, 2); return s; }},
+        {"truncated", [&] { return ico.substr(0, ico.size() - 100); }},
+        {"garbage image body", [&] { return ico.substr(0, 22) + RandomBytes(ico.size() - 22, 3); }},
+    });
+}
+
+TEST(JPEGImage, DecodesRgbAndGrayFromPaddedRegion)
+{
+    struct Case { int w, h, components; };
+    for (const Case& c : {Case{16, 8, 3}, Case{9, 13, 1}}) {
+        TJPEGImage j;
+        Load(j, Region(testimg::Jpeg(c.w, c.h, c.components), 131072));
+        EXPECT_EQ(j.Width(), c.w);
+        EXPECT_EQ(j.Height(), c.h);
+        const QRgb px = j.ToImage().pixel(c.w / 2, c.h / 2);
+        EXPECT_NEAR(qRed(px), 200, 6) << c.components;
+        if (c.components == 3) {
+            EXPECT_NEAR(qGreen(px), 30, 6);
+            EXPECT_NEAR(qBlue(px), 90, 6);
+        }
+    }
+}
+
+TEST(JPEGImage, CorruptInputsRaiseWithLibraryMessage)
+{
+    const std::string jpg = testimg::Jpeg(64, 48);
+    // The frame header (SOF0) holds height and width after its length and precision.
+    const size_t sof = jpg.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    TJPEGImage j;
+    ExpectAllRejected(j, {
+        {"empty", [] { return std::string(); }},
+        {"all zero region", [] { return std::string(131072, '\0'); }},
+        {"random bytes", [] { return RandomBytes(4000, 4); }},
+        {"truncated", [&] { return jpg.substr(0, jpg.size() / 2); }},
+        {"truncated then padded", [&] { return Region(jpg.substr(0, jpg.size() / 2), 131072); }},
+        {"header only", [&] { return jpg.substr(0, sof + 2); }},
+        {"huge declared size", [&] { auto s = jpg; s[sof + 5] = s[sof + 6] = s[sof + 7] = s[sof + 8] = char(0xF0); return s; }},
+        {"zero width", [&] { auto s = jpg; s[sof + 7] = s[sof + 8] = 0; return s; }},
+        {"scrambled scan data", [&] { auto s = jpg; for (size_t i = s.size() - 80; i < s.size() - 2; ++i) s[i] = char(0xFF); return s; }},
+    });
+    try {
+        Load(j, std::string(100, '\0'));
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_NE(std::string(e.what()).find("Not a JPEG file"), std::string::npos) << e.what();
+    }
+}
+
+TEST(Picture, KeepsItsOwnCopyOfTheAssignedGraphic)
+{
+    TPicture picture;
+    EXPECT_TRUE(picture.Empty());
+    EXPECT_TRUE(picture.ToImage().isNull());
+    EXPECT_EQ(picture.Graphic(), nullptr);
+    {
+        TJPEGImage j;
+        Load(j, testimg::Jpeg(10, 4));
+        picture.Assign(j);
+        EXPECT_ANY_THROW(Load(j, "junk")); // the source changes; the copy must not
+    }
+    ASSERT_NE(dynamic_cast<const TJPEGImage*>(picture.Graphic()), nullptr);
+    EXPECT_EQ(picture.Width(), 10);
+    TPicture copy = picture;
+    picture.Clear();
+    EXPECT_EQ(copy.Height(), 4);
+    EXPECT_FALSE(copy.ToImage().isNull());
+}
