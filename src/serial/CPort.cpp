@@ -1,0 +1,522 @@
+#include "CPort.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+
+#include "line_settings.h"
+#include "serial_platform.h"
+#include "syncqueue.h"
+
+namespace {
+
+const char* const ComErrorMessages[] = {
+    "",
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "Invalid Async parameter",
+    "PurgeComm function failed",
+    "Unable to get async status",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Cannot set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is selected",
+    "Cannot wait for event if event thread is created",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+};
+
+std::string ComErrorText(int code, int systemError) {
+    std::string text = (code >= 1 && code < int(std::size(ComErrorMessages)))
+                           ? ComErrorMessages[code]
+                           : "Unknown com port error";
+    if (systemError != -1) text += " (win error code: " + std::to_string(systemError) + ")";
+    return text;
+}
+
+// Device mask bit of each TComEvent, by ordinal.
+constexpr uint32_t EventMaskBits[10] = {emRxChar, emTxEmpty, emRxFlag, emRing, emBreak,
+                                        emCTS,    emDSR,     emErr,    emRLSD, emRx80Full};
+
+constexpr int32_t StandardRates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                       14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+
+void Check(int err, int code) {
+    if (err != 0) throw EComPort(code, err);
+}
+
+}  // namespace
+
+EComPort::EComPort(int code, int systemError)
+    : Exception(ComErrorText(code, systemError)), FCode(code), FSystemError(systemError) {}
+
+uint32_t EventsToMask(TComEvents events) {
+    uint32_t mask = 0;
+    for (int i = 0; i < 10; ++i)
+        if (events & (1u << i)) mask |= EventMaskBits[i];
+    return mask;
+}
+
+TComEvents MaskToEvents(uint32_t mask) {
+    TComEvents events = 0;
+    for (int i = 0; i < 10; ++i)
+        if (mask & EventMaskBits[i]) events |= TComEvents(1u << i);
+    return events;
+}
+
+int32_t StandardBaudRate(TBaudRate rate) {
+    int i = int(rate);
+    return (i >= 0 && i < 16) ? StandardRates[i] : 0;
+}
+
+// ---------------------------------------------------------------- sub-objects
+
+void TComParity::Changed() {
+    if (FComPort) FComPort->ApplyLineSettings();
+}
+void TComParity::SetBits(TParityBits v) {
+    if (v != FBits) { FBits = v; Changed(); }
+}
+void TComParity::SetCheck(bool v) {
+    if (v != FCheck) { FCheck = v; Changed(); }
+}
+void TComParity::SetReplace(bool v) {
+    if (v != FReplace) { FReplace = v; Changed(); }
+}
+void TComParity::SetReplaceChar(char v) {
+    if (v != FReplaceChar) { FReplaceChar = v; Changed(); }
+}
+void TComParity::Assign(const TComParity& s) {
+    FBits = s.FBits;
+    FCheck = s.FCheck;
+    FReplace = s.FReplace;
+    FReplaceChar = s.FReplaceChar;
+}
+
+void TComFlowControl::Changed() {
+    if (FComPort) FComPort->ApplyLineSettings();
+}
+void TComFlowControl::SetOutCTSFlow(bool v) {
+    if (v != FOutCTSFlow) { FOutCTSFlow = v; Changed(); }
+}
+void TComFlowControl::SetOutDSRFlow(bool v) {
+    if (v != FOutDSRFlow) { FOutDSRFlow = v; Changed(); }
+}
+void TComFlowControl::SetControlDTR(TDTRFlowControl v) {
+    if (v != FControlDTR) { FControlDTR = v; Changed(); }
+}
+void TComFlowControl::SetControlRTS(TRTSFlowControl v) {
+    if (v != FControlRTS) { FControlRTS = v; Changed(); }
+}
+void TComFlowControl::SetXonXoffOut(bool v) {
+    if (v != FXonXoffOut) { FXonXoffOut = v; Changed(); }
+}
+void TComFlowControl::SetXonXoffIn(bool v) {
+    if (v != FXonXoffIn) { FXonXoffIn = v; Changed(); }
+}
+void TComFlowControl::SetDSRSensitivity(bool v) {
+    if (v != FDSRSensitivity) { FDSRSensitivity = v; Changed(); }
+}
+void TComFlowControl::SetTxContinueOnXoff(bool v) {
+    if (v != FTxContinueOnXoff) { FTxContinueOnXoff = v; Changed(); }
+}
+void TComFlowControl::SetXonChar(char v) {
+    if (v != FXonChar) { FXonChar = v; Changed(); }
+}
+void TComFlowControl::SetXoffChar(char v) {
+    if (v != FXoffChar) { FXoffChar = v; Changed(); }
+}
+
+TFlowControl TComFlowControl::FlowControl() const {
+    if (FControlRTS == rtsHandshake && FOutCTSFlow && !FXonXoffIn && !FXonXoffOut) return fcHardware;
+    if (FControlRTS == rtsDisable && !FOutCTSFlow && FXonXoffIn && FXonXoffOut) return fcSoftware;
+    if (FControlRTS == rtsDisable && !FOutCTSFlow && !FXonXoffIn && !FXonXoffOut) return fcNone;
+    return fcCustom;
+}
+
+void TComFlowControl::SetFlowControl(TFlowControl v) {
+    if (v != fcCustom) {
+        FControlRTS = rtsDisable;
+        FOutCTSFlow = false;
+        FXonXoffIn = false;
+        FXonXoffOut = false;
+        if (v == fcHardware) {
+            FControlRTS = rtsHandshake;
+            FOutCTSFlow = true;
+        } else if (v == fcSoftware) {
+            FXonXoffIn = true;
+            FXonXoffOut = true;
+        }
+    }
+    Changed();
+}
+
+void TComFlowControl::Assign(const TComFlowControl& s) {
+    FOutCTSFlow = s.FOutCTSFlow;
+    FOutDSRFlow = s.FOutDSRFlow;
+    FControlDTR = s.FControlDTR;
+    FControlRTS = s.FControlRTS;
+    FXonXoffOut = s.FXonXoffOut;
+    FXonXoffIn = s.FXonXoffIn;
+    FDSRSensitivity = s.FDSRSensitivity;
+    FTxContinueOnXoff = s.FTxContinueOnXoff;
+    FXonChar = s.FXonChar;
+    FXoffChar = s.FXoffChar;
+}
+
+void TComTimeouts::Set(int32_t& field, int32_t v) {
+    if (v == field) return;
+    field = v;
+    if (FComPort) FComPort->ApplyTimeoutSettings();
+}
+void TComTimeouts::SetReadInterval(int32_t v) { Set(FReadInterval, v); }
+void TComTimeouts::SetReadTotalMultiplier(int32_t v) { Set(FReadTotalMultiplier, v); }
+void TComTimeouts::SetReadTotalConstant(int32_t v) { Set(FReadTotalConstant, v); }
+void TComTimeouts::SetWriteTotalMultiplier(int32_t v) { Set(FWriteTotalMultiplier, v); }
+void TComTimeouts::SetWriteTotalConstant(int32_t v) { Set(FWriteTotalConstant, v); }
+void TComTimeouts::Assign(const TComTimeouts& s) {
+    FReadInterval = s.FReadInterval;
+    FReadTotalMultiplier = s.FReadTotalMultiplier;
+    FReadTotalConstant = s.FReadTotalConstant;
+    FWriteTotalMultiplier = s.FWriteTotalMultiplier;
+    FWriteTotalConstant = s.FWriteTotalConstant;
+}
+
+void TComBuffer::Set(int32_t& field, int32_t v) {
+    // Compared before the adjustment: 4097 on a buffer of 4096 still applies.
+    if (v == field) return;
+    field = (v > 0 && v % 2 == 1) ? v - 1 : v;
+    if (FComPort) FComPort->ApplyBufferSizes();
+}
+void TComBuffer::SetInputSize(int32_t v) { Set(FInputSize, v); }
+void TComBuffer::SetOutputSize(int32_t v) { Set(FOutputSize, v); }
+void TComBuffer::Assign(const TComBuffer& s) {
+    FInputSize = s.FInputSize;
+    FOutputSize = s.FOutputSize;
+}
+
+// ---------------------------------------------------------------- event thread
+
+class TComThread {
+public:
+    TComThread(TCustomComPort* port, std::unique_ptr<TSerialEventWait> wait)
+        : FPort(port), FWait(std::move(wait)), FThread([this] { Execute(); }) {}
+
+    // Stops the loop and returns once the thread has ended, servicing the
+    // deliveries it asks the user-interface thread for meanwhile.
+    ~TComThread() {
+        FWait->Stop();
+        while (!FFinished.load()) {
+            if (!ServiceSyncQueue()) WaitForSyncQueue(20);
+        }
+        FThread.join();
+    }
+
+private:
+    void Execute() {
+        uint32_t mask = 0;
+        while (FWait->Wait(mask)) {
+            TComEvents events = MaskToEvents(mask);
+            if (events) DeliverEvents(events);
+        }
+        FFinished.store(true);
+        WakeSyncQueueWaiters();
+    }
+
+    void DeliverEvents(TComEvents events) {
+        // A failing query (an unplugged device) has nobody to report to here; the
+        // next read or write on the user-interface thread reports it.
+        try {
+            if (FPort->SyncMethod() == smNone)
+                FPort->DispatchEvents(events);
+            else
+                Synchronize([this, events] {
+                    if (FPort->Connected()) FPort->DispatchEvents(events);
+                });
+        } catch (...) {
+        }
+    }
+
+    TCustomComPort* FPort;
+    std::unique_ptr<TSerialEventWait> FWait;
+    std::atomic<bool> FFinished{false};
+    std::thread FThread;  // last: starts once everything above exists
+};
+
+// ---------------------------------------------------------------- port
+
+TCustomComPort::TCustomComPort(QObject* owner)
+    : QObject(owner),
+      FDevice(CreateSerialDevice()),
+      FParity(std::make_unique<TComParity>(this)),
+      FFlowControl(std::make_unique<TComFlowControl>(this)),
+      FTimeouts(std::make_unique<TComTimeouts>(this)),
+      FBuffer(std::make_unique<TComBuffer>(this)) {}
+
+TCustomComPort::~TCustomComPort() {
+    try {
+        ClosePort();
+    } catch (...) {
+        // A destructor must not throw; the device is released below in any case.
+    }
+    FEventThread.reset();
+    if (FDevice) FDevice->Close();
+    FBuffer.reset();
+    FFlowControl.reset();
+    FTimeouts.reset();
+    FParity.reset();
+}
+
+void TCustomComPort::SetConnected(bool v) {
+    if (v == FConnected) return;
+    if (v)
+        OpenPort();
+    else
+        ClosePort();
+}
+
+void TCustomComPort::OpenPort() {
+    if (FConnected) return;
+    DoBeforeOpen();
+    CreateDeviceHandle();
+    FConnected = true;
+    try {
+        ApplyAllSettings();
+    } catch (...) {
+        CloseDeviceHandle();
+        FConnected = false;
+        throw;
+    }
+    if (FEvents != 0) {
+        FEventThread = std::make_unique<TComThread>(this, FDevice->CreateEventWait(EventsToMask(FEvents)));
+        FThreadCreated = true;
+    }
+    DoAfterOpen();
+    if (OnCTSChange) DoCTSChange(ModemSignals() & (1u << csCTS));
+    if (OnDSRChange) DoDSRChange(ModemSignals() & (1u << csDSR));
+    if (OnRLSDChange) DoRLSDChange(ModemSignals() & (1u << csRLSD));
+}
+
+void TCustomComPort::DrainOutput() {
+    // write() only queues bytes in the kernel, and the purge of the close would
+    // discard bytes of a write that has already returned, such as a final command.
+    // A failure here (an unplugged device) leaves nothing to save.
+    FDevice->Drain();
+}
+
+void TCustomComPort::ClosePort() {
+    if (!FConnected) return;
+    DoCTSChange(false);
+    DoDSRChange(false);
+    DoRLSDChange(false);
+    DoBeforeClose();
+    DrainOutput();
+    AbortPending();
+    if (FThreadCreated) {
+        FEventThread.reset();
+        FThreadCreated = false;
+    } else {
+        FDevice->Purge(true, true);
+    }
+    CloseDeviceHandle();
+    FConnected = false;
+    DoAfterClose();
+}
+
+void TCustomComPort::CreateDeviceHandle() {
+    int err = FDevice->Open(FPort);
+    if (err != 0) throw EComPort(CError_OpenFailed, err);
+}
+
+void TCustomComPort::CloseDeviceHandle() { FDevice->Close(); }
+
+void TCustomComPort::ApplyAllSettings() {
+    ApplyBufferSizes();
+    ApplyLineSettings();
+    ApplyTimeoutSettings();
+}
+
+void TCustomComPort::ApplyLineSettings() {
+    if (!FConnected) return;
+    Check(FDevice->ApplyLineSettings(BuildLineSettings(*this)), CError_SetStateFailed);
+}
+
+void TCustomComPort::ApplyTimeoutSettings() {
+    if (!FConnected) return;
+    TTimeoutSettings t;
+    t.ReadInterval = FTimeouts->ReadInterval();
+    t.ReadTotalMultiplier = FTimeouts->ReadTotalMultiplier();
+    t.ReadTotalConstant = FTimeouts->ReadTotalConstant();
+    t.WriteTotalMultiplier = FTimeouts->WriteTotalMultiplier();
+    t.WriteTotalConstant = FTimeouts->WriteTotalConstant();
+    Check(FDevice->ApplyTimeouts(t), CError_TimeoutsFailed);
+}
+
+void TCustomComPort::ApplyBufferSizes() {
+    if (!FConnected) return;
+    Check(FDevice->ApplyBufferSizes(FBuffer->InputSize(), FBuffer->OutputSize()), CError_SetupComFailed);
+}
+
+int32_t TCustomComPort::WriteBytes(const void* buffer, int32_t count) {
+    if (count < 0 || (count > 0 && buffer == nullptr)) throw EComPort(CError_WriteFailed, EINVAL);
+    int32_t done = 0;
+    Check(FDevice->Write(buffer, count, done), CError_WriteFailed);
+    return done;
+}
+
+int32_t TCustomComPort::ReadBytes(void* buffer, int32_t count) {
+    if (count < 0 || (count > 0 && buffer == nullptr)) throw EComPort(CError_ReadFailed, EINVAL);
+    int32_t done = 0;
+    Check(FDevice->Read(buffer, count, done), CError_ReadFailed);
+    return done;
+}
+
+void TCustomComPort::PurgeBuffers(bool input, bool output) {
+    Check(FDevice->Purge(input, output), CError_PurgeFailed);
+}
+
+int32_t TCustomComPort::PendingInputCount() {
+    int32_t n = 0;
+    Check(FDevice->QueuedInput(n), CError_ClearComFailed);
+    return n;
+}
+
+TComSignals TCustomComPort::ModemSignals() {
+    uint32_t status = 0;
+    Check(FDevice->ModemStatus(status), CError_ModemStatFailed);
+    TComSignals s = 0;
+    if (status & msCTS) s |= 1u << csCTS;
+    if (status & msDSR) s |= 1u << csDSR;
+    if (status & msRing) s |= 1u << csRing;
+    if (status & msRLSD) s |= 1u << csRLSD;
+    return s;
+}
+
+TComErrors TCustomComPort::LineErrors() {
+    uint32_t flags = 0;
+    Check(FDevice->ErrorFlags(flags), CError_ClearComFailed);
+    TComErrors e = 0;
+    if (flags & efFrame) e |= 1u << ceFrame;
+    if ((flags & efRxParity) && FParity->Check()) e |= 1u << ceRxParity;
+    if (flags & efOverrun) e |= 1u << ceOverrun;
+    if (flags & efBreak) e |= 1u << ceBreak;
+    if (flags & efIOE) e |= 1u << ceIO;
+    if (flags & efMode) e |= 1u << ceMode;
+    if (flags & efRxOver) e |= 1u << ceRxOver;
+    if (flags & efTxFull) e |= 1u << ceTxFull;
+    return e;
+}
+
+void TCustomComPort::AbortPending() { Check(FDevice->AbortPending(), CError_PurgeFailed); }
+
+void TCustomComPort::SetPort(const std::string& v) {
+    if (v == FPort) return;
+    FPort = v;
+    if (FConnected) {
+        ClosePort();
+        OpenPort();
+    }
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate v) {
+    if (v == FBaudRate) return;
+    FBaudRate = v;
+    ApplyLineSettings();
+}
+void TCustomComPort::SetCustomBaudRate(int32_t v) {
+    if (v == FCustomBaudRate) return;
+    FCustomBaudRate = v;
+    ApplyLineSettings();
+}
+void TCustomComPort::SetDataBits(TDataBits v) {
+    if (v == FDataBits) return;
+    FDataBits = v;
+    ApplyLineSettings();
+}
+void TCustomComPort::SetStopBits(TStopBits v) {
+    if (v == FStopBits) return;
+    FStopBits = v;
+    ApplyLineSettings();
+}
+void TCustomComPort::SetDiscardNull(bool v) {
+    if (v == FDiscardNull) return;
+    FDiscardNull = v;
+    ApplyLineSettings();
+}
+void TCustomComPort::SetEventChar(char v) {
+    if (v == FEventChar) return;
+    FEventChar = v;
+    ApplyLineSettings();
+}
+void TCustomComPort::SetEvents(TComEvents v) { FEvents = TComEvents(v & AllComEvents); }
+
+void TCustomComPort::SetSyncMethod(TSyncMethod v) {
+    if (v == FSyncMethod) return;
+    if (FConnected) throw EComPort(CError_ConnChangeProp);
+    FSyncMethod = v;
+}
+
+void TCustomComPort::SetParity(const TComParity& v) {
+    FParity->Assign(v);
+    ApplyLineSettings();
+}
+void TCustomComPort::SetFlowControl(const TComFlowControl& v) {
+    FFlowControl->Assign(v);
+    ApplyLineSettings();
+}
+void TCustomComPort::SetTimeouts(const TComTimeouts& v) {
+    FTimeouts->Assign(v);
+    ApplyTimeoutSettings();
+}
+void TCustomComPort::SetBuffer(const TComBuffer& v) {
+    FBuffer->Assign(v);
+    ApplyBufferSizes();
+}
+
+void TCustomComPort::DispatchEvents(TComEvents events) {
+    auto has = [events](TComEvent e) { return (events & ComEvent(e)) != 0; };
+    if (has(evError)) {
+        TComErrors errors = LineErrors();
+        if (errors) DoError(errors);
+    }
+    if (has(evRxChar)) {
+        int32_t n = PendingInputCount();
+        if (n > 0) DoRxChar(n);
+    }
+    if (has(evTxEmpty)) DoTxEmpty();
+    if (has(evBreak)) DoBreak();
+    if (has(evRing)) DoRing();
+    if (has(evCTS)) DoCTSChange(ModemSignals() & (1u << csCTS));
+    if (has(evDSR)) DoDSRChange(ModemSignals() & (1u << csDSR));
+    if (has(evRxFlag)) DoRxFlag();
+    if (has(evRLSD)) DoRLSDChange(ModemSignals() & (1u << csRLSD));
+    if (has(evRx80Full)) DoRx80Full();
+}
+
+void TCustomComPort::DoAfterClose() { if (OnAfterClose) OnAfterClose(this); }
+void TCustomComPort::DoAfterOpen() { if (OnAfterOpen) OnAfterOpen(this); }
+void TCustomComPort::DoBeforeClose() { if (OnBeforeClose) OnBeforeClose(this); }
+void TCustomComPort::DoBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(this); }
+void TCustomComPort::DoRxChar(int32_t count) { if (OnRxChar) OnRxChar(this, count); }
+void TCustomComPort::DoRxBuf(const void* buffer, int32_t count) { if (OnRxBuf) OnRxBuf(this, buffer, count); }
+void TCustomComPort::DoTxEmpty() { if (OnTxEmpty) OnTxEmpty(this); }
+void TCustomComPort::DoBreak() { if (OnBreak) OnBreak(this); }
+void TCustomComPort::DoRing() { if (OnRing) OnRing(this); }
+void TCustomComPort::DoRxFlag() { if (OnRxFlag) OnRxFlag(this); }
+void TCustomComPort::DoCTSChange(bool onOff) { if (OnCTSChange) OnCTSChange(this, onOff); }
+void TCustomComPort::DoDSRChange(bool onOff) { if (OnDSRChange) OnDSRChange(this, onOff); }
+void TCustomComPort::DoError(TComErrors errors) { if (OnError) OnError(this, errors); }
+void TCustomComPort::DoRLSDChange(bool onOff) { if (OnRLSDChange) OnRLSDChange(this, onOff); }
+void TCustomComPort::DoRx80Full() { if (OnRx80Full) OnRx80Full(this); }

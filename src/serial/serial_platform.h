@@ -1,0 +1,70 @@
+#pragma once
+// The narrow interface between the port component and the operating system. Every
+// call returns 0 or a system error code (an errno value on POSIX); the component
+// turns failures into EComPort. A backend for another system implements this.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "line_settings.h"
+
+struct TTimeoutSettings {
+    // Millisecond values; -1 stands for the all-ones value.
+    int32_t ReadInterval = -1;
+    int32_t ReadTotalMultiplier = 0;
+    int32_t ReadTotalConstant = 0;
+    int32_t WriteTotalMultiplier = 100;
+    int32_t WriteTotalConstant = 1000;
+};
+
+// Device event mask bits (the values EventsToMask produces).
+enum : uint32_t {
+    emRxChar = 0x0001, emRxFlag = 0x0002, emTxEmpty = 0x0004, emCTS = 0x0008, emDSR = 0x0010,
+    emRLSD = 0x0020, emBreak = 0x0040, emErr = 0x0080, emRing = 0x0100, emRx80Full = 0x0400,
+};
+// Modem status bits.
+enum : uint32_t { msCTS = 0x10, msDSR = 0x20, msRing = 0x40, msRLSD = 0x80 };
+// Error flags.
+enum : uint32_t {
+    efRxOver = 0x0001, efOverrun = 0x0002, efRxParity = 0x0004, efFrame = 0x0008, efBreak = 0x0010,
+    efTxFull = 0x0100, efIOE = 0x0400, efMode = 0x8000,
+};
+
+// Waits for device events on behalf of the event thread; Stop may be called from any
+// thread and ends a wait in progress or the next one.
+class TSerialEventWait {
+public:
+    virtual ~TSerialEventWait() = default;
+    // Returns true with the device events that occurred, or false once stopped (a
+    // stop pending together with device events counts as stopped).
+    virtual bool Wait(uint32_t& events) = 0;
+    virtual void Stop() = 0;
+};
+
+class TSerialDevice {
+public:
+    virtual ~TSerialDevice() = default;
+    virtual int Open(const std::string& portName) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    virtual int ApplyLineSettings(const TLineSettings& settings) = 0;
+    virtual int ApplyTimeouts(const TTimeoutSettings& timeouts) = 0;
+    virtual int ApplyBufferSizes(int32_t inputSize, int32_t outputSize) = 0;
+    // Blocking transfers bounded by the time-outs; a time-out is a short count.
+    virtual int Read(void* buffer, int32_t count, int32_t& done) = 0;
+    virtual int Write(const void* buffer, int32_t count, int32_t& done) = 0;
+    virtual int Purge(bool input, bool output) = 0;
+    virtual int AbortPending() = 0;
+    // Waits until queued output has left the host, bounded by the write time-out.
+    virtual int Drain() = 0;
+    virtual int QueuedInput(int32_t& count) = 0;
+    virtual int ModemStatus(uint32_t& status) = 0;
+    virtual int ErrorFlags(uint32_t& flags) = 0;
+    virtual std::unique_ptr<TSerialEventWait> CreateEventWait(uint32_t mask) = 0;
+};
+
+std::unique_ptr<TSerialDevice> CreateSerialDevice();
+
+// Device path of a port name: "/dev/x" paths stay, "COMn" is /dev/ttyS<n-1>, any
+// other name lives under /dev. Empty when the name cannot name a device.
+std::string SerialDevicePath(const std::string& portName);
