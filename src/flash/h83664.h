@@ -1,0 +1,64 @@
+#pragma once
+// The flash controller: target description, connection settings and one boot-protocol
+// device; connects, checks the unit against the description and programs one image.
+#include <QObject>
+
+#include <cstdint>
+#include <string>
+
+#include "exceptions.h"
+#include "fdt.h"
+
+class TStream;
+class TUserPrompt;
+
+MORAVENT_EXCEPTION(EHitachiFlashException, Exception);
+
+// The operator's choice: connect method, DTR use and the port whose name (and, for the
+// user connect, all settings) is taken.
+struct TConnectChoice {
+    uint8_t ConnectMethod = 0;
+    uint8_t UseDTR = 0;
+    TBriskoComPort* Port = nullptr;
+};
+
+class THitachiFlash : public QObject {
+public:
+    THitachiFlash(QObject* owner, IStatusSink* statusControl, IProgressSink* progressBar, TUserPrompt* prompt);
+    ~THitachiFlash() override;
+
+    TFlashFDTDevice* Device = nullptr;  // owned
+    uint16_t FlashCheckSeed = 0;
+    int32_t FlashStart = 0;
+    int32_t FlashLength = 0;
+    int32_t FlashBlockSize = 0;
+    uint8_t FlashVerification = 2;
+    uint8_t FlashEncryption = 1;
+    TFullConnectionInfo ConnectionInfo;  // ComConnect and ComProgram owned, never opened
+
+    TBriskoComPort* ComConnect() const { return ConnectionInfo.ComConnect; }
+    TBriskoComPort* ComProgram() const { return ConnectionInfo.ComProgram; }
+
+    virtual void ResetUserConnect();
+    virtual void PrepareImage(TStream& stream);
+    virtual void SetDefaults();
+
+    void SelectConnection(const TConnectChoice& choice);
+    void ConnectNoVerify();
+    void Connect();
+    void VerifyDevice();
+    void GetDeviceIdentity(std::string& name, uint16_t& seed, int32_t& start, int32_t& length);
+    void Erase();
+    void ProgramImage(TStream& stream);
+    void VerifyImage(TStream& stream);
+    void Finish();
+    void Disconnect();
+
+    // Raises Exception "Buffer size is not a multiple of the programming block size".
+    void CheckBlockMultiple(TStream& stream, int32_t blockSize);
+    void PadToBlock(TStream& stream, int32_t blockSize);
+};
+
+// Checks an image for a run before anything touches the unit: its size must be a whole
+// number of programming blocks, so a job that can never be programmed leaves the unit as it is.
+void CheckImageForRun(THitachiFlash& flash, TStream& image);
