@@ -1,0 +1,239 @@
+// moravent-job: stamps a job (image, settings, icon, picture, instructions) into a copy of
+// the programmer's executable, and shows what a job-specific executable carries.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "block_writer.h"
+#include "job.h"
+#include "record_layout.h"
+#include "storeexe.h"
+
+namespace {
+
+const char* const Usage = R"(usage:
+  moravent-job build JOB.json -o OUT [--template EXE]
+  moravent-job show FILE
+  moravent-job --help
+
+build  reads the job file and writes OUT (mode 0755): a copy of the template executable
+       (default: moravent-flash next to moravent-job) with the job stamped into its stored
+       data block. The template's block must be found exactly once. OUT is written to a
+       temporary file and renamed, so a failed build leaves no OUT behind.
+show   checks the stored data block of FILE (checksum, structure version) and prints the
+       job it carries as JSON, with image_length, image_sha256, icon_size, picture_size and
+       picture_type added.
+
+Job file keys (JSON object; an unknown key is an error; paths are relative to the job file):
+  identifier, title        texts of at most 40 bytes
+  connect_serial           {"baud": 9600, "data_bits": 8, "stop_bits": 1, "parity": "none"}
+  program_serial           the same, for the programming phase. baud: 110 300 600 1200 2400
+                           4800 9600 14400 19200 38400 56000 57600 115200 128000 256000;
+                           data_bits 5-8; stop_bits 1, 1.5 or 2; parity none/odd/even/mark/space
+                           (default 9600 8N1 for both)
+  boot_connect             boot loader connect string, at most 40 bytes, stored as written;
+                           %xx escapes (two hex digits) stand for one byte (default "SyNcBoOt")
+  user_connect             application connect string (default "%02XM5281%03")
+  connect_response         reply expected to either connect string (default "SyNcBoOt")
+  flash_start, flash_length, flash_block_size
+                           32-bit signed integers (decimal or "0x..." strings; default 0)
+  flash_check_seed         0..65535 (default 0)
+  flash_verification       0..255 (default 2)
+  flash_encryption         0..255 (default 1)
+  image                    the firmware: Motorola S-records (.mot .s19 .s28 .s37 .srec), Intel
+                           HEX (.hex .ihex) or raw binary (any other name). Record addresses are
+                           flash addresses from flash_start on; gaps become 0xFF; the image runs
+                           to the highest byte filled, padded with 0xFF to whole 128-byte blocks,
+                           and must fit the flash region and 262,144 bytes. A raw image is stored
+                           as it is (warning when its size is not a multiple of 128).
+  icon                     a Windows icon (.ico) of at most 5,120 bytes
+  picture                  a Windows bitmap or a JPEG of at most 131,072 bytes (type by content)
+  instructions             a text file, or an array of lines; joined with CR LF, at most 2,048
+                           bytes and 20 lines (warning above 15: the wizard shows 15 whole)
+  log                      true to start the communications log (default false)
+
+Exit status 0 on success, 1 on any error (one line on standard error).
+)";
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    std::fprintf(stderr, "moravent-job: %s\n", message.c_str());
+    std::exit(1);
+}
+
+std::string ReadAll(const std::string& path, const std::string& what)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        Fail(path + ": cannot read " + what + ": " + std::strerror(errno));
+    std::ostringstream out;
+    out << in.rdbuf();
+    if (in.bad())
+        Fail(path + ": cannot read " + what + ": " + std::strerror(errno));
+    return out.str();
+}
+
+std::string DirName(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string DefaultTemplate()
+{
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        Fail("cannot find my own folder for the default template; give --template EXE");
+    self[n] = '\0';
+    return DirName(self) + "/moravent-flash";
+}
+
+// The offset of the template's one block; none or several are errors.
+size_t FindTheBlock(const std::string& file, const std::string& bytes)
+{
+    const std::vector<size_t> found = FindStoredBlock(bytes);
+    if (found.empty())
+        Fail(file + ": no stored data block (its marker is not in the file)");
+    if (found.size() > 1)
+        Fail(file + ": the stored data marker occurs " + std::to_string(found.size()) +
+             " times, it must occur exactly once");
+    if (bytes.size() - found[0] < size_t(layout::BlockSize))
+        Fail(file + ": the stored data block at offset " + std::to_string(found[0]) + " is cut short");
+    return found[0];
+}
+
+// Writes bytes to a temporary file beside out, then renames it into place.
+void WriteAtomically(const std::string& out, const std::string& bytes)
+{
+    std::string tmp = out + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0)
+        Fail(out + ": cannot create a temporary file beside it: " + std::strerror(errno));
+    auto abandon = [&](const std::string& what) {
+        const int e = errno;
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        Fail(out + ": " + what + ": " + std::strerror(e));
+    };
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            abandon("cannot write");
+        done += size_t(w);
+    }
+    if (::fchmod(fd, 0755) != 0)
+        abandon("cannot make it executable");
+    if (::fsync(fd) != 0)
+        abandon("cannot write");
+    if (::close(fd) != 0) {
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        Fail(out + ": cannot write: " + std::strerror(e));
+    }
+    if (::rename(tmp.c_str(), out.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        Fail(out + ": cannot put it in place: " + std::strerror(e));
+    }
+}
+
+int Build(int argc, char** argv)
+{
+    std::string jobFile, out, templ;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if ((a == "-o" || a == "--output" || a == "--template") && i + 1 >= argc)
+            Fail(a + " needs a value");
+        if (a == "-o" || a == "--output")
+            out = argv[++i];
+        else if (a == "--template")
+            templ = argv[++i];
+        else if (!a.empty() && a[0] == '-')
+            Fail("unknown option \"" + a + "\" (see --help)");
+        else if (jobFile.empty())
+            jobFile = a;
+        else
+            Fail("more than one job file given (see --help)");
+    }
+    if (jobFile.empty() || out.empty())
+        Fail("usage: moravent-job build JOB.json -o OUT [--template EXE]");
+    if (templ.empty())
+        templ = DefaultTemplate();
+
+    const std::string text = ReadAll(jobFile, "the job file");
+    job::ParsedJob parsed;
+    try {
+        parsed = job::ParseJob(text, DirName(jobFile), jobFile);
+    } catch (const std::exception& e) {
+        Fail(e.what());
+    }
+    for (const std::string& w : parsed.warnings)
+        std::fprintf(stderr, "moravent-job: warning: %s\n", w.c_str());
+
+    std::string exe = ReadAll(templ, "the template");
+    const size_t at = FindTheBlock(templ, exe);
+    try {
+        StampBlock(exe, at, job::BuildPayload(parsed.job));
+    } catch (const std::exception& e) {
+        Fail(templ + ": " + e.what());
+    }
+    WriteAtomically(out, exe);
+    return 0;
+}
+
+int Show(int argc, char** argv)
+{
+    if (argc != 3)
+        Fail("usage: moravent-job show FILE");
+    const std::string file = argv[2];
+    const std::string bytes = ReadAll(file, "the file");
+    const size_t at = FindTheBlock(file, bytes);
+    const uint8_t* block = reinterpret_cast<const uint8_t*>(bytes.data()) + at;
+    const uint8_t* payload = block + layout::PayloadOffset;
+    const uint8_t* c = block + layout::ChecksumOffset;
+    const uint32_t stored = uint32_t(c[0]) | (uint32_t(c[1]) << 8) | (uint32_t(c[2]) << 16) | (uint32_t(c[3]) << 24);
+    const uint32_t computed = PayloadChecksum(payload);
+    if (stored != computed) {
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "stored data is not valid: checksum 0x%08X, the payload sums to 0x%08X",
+                      stored, computed);
+        Fail(file + ": " + buf + (stored == 0 ? " (no job stamped into it?)" : ""));
+    }
+    try {
+        std::printf("%s\n", job::DescribePayload(payload).c_str());
+    } catch (const std::exception& e) {
+        Fail(file + ": " + e.what());
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string verb = argc > 1 ? argv[1] : "";
+    if (verb == "--help" || verb == "-h" || verb == "help") {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (verb == "build")
+        return Build(argc, argv);
+    if (verb == "show")
+        return Show(argc, argv);
+    std::fputs(Usage, stderr);
+    return 1;
+}
