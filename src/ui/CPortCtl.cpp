@@ -1,0 +1,203 @@
+#include "CPortCtl.h"
+
+#include "errordisplay.h"
+#include "formutil.h"
+#include "portlist.h"
+
+#include <cctype>
+
+std::function<void(std::vector<std::string>&)> ComPortLister = [](std::vector<std::string>& names) {
+    ListSerialPorts(names);
+};
+
+namespace {
+
+const std::vector<std::string>& SettingTexts(TComProperty property)
+{
+    static const std::vector<std::string> none;
+    static const std::vector<std::string> baud = {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600",
+                                                  "14400", "19200", "38400", "56000", "57600", "115200",
+                                                  "128000", "256000"};
+    static const std::vector<std::string> data = {"5", "6", "7", "8"};
+    static const std::vector<std::string> stop = {"1", "1.5", "2"};
+    static const std::vector<std::string> parity = {"None", "Odd", "Even", "Mark", "Space"};
+    static const std::vector<std::string> flow = {"Hardware", "Software", "None", "Custom"};
+    switch (property) {
+    case cpBaudRate: return baud;
+    case cpDataBits: return data;
+    case cpStopBits: return stop;
+    case cpParity: return parity;
+    case cpFlowControl: return flow;
+    default: return none;
+    }
+}
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void TComSelect::FillList()
+{
+    std::vector<std::string> items;
+    if (ComProperty == cpPort)
+        ComPortLister(items);
+    else
+        items = SettingTexts(ComProperty);
+    FOwner->clear();
+    for (const std::string& item : items)
+        FOwner->addItem(ToQString(item));
+}
+
+int TComSelect::MatchingIndex() const
+{
+    if (!ComPort)
+        return -1;
+    switch (ComProperty) {
+    case cpPort: return FOwner->IndexOfText(ComPort->Port());
+    case cpBaudRate: return static_cast<int>(ComPort->BaudRate());
+    case cpDataBits: return static_cast<int>(ComPort->DataBits());
+    case cpStopBits: return static_cast<int>(ComPort->StopBits());
+    case cpParity: return static_cast<int>(ComPort->Parity()->Bits());
+    case cpFlowControl: return static_cast<int>(ComPort->FlowControl()->FlowControl());
+    default: return -1;
+    }
+}
+
+void TComSelect::Change(const std::string& text)
+{
+    if (ComProperty == cpPort) {
+        Port = text;
+        if (AutoApply && ComPort)
+            ComPort->SetPort(text);
+        return;
+    }
+    int index = FOwner->IndexOfText(text);
+    if (index < 0)
+        return;
+    switch (ComProperty) {
+    case cpBaudRate:
+        BaudRate = static_cast<TBaudRate>(index);
+        if (AutoApply && ComPort)
+            ComPort->SetBaudRate(BaudRate);
+        break;
+    case cpDataBits:
+        DataBits = static_cast<TDataBits>(index);
+        if (AutoApply && ComPort)
+            ComPort->SetDataBits(DataBits);
+        break;
+    case cpStopBits:
+        StopBits = static_cast<TStopBits>(index);
+        if (AutoApply && ComPort)
+            ComPort->SetStopBits(StopBits);
+        break;
+    case cpParity:
+        Parity = static_cast<TParityBits>(index);
+        if (AutoApply && ComPort)
+            ComPort->Parity()->SetBits(Parity);
+        break;
+    case cpFlowControl:
+        FlowControl = static_cast<TFlowControl>(index);
+        if (AutoApply && ComPort)
+            ComPort->FlowControl()->SetFlowControl(FlowControl);
+        break;
+    default:
+        break;
+    }
+}
+
+TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), FSelect(this)
+{
+    setEditable(false);   // pick only, no typing
+    connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { GuardedCall([this] { Change(); }); });
+}
+
+TComComboBox::~TComComboBox() { disconnect(FDestroyedConnection); }
+
+void TComComboBox::SetComPort(TCustomComPort* port)
+{
+    if (port == FSelect.ComPort)
+        return;
+    disconnect(FDestroyedConnection);
+    FSelect.ComPort = port;
+    if (port) {
+        FDestroyedConnection = connect(port, &QObject::destroyed, this, [this] { Notification(); });
+        SelectMatching();
+    }
+}
+
+void TComComboBox::SetComProperty(TComProperty value)
+{
+    FSelect.ComProperty = value;
+    FSelect.FillList();
+    if (count() > 0) {
+        if (!FSelect.ComPort)
+            setCurrentIndex(0);
+        else
+            SelectMatching();
+    }
+}
+
+void TComComboBox::SelectMatching()
+{
+    int index = FSelect.MatchingIndex();
+    setCurrentIndex(index < count() ? index : -1);
+    if (index >= 0 && index < count() && FSelect.ComProperty == cpPort)
+        FSelect.Port = FromQString(itemText(index));
+}
+
+void TComComboBox::Notification()
+{
+    FSelect.ComPort = nullptr;
+    disconnect(FDestroyedConnection);
+    if (count() > 0)
+        setCurrentIndex(0);
+}
+
+std::string TComComboBox::Text() const
+{
+    return currentIndex() >= 0 ? FromQString(itemText(currentIndex())) : std::string();
+}
+
+void TComComboBox::SetText(const std::string& text)
+{
+    int index = IndexOfText(text);
+    if (index >= 0)
+        setCurrentIndex(index);
+}
+
+int TComComboBox::IndexOfText(const std::string& text) const
+{
+    for (int i = 0; i < count(); ++i)
+        if (SameText(FromQString(itemText(i)), text))
+            return i;
+    return -1;
+}
+
+void TComComboBox::RefreshList()
+{
+    std::string previous = Text();
+    FSelect.FillList();
+    if (count() == 0)
+        return;
+    if (FSelect.ComPort) {
+        SelectMatching();
+        return;
+    }
+    int index = IndexOfText(previous);
+    setCurrentIndex(index >= 0 ? index : 0);
+}
+
+void TComComboBox::Change()
+{
+    FSelect.Change(Text());
+    if (OnChange)
+        OnChange();
+}

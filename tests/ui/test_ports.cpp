@@ -1,0 +1,310 @@
+// The system's port list on fake sysfs and /dev trees, the port combo box's matching and
+// pick rules, and the selection window.
+#include "CPortCtl.h"
+#include "portlist.h"
+#include "ui_test_util.h"
+#include "usrserial.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+class FakeTree : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Sys = fs::path(Root.path().toStdString()) / "sys";
+        Dev = fs::path(Root.path().toStdString()) / "dev";
+        fs::create_directories(Sys);
+        fs::create_directories(Dev / "pts");
+    }
+    void Tty(const std::string& name, bool device, const char* type = nullptr)
+    {
+        fs::create_directories(Sys / name);
+        if (device)
+            fs::create_directories(Sys / name / "device");
+        if (type)
+            WriteFile((Sys / name / "type").string(), std::string(type) + "\n");
+    }
+    Names List()
+    {
+        Names names = {"stale entry"};
+        ListSerialPorts(names, Sys.string(), Dev.string());
+        return names;
+    }
+    QTemporaryDir Root;
+    fs::path Sys, Dev;
+};
+
+// Replaces the port source for one test.
+class ListerScope {
+public:
+    explicit ListerScope(Names names) : Saved(ComPortLister)
+    {
+        Current = std::move(names);
+        ComPortLister = [](Names& out) {
+            if (Fail)
+                throw EComPort(CError_RegError, 13);
+            out = Current;
+        };
+    }
+    ~ListerScope()
+    {
+        ComPortLister = Saved;
+        Fail = false;
+    }
+    static inline Names Current;
+    static inline bool Fail = false;
+
+private:
+    std::function<void(Names&)> Saved;
+};
+
+} // namespace
+
+TEST_F(FakeTree, ListsRealDevicesAndPtyLinksSortedIgnoringCase)
+{
+    Tty("ttyS0", true, "4");
+    Tty("ttyS1", true, "0");      // 8250 placeholder without hardware
+    Tty("ttyS2", true, "4");
+    Tty("ttyS10", true, "4");
+    Tty("ttyUSB0", true);         // no type file: not a serial-core port
+    Tty("ttyACM0", true);
+    Tty("tty0", false);
+    Tty("console", false);
+    fs::create_directories(Sys / "ttyGone");
+    fs::create_symlink(Sys / "nowhere", Sys / "ttyGone" / "device");   // dangling device link
+
+    WriteFile((Dev / "pts" / "3").string(), "");
+    fs::create_symlink("pts/3", Dev / "ttyV0");               // relative, as socat makes it
+    fs::create_symlink(Dev / "pts" / "3", Dev / "Virt");      // absolute
+    fs::create_symlink("pts/3", Dev / "aux");
+    fs::create_symlink("pts/7", Dev / "stale");               // the pty has gone
+    fs::create_symlink("pts/ptmx", Dev / "ptmx");
+    fs::create_symlink("/proc/self/fd/0", Dev / "stdin");     // reaches a pty only via /proc
+    fs::create_symlink("ttyS0", Dev / "modem");
+    WriteFile((Dev / "ttyS0").string(), "");
+
+    EXPECT_EQ(List(), (Names{"aux", "ttyACM0", "ttyS0", "ttyS10", "ttyS2", "ttyUSB0", "ttyV0", "Virt"}));
+}
+
+TEST_F(FakeTree, NoPortsIsAnEmptyListAndAnUnreadableTreeAnError)
+{
+    Tty("tty0", false);
+    Tty("ttyS0", true, "0");
+    EXPECT_EQ(List(), Names{});
+
+    fs::remove_all(Sys);
+    fs::remove_all(Dev);
+    EXPECT_EQ(List(), Names{});   // no tty class at all: still no ports, not a failure
+
+    for (const fs::path& file : {Sys, Dev}) {
+        fs::create_directories(Sys);
+        fs::create_directories(Dev);
+        fs::remove_all(file);
+        WriteFile(file.string(), "not a directory");
+        Names names = {"kept"};
+        try {
+            ListSerialPorts(names, Sys.string(), Dev.string());
+            ADD_FAILURE() << file << " read as a directory";
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.ErrorCode(), 23);
+            EXPECT_EQ(e.SystemError(), ENOTDIR);
+            EXPECT_NE(std::string(e.what()).find("Registry error"), std::string::npos);
+        }
+        EXPECT_EQ(names, Names{"kept"});
+        fs::remove(file);
+    }
+}
+
+TEST(PortSort, CaseInsensitiveTextOrder)
+{
+    Names names = {"ttyS2", "COM10", "ttys1", "COM2", "ttyS10", "com1", "ttyUSB0", "TTYACM0"};
+    std::sort(names.begin(), names.end(), PortNameLess);
+    EXPECT_EQ(names, (Names{"com1", "COM10", "COM2", "TTYACM0", "ttys1", "ttyS10", "ttyS2", "ttyUSB0"}));
+}
+
+TEST(ComComboBox, LinkingSelectsTheMatchingEntryWithoutTouchingThePort)
+{
+    ListerScope ports({"ttyS0", "ttyS1", "ttyS10", "ttyUSB0"});
+    struct Case { const char* portName; int index; const char* text; const char* remembered; };
+    const Case cases[] = {
+        {"ttyS10", 2, "ttyS10", "ttyS10"},
+        {"TTYusb0", 3, "ttyUSB0", "ttyUSB0"},   // found ignoring case; the port keeps its spelling
+        {"ttyS3", -1, "", "ttyS0"},             // not listed: nothing selected
+        {"COM1", -1, "", "ttyS0"},
+    };
+    for (const Case& c : cases) {
+        TComComboBox combo;
+        combo.SetComProperty(cpPort);
+        combo.SetAutoApply(true);
+        EXPECT_EQ(combo.Text(), "ttyS0");      // no port yet: the first entry
+        combo.SetText("ttyS0");
+        combo.Change();                        // remembered name ttyS0, nothing linked
+        TComPort port;
+        port.SetPort(c.portName);
+        combo.SetComPort(&port);
+        EXPECT_EQ(combo.currentIndex(), c.index) << c.portName;
+        EXPECT_EQ(combo.Text(), c.text) << c.portName;
+        EXPECT_EQ(combo.ComSelect().Port, c.remembered) << c.portName;
+        EXPECT_EQ(port.Port(), c.portName);
+        combo.SetComPort(nullptr);
+    }
+}
+
+TEST(ComComboBox, PickWritesIntoThePortOnlyWithAutoApply)
+{
+    ListerScope ports({"ttyS0", "ttyS1", "ttyUSB0"});
+    for (bool autoApply : {true, false}) {
+        TComComboBox combo;
+        combo.SetComProperty(cpPort);
+        combo.SetAutoApply(autoApply);
+        TComPort port;
+        port.SetPort("ttyS0");
+        combo.SetComPort(&port);
+        std::vector<std::string> seenAtChange;
+        combo.OnChange = [&] { seenAtChange.push_back(port.Port()); };
+
+        QTest::keyClick(&combo, Qt::Key_Down);   // the operator picks the next entry
+        EXPECT_EQ(combo.Text(), "ttyS1");
+        EXPECT_EQ(combo.ComSelect().Port, "ttyS1");
+        EXPECT_EQ(port.Port(), autoApply ? "ttyS1" : "ttyS0");
+        EXPECT_EQ(seenAtChange, Names{port.Port()});   // OnChange runs after the port is set
+    }
+}
+
+TEST(ComComboBox, TextAndPropertyRules)
+{
+    ListerScope ports({"ttyS0", "ttyS1"});
+    TComComboBox combo;
+    EXPECT_EQ(combo.count(), 0);   // cpNone by default
+    EXPECT_EQ(combo.Text(), "");
+    combo.SetComProperty(cpPort);
+    combo.SetText("TTYS1");
+    EXPECT_EQ(combo.Text(), "ttyS1");
+    combo.SetText("ttyS9");        // unlisted: nothing changes
+    EXPECT_EQ(combo.Text(), "ttyS1");
+    EXPECT_FALSE(combo.isEditable());
+    combo.SetComProperty(cpNone);
+    EXPECT_EQ(combo.count(), 0);
+
+    TComPort port;
+    port.SetBaudRate(br19200);
+    combo.SetComPort(&port);
+    combo.SetComProperty(cpBaudRate);
+    EXPECT_EQ(combo.Text(), "19200");
+    combo.SetAutoApply(true);
+    combo.SetText("115200");
+    combo.Change();
+    EXPECT_EQ(port.BaudRate(), br115200);
+}
+
+TEST(ComComboBox, DestroyingTheLinkedPortUnlinksAndSelectsTheFirstEntry)
+{
+    ListerScope ports({"ttyS0", "ttyS1", "ttyUSB0"});
+    TComComboBox combo;
+    combo.SetComProperty(cpPort);
+    combo.SetAutoApply(true);
+    {
+        TComPort port;
+        port.SetPort("ttyUSB0");
+        combo.SetComPort(&port);
+        EXPECT_EQ(combo.Text(), "ttyUSB0");
+    }
+    EXPECT_EQ(combo.ComPort(), nullptr);
+    EXPECT_EQ(combo.Text(), "ttyS0");
+    QTest::keyClick(&combo, Qt::Key_Down);   // a pick with no port linked is harmless
+    EXPECT_EQ(combo.ComSelect().Port, "ttyS1");
+}
+
+TEST(ComComboBox, RefreshKeepsTheSelectionRules)
+{
+    ListerScope ports({"ttyS0", "ttyS1"});
+    TComComboBox combo;
+    combo.SetComProperty(cpPort);
+    combo.SetText("ttyS1");
+    ListerScope::Current = {"ttyACM0", "ttyS0", "ttyS1"};   // an adapter was plugged in
+    combo.RefreshList();
+    EXPECT_EQ(combo.count(), 3);
+    EXPECT_EQ(combo.Text(), "ttyS1");                        // previous pick kept
+    ListerScope::Current = {"ttyACM0", "ttyS0"};
+    combo.RefreshList();
+    EXPECT_EQ(combo.Text(), "ttyACM0");                      // gone: first entry
+
+    TComPort port;
+    port.SetPort("ttyUSB0");
+    combo.SetComPort(&port);
+    ListerScope::Current = {"ttyACM0", "ttyS0", "ttyUSB0"};
+    combo.RefreshList();
+    EXPECT_EQ(combo.Text(), "ttyUSB0");                      // the linked port's name
+    ListerScope::Fail = true;
+    EXPECT_THROW(combo.RefreshList(), EComPort);
+    EXPECT_EQ(combo.count(), 3);                             // a failed read keeps the list
+}
+
+TEST(UsrSerial, PicksGoStraightIntoThePortAndSurviveCancel)
+{
+    ListerScope ports({"ttyS0", "ttyS1", "ttyUSB0"});
+    TfrmUsrSerial form;
+    EXPECT_EQ(form.windowTitle(), "Select Serial Port");
+    EXPECT_EQ(form.size(), QSize(253, 108));
+    EXPECT_EQ(form.ComComboBoxPort->Text(), "ttyS0");
+    EXPECT_TRUE(form.ComComboBoxPort->AutoApply());
+
+    TComPort port;   // starts as COM1, which is not listed
+    form.SetComPort(&port);
+    EXPECT_EQ(form.ComComboBoxPort->Text(), "");
+    form.open();
+    QTest::keyClick(&form, Qt::Key_Return);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(port.Port(), "COM1");          // Ok without a pick keeps the name
+
+    form.open();
+    form.ComComboBoxPort->setCurrentIndex(2);
+    form.ComComboBoxPort->Change();          // the operator picks ttyUSB0
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_EQ(port.Port(), "ttyUSB0");       // the pick stays for the next run
+
+    ListerScope::Current = {"ttyACM0", "ttyS0", "ttyS1", "ttyUSB0"};
+    form.open();                             // each showing reads the list again
+    EXPECT_EQ(form.ComComboBoxPort->count(), 4);
+    EXPECT_EQ(form.ComComboBoxPort->Text(), "ttyUSB0");
+    form.btnCancel->click();
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    form.open();
+    form.close();
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+}
+
+TEST(UsrSerial, ListFailuresReachTheErrorDisplayOrStopCreation)
+{
+    ListerScope ports({"ttyS0"});
+    {
+        TfrmUsrSerial form;
+        TErrorRecorder errors;
+        ListerScope::Fail = true;
+        form.open();
+        ASSERT_EQ(errors.Messages.size(), 1u);
+        EXPECT_NE(errors.Messages[0].find("Registry error"), std::string::npos);
+        EXPECT_EQ(form.ComComboBoxPort->Text(), "ttyS0");
+        form.reject();
+    }
+    ListerScope::Fail = true;
+    EXPECT_THROW(TfrmUsrSerial form, EComPort);
+
+    ListerScope::Fail = false;
+    ListerScope::Current = {};
+    TfrmUsrSerial empty;   // no ports at all: the window still opens
+    EXPECT_EQ(empty.ComComboBoxPort->count(), 0);
+}
