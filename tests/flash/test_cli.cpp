@@ -1,0 +1,271 @@
+// The headless programmer as a user runs it: jobs stamped by moravent-job, the unit
+// simulated (in-process, or the moravent-unitsim command for the end-to-end run).
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QStringList>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "flash_rig.h"
+
+namespace fs = std::filesystem;
+using namespace flashtest;
+
+namespace {
+
+struct Outcome {
+    int Exit = -1;
+    std::string Out, Err;
+};
+
+QStringList Args(std::initializer_list<std::string> a)
+{
+    QStringList l;
+    for (const std::string& s : a)
+        l << QString::fromStdString(s);
+    return l;
+}
+
+// Runs a program to its end (the event loop of this thread is not needed meanwhile:
+// in-process simulators serve on their own threads).
+Outcome RunProgram(const std::string& program, const QStringList& args, int interruptAfterMs = -1)
+{
+    QProcess p;
+    p.setProgram(QString::fromStdString(program));
+    p.setArguments(args);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    EXPECT_TRUE(p.waitForStarted(5000));
+    if (interruptAfterMs >= 0) {
+        p.waitForFinished(interruptAfterMs);
+        if (p.state() == QProcess::Running)
+            ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    }
+    EXPECT_TRUE(p.waitForFinished(60000));
+    Outcome o;
+    o.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    o.Out = p.readAllStandardOutput().toStdString();
+    o.Err = p.readAllStandardError().toStdString();
+    return o;
+}
+
+class TempDir {
+public:
+    TempDir()
+    {
+        Path = fs::temp_directory_path() / ("flashcli_" + std::to_string(::getpid()) + "_" + std::to_string(++N()));
+        fs::remove_all(Path);
+        fs::create_directories(Path);
+    }
+    ~TempDir() { fs::remove_all(Path); }
+    std::string operator/(const std::string& name) const { return (Path / name).string(); }
+
+private:
+    static int& N()
+    {
+        static int n = 0;
+        return n;
+    }
+    fs::path Path;
+};
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Stamps a job (raw image, typical settings, extra JSON keys) into a copy of the CLI.
+std::string BuildJob(const TempDir& dir, const std::vector<uint8_t>& image, const std::string& extra = "")
+{
+    WriteFile(dir / "image.bin", image);
+    std::ofstream(dir / "job.json")
+        << "{\"title\": \"Test Job\", \"flash_start\": 6144, \"flash_length\": 256000, \"flash_check_seed\": 129,"
+           " \"program_serial\": {\"baud\": 57600, \"data_bits\": 8, \"stop_bits\": 1, \"parity\": \"none\"},"
+           " \"image\": \"image.bin\""
+        << extra << "}";
+    const Outcome built = RunProgram(MORAVENT_JOB, Args({"build", dir / "job.json", "-o", dir / "programmer",
+                                                  "--template", MORAVENT_FLASH_CLI}));
+    EXPECT_EQ(built.Exit, 0) << built.Err;
+    return dir / "programmer";
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+TEST(Cli, UsageErrorsExitTwo)
+{
+    const std::vector<QStringList> cases = {
+        {}, Args({"--method", "auto"}), Args({"--port"}), Args({"--port", "/dev/x", "--method", "fast"}),
+        Args({"--port", "/dev/x", "--bogus"}), Args({"--list-ports", "--port", "/dev/x"}),
+    };
+    for (const QStringList& args : cases) {
+        const Outcome o = RunProgram(MORAVENT_FLASH_CLI, args);
+        EXPECT_EQ(o.Exit, 2) << args.join(' ').toStdString();
+        EXPECT_NE(o.Err.find("usage: moravent-flash-cli --port PORT"), std::string::npos);
+        EXPECT_TRUE(o.Out.empty());
+    }
+    EXPECT_EQ(RunProgram(MORAVENT_FLASH_CLI, Args({"--help"})).Exit, 0);
+    EXPECT_EQ(RunProgram(MORAVENT_FLASH_CLI, Args({"--list-ports"})).Exit, 0);
+}
+
+TEST(Cli, InvalidJobsAreReportedAsNoValidImage)
+{
+    TempDir dir;
+    WriteFile(dir / "plain.bin", std::vector<uint8_t>(1000, 0x41));
+    struct Case {
+        QStringList Args;
+        std::string Err;
+    } cases[] = {
+        // The unstamped program carries a zero block.
+        {Args({"--port", "/dev/null"}), "No Valid FLASH Image Present! (Stored data is not valid).\n"},
+        {Args({"--port", "/dev/null", "--job", dir / "plain.bin"}),
+         "No Valid FLASH Image Present! (No stored data block in " + (dir / "plain.bin") + ").\n"},
+        {Args({"--port", "/dev/null", "--job", dir / "missing.bin"}),
+         "No Valid FLASH Image Present! (Cannot open job file " + (dir / "missing.bin") +
+             " (No such file or directory)).\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = RunProgram(MORAVENT_FLASH_CLI, c.Args);
+        EXPECT_EQ(o.Exit, 1);
+        EXPECT_EQ(o.Err, c.Err);
+        EXPECT_TRUE(o.Out.empty());
+    }
+}
+
+// A job whose image can never be programmed leaves the unit untouched: nothing is sent.
+TEST(Cli, ImageNotAWholeNumberOfBlocksNeverTouchesTheUnit)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(300));
+    unitsim::SimConfig cfg;
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--no-progress"}));
+    EXPECT_EQ(o.Exit, 1);
+    EXPECT_EQ(o.Err, "Buffer size is not a multiple of the programming block size.\n");
+    EXPECT_EQ(sim.Stats().userConnects, 0);
+    EXPECT_EQ(sim.Stats().erases, 0);
+}
+
+TEST(Cli, AutoFallsBackToTheBootMethodWithTheNotice)
+{
+    TempDir dir;
+    const std::vector<uint8_t> image = Pattern(2048, 3);
+    const std::string programmer = BuildJob(dir, image);
+    unitsim::SimConfig cfg;
+    cfg.applicationRunning = false;
+    cfg.bootAnswerFrom = 2;
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    const Outcome o = RunProgram(MORAVENT_FLASH_CLI, Args({"--port", sim.SlavePath(), "--job", programmer,
+                                                    "--log", dir / "comms.txt"}));
+    EXPECT_EQ(o.Exit, 0) << o.Err;
+    EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
+    EXPECT_EQ(o.Err, "User Connect Method Failed (No reply to start command).\n"
+                     "Now Trying Boot Method: Turn unit off.\n"
+                     "Reset the Unit\n");
+    const std::vector<uint8_t> flash = sim.Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_TRUE(sim.Violations().empty()) << sim.Trace();
+    const std::vector<uint8_t> log = ReadFile(dir / "comms.txt");
+    const std::string text(log.begin(), log.end());
+    EXPECT_NE(text.find("TFlashFDTDevice.BootConnect: Got connect response"), std::string::npos);
+    EXPECT_NE(text.find("CommsLoggingDestroy: Logging stopped"), std::string::npos);
+}
+
+TEST(Cli, FailuresGiveTheMessageWithTheFullStopRule)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(1024), ", \"log\": true");
+    struct Case {
+        const char* Method;
+        std::function<void(unitsim::SimConfig&)> Setup;
+        std::string Err;
+    } cases[] = {
+        {"user", [](auto& c) { c.eraseVerdict = '%'; }, "Erase Failed: Device Failure.\n"},
+        {"user", [](auto& c) { c.verify.failBlock = 3; }, "Verify Failed at address 0x00000100 (256).\n"},
+        {"user", [](auto& c) { c.seed = 1; }, "Flash uP does not match definition.\n"},
+        {"boot", [](auto& c) { c.fault(unitsim::Reply::Connect) = {unitsim::FaultKind::Wrong, 0}; },
+         "Reset the Unit\nUnexpected reply to connect command.\n"},
+    };
+    for (const Case& c : cases) {
+        unitsim::SimConfig cfg;
+        c.Setup(cfg);
+        unitsim::UnitSimulator sim(cfg);
+        sim.Start();
+        const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--method", c.Method}));
+        EXPECT_EQ(o.Exit, 1);
+        EXPECT_EQ(o.Err, c.Err);
+        EXPECT_TRUE(o.Out.empty());
+    }
+    // The record's log switch writes the log beside the job, named after it.
+    EXPECT_TRUE(fs::exists(dir / "programmer_log.txt"));
+}
+
+TEST(Cli, CtrlCDuringTheBootConnectCancels)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(1024));
+    unitsim::SimConfig cfg;
+    cfg.bootAnswerFrom = 0;
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--method", "boot"}), 1500);
+    EXPECT_EQ(o.Exit, 1);
+    EXPECT_EQ(o.Err, "Reset the Unit\nConnect Cancelled by User.\n");
+    EXPECT_LT(sim.Stats().bootAttempts, 100);
+}
+
+TEST(Cli, CtrlCDuringTheTransferAbortsIt)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(64 * 128));
+    unitsim::SimConfig cfg;
+    cfg.blockDelayMs = 50;  // about 3 s of programming
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--method", "user"}), 2500);
+    EXPECT_EQ(o.Exit, 1);
+    EXPECT_EQ(o.Err, "Programming Aborted by User.\n");
+    EXPECT_EQ(sim.Stats().programs, 0);
+    EXPECT_TRUE(sim.Violations().empty()) << sim.Trace();
+}
+
+// End to end with the real executables: job builder, simulator command and programmer.
+TEST(Cli, EndToEndWithTheSimulatorCommand)
+{
+    TempDir dir;
+    const std::vector<uint8_t> image = Pattern(16 * 1024, 9);
+    const std::string programmer = BuildJob(dir, image);
+
+    QProcess unit;
+    unit.setProgram(MORAVENT_UNITSIM);
+    unit.setArguments(Args({"--dump", dir / "dump.bin", "--exit-after-finish"}));
+    unit.start();
+    ASSERT_TRUE(unit.waitForStarted(5000));
+    std::string port;
+    for (int i = 0; i < 50 && port.empty(); ++i) {
+        unit.waitForReadyRead(100);
+        if (unit.canReadLine())
+            port = unit.readLine().trimmed().toStdString();
+    }
+    ASSERT_FALSE(port.empty());
+
+    const Outcome o = RunProgram(programmer, Args({"--port", port}));
+    EXPECT_EQ(o.Exit, 0) << o.Err;
+    EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
+    EXPECT_EQ(o.Err, "");  // no terminal: no progress bar
+    ASSERT_TRUE(unit.waitForFinished(10000));
+    EXPECT_EQ(unit.exitCode(), 0) << unit.readAllStandardError().toStdString();
+    const std::vector<uint8_t> dump = ReadFile(dir / "dump.bin");
+    ASSERT_GE(dump.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), dump.begin()));
+}
