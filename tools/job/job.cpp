@@ -378,10 +378,8 @@ ordered_json SerialJson(const uint8_t* p, int32_t at)
     ordered_json s;
     s["baud"] = baud >= 1 && baud < 16 ? json(BaudRates[baud]) : json(nullptr);
     s["data_bits"] = data < 4 ? json(data + 5) : json(nullptr);
-    if (stop == 1)
-        s["stop_bits"] = 1.5;
-    else
-        s["stop_bits"] = stop < 3 ? json(stop + 1) : json(nullptr);
+    // Ordinals 0, 1, 2 stand for 1, 1.5 and 2 stop bits.
+    s["stop_bits"] = stop == 0 ? json(1) : stop == 1 ? json(1.5) : stop == 2 ? json(2) : json(nullptr);
     s["parity"] = parity < 5 ? json(ParityNames[parity]) : json(nullptr);
     return s;
 }
