@@ -1,5 +1,7 @@
 // The unit simulator driven by a scripted host on the slave side of its pty.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -7,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 #include <string>
@@ -574,4 +578,111 @@ TEST_F(Session, FinishRestartsTheApplication)
     EXPECT_EQ(host->Ask(Identify, 30, 200ms), "");
     EXPECT_EQ(host->Ask(UserConnect, 8), "SyNcBoOt");
     EXPECT_EQ(sim->Stats().userConnects, 2);
+}
+
+// ---------------------------------------------------------------- the command
+
+namespace {
+
+struct Child {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+};
+
+Child Spawn(const std::vector<std::string>& args)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 1);
+        ::close(pipeFds[0]);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    return {pid, ::fdopen(pipeFds[0], "r")};
+}
+
+int Reap(Child& c)
+{
+    int status = 0;
+    ::waitpid(c.pid, &status, 0);
+    if (c.out)
+        ::fclose(c.out);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string FirstLine(FILE* f)
+{
+    char buf[256] = {};
+    if (!std::fgets(buf, sizeof buf, f))
+        return {};
+    std::string s = buf;
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    return s;
+}
+
+} // namespace
+
+TEST(UnitSimCommand, ServesUntilSignalledAndCleansUp)
+{
+    char dirTemplate[] = "/tmp/unitsim-cmd-XXXXXX";
+    const std::string dir = ::mkdtemp(dirTemplate);
+    const std::string link = dir + "/ttyUNIT", dump = dir + "/flash.bin", trace = dir + "/trace.txt";
+    Child c = Spawn({UNITSIM_EXE, "--identity", "7,0x2000,512,CMD", "--link", link, "--dump", dump, "--trace", trace,
+                     "--boot-loader"});
+    const std::string path = FirstLine(c.out);
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(path, target);
+    {
+        Host host(link);
+        EXPECT_EQ(host.Ask(Identify, 30).substr(0, 10), H({0, 7}) + BE(0x2000) + BE(512));
+        EXPECT_EQ(host.Ask(Erase + BE(0x2000) + BE(512), 1), "$");
+    }
+    ::kill(c.pid, SIGTERM);
+    EXPECT_EQ(Reap(c), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_EQ(std::filesystem::file_size(dump), 512u);
+    std::ifstream in(trace);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("host> 63 DE 3D 96"), std::string::npos) << text;
+    std::filesystem::remove_all(dir);
+}
+
+TEST(UnitSimCommand, ExitsAfterFinishWhenAsked)
+{
+    Child c = Spawn({UNITSIM_EXE, "--exit-after-finish", "--no-application", "--boot-answer-from", "2"});
+    const std::string path = FirstLine(c.out);
+    ASSERT_FALSE(path.empty());
+    {
+        Host host(path);
+        EXPECT_EQ(host.Ask("SyNcBoOt", 8, 150ms), "");
+        EXPECT_EQ(host.Ask("SyNcBoOt", 8), "SyNcBoOt");
+        host.Send(Finish);
+    }
+    EXPECT_EQ(Reap(c), 0);
+}
+
+TEST(UnitSimCommand, RejectsBadOptions)
+{
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"--fault", "identity=sometimes"}, {"--fault", "nothing=wrong"}, {"--register", "300"},
+             {"--identity", "1,2,3"}, {"--frobnicate"}, {"--link"}, {"--user-connect", "%ZZ"}}) {
+        args.insert(args.begin(), UNITSIM_EXE);
+        Child c = Spawn(args);
+        EXPECT_EQ(FirstLine(c.out), "") << args[1];
+        EXPECT_EQ(Reap(c), 1) << args[1];
+    }
+    Child help = Spawn({UNITSIM_EXE, "--help"});
+    EXPECT_EQ(FirstLine(help.out).rfind("usage:", 0), 0u);
+    EXPECT_EQ(Reap(help), 0);
 }
