@@ -308,9 +308,11 @@ public:
         const bool useInterval = interval != 0 && interval != UINT32_MAX;
         TDeadline gap = TDeadline::Never();
         auto* p = static_cast<unsigned char*>(buffer);
+        int emptyWakeups = 0;  // ready, yet nothing read
         for (;;) {
             ssize_t n = read(FFd, p + done, size_t(count - done));
             if (n > 0) {
+                emptyWakeups = 0;
                 done += int32_t(n);
                 if (done == count || returnOnAny) return 0;
                 if (useInterval) gap = TDeadline::After(interval);
@@ -318,20 +320,15 @@ public:
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno != EAGAIN) return errno;  // EIO/ENXIO: unplugged
+            // Readable but nothing to read: the device has hung up (a hung-up tty
+            // reads as end of file and polls as always ready).
+            if (emptyWakeups >= 2) return EIO;
             if (immediate) return 0;
             const TDeadline& next = (done > 0 && useInterval && gap.Before(total)) ? gap : total;
             int r = WaitReady(FFd, POLLIN, next);
             if (r < 0) return -r;
             if (r == 0) return 0;  // time-out: a short count
-            if ((r & (POLLHUP | POLLERR | POLLNVAL)) && !(r & POLLIN)) {
-                n = read(FFd, p + done, size_t(count - done));
-                if (n > 0) {
-                    done += int32_t(n);
-                    if (done == count) return 0;
-                    continue;
-                }
-                return (n < 0 && errno != EAGAIN) ? errno : EIO;
-            }
+            emptyWakeups += (r & (POLLHUP | POLLERR | POLLNVAL)) ? 2 : 1;
         }
     }
 

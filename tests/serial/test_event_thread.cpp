@@ -1,0 +1,149 @@
+// The event thread: deliveries on the user-interface thread, closing while a
+// delivery waits, stop winning over a pending device event.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+#include <atomic>
+
+#include "CPort.h"
+#include "pty_pair.h"
+#include "serial_platform.h"
+#include "syncqueue.h"
+
+namespace {
+
+TEST(EventThread, NoThreadWithoutEventsButHooksStillFire) {
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetEvents(0);
+    std::string trace;
+    port.OnAfterOpen = [&](TCustomComPort*) { trace += "open "; };
+    port.OnCTSChange = [&](TCustomComPort*, bool on) { trace += on ? "cts1 " : "cts0 "; };
+    port.OnBeforeClose = [&](TCustomComPort*) { trace += "close "; };
+    port.OpenPort();
+    EXPECT_FALSE(port.ThreadCreated());
+    port.ClosePort();
+    EXPECT_EQ(trace, "open cts0 cts0 close ");
+    port.SetEvents(AllComEvents);
+    port.OpenPort();
+    EXPECT_TRUE(port.ThreadCreated());
+}
+
+TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread) {
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    std::atomic<int> count{0};
+    bool onUiThread = false;
+    port.OnRxChar = [&](TCustomComPort*, int32_t n) {
+        onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        count = n;
+    };
+    port.OpenPort();
+    pty.Write("abc");
+    EXPECT_TRUE(PumpUntil([&] { return count.load() == 3; }));
+    EXPECT_TRUE(onUiThread);
+    char buf[3];
+    EXPECT_EQ(port.ReadBytes(buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), "abc");
+}
+
+TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone) {
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetSyncMethod(smNone);
+    std::atomic<bool> elsewhere{false};
+    port.OnRxChar = [&](TCustomComPort*, int32_t) {
+        elsewhere = QThread::currentThread() != QCoreApplication::instance()->thread();
+    };
+    port.OpenPort();
+    pty.Write("x");
+    // Nothing here services the queue: the delivery must not need the UI thread.
+    for (int i = 0; i < 300 && !elsewhere; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(elsewhere);
+}
+
+TEST(EventThread, CloseRunsAPendingDeliveryAndEnds) {
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    int delivered = 0;
+    port.OnRxChar = [&](TCustomComPort*, int32_t) { ++delivered; };
+    port.OpenPort();
+    pty.Write("abc");
+    // Let the event thread queue its delivery; the UI thread does not service it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(delivered, 0);
+    port.ClosePort();
+    EXPECT_EQ(delivered, 1);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.ThreadCreated());
+}
+
+TEST(EventWait, StopWinsOverAPendingDeviceEvent) {
+    TPtyPair pty;
+    auto device = CreateSerialDevice();
+    ASSERT_EQ(device->Open(pty.SlavePath()), 0);
+    TLineSettings raw;
+    raw.BaudRate = 9600;
+    ASSERT_EQ(device->ApplyLineSettings(raw), 0);
+    auto wait = device->CreateEventWait(EventsToMask(AllComEvents));
+    pty.Write("data");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    wait->Stop();
+    uint32_t events = 0;
+    EXPECT_FALSE(wait->Wait(events));
+    device->Close();
+}
+
+TEST(EventWait, EdgeTriggeredAndHangupReportedOnce) {
+    TPtyPair pty;
+    auto device = CreateSerialDevice();
+    ASSERT_EQ(device->Open(pty.SlavePath()), 0);
+    TLineSettings raw;
+    raw.BaudRate = 9600;
+    ASSERT_EQ(device->ApplyLineSettings(raw), 0);
+    auto wait = device->CreateEventWait(EventsToMask(ComEvent(evRxChar) | ComEvent(evError)));
+    pty.Write("a");
+    uint32_t events = 0;
+    ASSERT_TRUE(wait->Wait(events));
+    EXPECT_EQ(events & emRxChar, emRxChar);
+    // The byte is still unread: without new data a second wait must block.
+    std::atomic<int> any{0};
+    std::atomic<bool> returned{false};
+    std::thread waiter([&] {
+        uint32_t ev = 0;
+        while (wait->Wait(ev)) {
+            ++any;
+            if (ev & emErr) returned = true;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(any.load(), 0);
+    pty.CloseMaster();  // the far end vanishes: reported, then no spinning
+    for (int i = 0; i < 200 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(returned.load());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_LE(any.load(), 2);  // a hung-up device does not keep waking the thread
+    wait->Stop();
+    waiter.join();
+    device->Close();
+}
+
+TEST(SyncQueue, ExceptionsReturnToTheCaller) {
+    std::atomic<bool> caught{false};
+    std::thread worker([&] {
+        try {
+            Synchronize([] { throw EComPort(10, 5); });
+        } catch (const EComPort& e) {
+            caught = e.ErrorCode() == 10;
+        }
+    });
+    EXPECT_TRUE(PumpUntil([&] { return caught.load(); }));
+    worker.join();
+}
+
+}  // namespace

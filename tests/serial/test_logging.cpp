@@ -1,0 +1,122 @@
+// The communications log: line format, escaping, append, refusal of a second writer.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "logging.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Contents(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+struct TLogFixture : ::testing::Test {
+    fs::path dir = fs::temp_directory_path() / ("commslog_" + std::to_string(getpid()));
+    fs::path file = dir / "programmer_log.txt";
+    std::vector<std::string> errors;
+    void SetUp() override {
+        fs::create_directories(dir);
+        fs::remove(file);
+        SetCommsLogErrorHook([this](const std::string& m) { errors.push_back(m); });
+    }
+    void TearDown() override {
+        CommsLoggingDestroy();
+        SetCommsLogErrorHook(nullptr);
+        fs::remove_all(dir);
+    }
+};
+
+TEST(CommsLogEscape, Table) {
+    const struct { std::string in, out; } table[] = {
+        {"ABCDE", "ABCDE"},
+        {std::string("\r\n\t\x7f", 4), "\\x0D\\x0A\\x09\\x7F"},
+        {"~\\ ", "~\\ "},
+        {std::string("c\xde=\x96", 4), "c\\xDE=\\x96"},
+        {std::string("\0\x1f\xff", 3), "\\x00\\x1F\\xFF"},
+        {"", ""},
+    };
+    for (auto& row : table) EXPECT_EQ(CommsLogEscape(row.in), row.out);
+}
+
+TEST_F(TLogFixture, OffWritesNothing) {
+    CommsLog("nothing");
+    CommsLogData("COM1", true, "x");
+    CommsLoggingDestroy();
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(CommsLoggingActive());
+}
+
+TEST_F(TLogFixture, NewFileFormatAndAppend) {
+    CommsLoggingInit(file.string());
+    ASSERT_TRUE(CommsLoggingActive());
+    CommsLoggingInit((dir / "other.txt").string());  // already running: nothing
+    CommsLogData("COM1", true, "");
+    CommsLogData("COM1", false, "c\xde=\x96");
+    CommsLoggingDestroy();
+    CommsLoggingInit(file.string());
+    CommsLog("second start");
+    CommsLoggingDestroy();
+    EXPECT_FALSE(fs::exists(dir / "other.txt"));
+
+    const std::string text = Contents(file);
+    const std::regex line(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}): ([^\r\n]*)\r\n)");
+    std::vector<std::string> texts;
+    size_t consumed = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
+        EXPECT_EQ(size_t(it->position()), consumed);
+        consumed += size_t(it->length());
+        texts.push_back((*it)[2]);
+    }
+    EXPECT_EQ(consumed, text.size());
+    const std::vector<std::string> expected = {
+        "CommsLoggingInit: Log file created", "CommsLoggingInit: Logging started",
+        "COM1 in: ",                          "COM1 out: c\\xDE=\\x96",
+        "CommsLoggingDestroy: Logging stopped", "CommsLoggingInit: Logging started",
+        "second start",                       "CommsLoggingDestroy: Logging stopped",
+    };
+    EXPECT_EQ(texts, expected);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(TLogFixture, SecondWriterRefusedWithoutLosingTheLog) {
+    {
+        std::ofstream(file, std::ios::binary) << "earlier lines\r\n";
+    }
+    // Another instance holds the log.
+    int other = open(file.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    CommsLoggingInit(file.string());
+    EXPECT_FALSE(CommsLoggingActive());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("Log file " + file.string() + " cannot be opened (", 0), 0u) << errors[0];
+    EXPECT_EQ(Contents(file), "earlier lines\r\n");
+    close(other);
+
+    // Our own log stays readable by others while we write it.
+    CommsLoggingInit(file.string());
+    CommsLog("visible");
+    EXPECT_NE(Contents(file).find(": visible\r\n"), std::string::npos);
+}
+
+TEST_F(TLogFixture, UncreatableFileReported) {
+    CommsLoggingInit((dir / "missing-dir" / "x_log.txt").string());
+    EXPECT_FALSE(CommsLoggingActive());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("cannot be opened (Cannot create file"), std::string::npos) << errors[0];
+    CommsLog("ignored");  // off: no effect, no failure
+}
+
+}  // namespace
