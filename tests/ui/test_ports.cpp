@@ -127,6 +127,15 @@ TEST_F(FakeTree, NoPortsIsAnEmptyListAndAnUnreadableTreeAnError)
     }
 }
 
+TEST(PortList, ThisMachinesTreesReadWithoutErrorAndWithoutStandardStreams)
+{
+    Names names;
+    ASSERT_NO_THROW(ListSerialPorts(names));
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), PortNameLess));
+    for (const char* stream : {"stdin", "stdout", "stderr", "console", "tty", "ptmx"})
+        EXPECT_EQ(std::count(names.begin(), names.end(), stream), 0) << stream;
+}
+
 TEST(PortSort, CaseInsensitiveTextOrder)
 {
     Names names = {"ttyS2", "COM10", "ttys1", "COM2", "ttyS10", "com1", "ttyUSB0", "TTYACM0"};
