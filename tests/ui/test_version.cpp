@@ -55,8 +55,9 @@ TEST(VersionBlock, PathsWithDoubledSeparatorsAndAnyCaseFindTheStrings)
     for (const Case& c : cases) {
         std::string text = "unchanged";
         EXPECT_EQ(VerQueryString(block.data(), size, c.path, text), c.found) << c.path;
-        if (c.found)
+        if (c.found) {
             EXPECT_EQ(text, c.text) << c.path;
+        }
     }
 
     const void* value = nullptr;
