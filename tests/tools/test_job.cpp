@@ -432,6 +432,7 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
     }
     EXPECT_THROW(ParseJob("[1, 2]", "", "demo.json"), JobError);
     EXPECT_THROW(ParseJob("{\"title\": ", "", "demo.json"), JobError);
+    EXPECT_THROW(ParseJob("{\"flash_start\": 55E999990}", "", "demo.json"), JobError); // overflows a double
 }
 
 TEST(JobFile, DescribeRefusesAForeignStructureVersion)
@@ -561,4 +562,17 @@ TEST_F(JobCommand, UsageAndHelp)
     const Result missing = Tool("build " + dir.File("nope.json") + " -o " + dir.File("o"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("nope.json"), std::string::npos);
+}
+
+TEST_F(JobCommand, DemoJobBuildsIntoAValidExecutable)
+{
+    const std::string out = dir.File("demo.exe");
+    const Result r = Tool("build " + std::string(EXAMPLES_DIR) + "/demo-job.json -o " + out + " --template " + probe);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, ""); // no warnings either
+    EXPECT_EQ(RunCommand(out, dir).out, "valid\n");
+    const json d = json::parse(Tool("show " + out).out);
+    EXPECT_EQ(d["image_length"], 4096);
+    EXPECT_EQ(d["picture_type"], "jpeg");
+    EXPECT_EQ(d["flash_check_seed"], 0x81);
 }

@@ -237,7 +237,7 @@ ParsedJob ParseJob(const std::string& jsonText, const std::string& baseDir, cons
     json doc;
     try {
         doc = json::parse(jsonText);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) { // parse errors, and numbers too large to hold
         throw JobError(jobName + ": not valid JSON: " + e.what());
     }
     if (!doc.is_object())
