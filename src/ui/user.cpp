@@ -1,0 +1,338 @@
+#include "user.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <algorithm>
+
+#include "about.h"
+#include "dev_params.h"
+#include "errordisplay.h"
+#include "exist_ms.h"
+#include "formutil.h"
+#include "graphics.h"
+#include "icons.h"
+#include "logging.h"
+#include "msgdialog.h"
+#include "storeexe.h"
+#include "userprompt_dialog.h"
+#include "usrserial.h"
+#include "wizard.h"
+
+TfrmAbout* frmAbout = nullptr;
+TfrmUsrSerial* frmUsrSerial = nullptr;
+TfrmConnectWiz* frmConnectWiz = nullptr;
+
+QString LogFileNameFor(const QString& executablePath)
+{
+    const int slash = executablePath.lastIndexOf(QLatin1Char('/'));
+    const int dot = executablePath.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > slash ? executablePath.left(dot) : executablePath;
+    return stem + QStringLiteral("_log.txt");
+}
+
+// Status texts go into the progress label.
+class TfrmUserFlash::LabelSink : public IStatusSink {
+public:
+    explicit LabelSink(QLabel* label) : FLabel(label) {}
+    void SetStatusText(const std::string& text) override
+    {
+        FLabel->setText(ToQString(text));
+        FLabel->adjustSize();
+    }
+
+private:
+    QLabel* FLabel;
+};
+
+// Progress goes into the bar; stepping clamps to its range as a progress bar does.
+class TfrmUserFlash::BarSink : public IProgressSink {
+public:
+    explicit BarSink(QProgressBar* bar) : FBar(bar) {}
+    void SetRange(int min, int max) override { FBar->setRange(min, max); }
+    void SetStep(int step) override { FStep = step; }
+    void SetPosition(int position) override
+    {
+        FBar->setValue(std::clamp(position, FBar->minimum(), FBar->maximum()));
+    }
+    void StepBy(int delta) override { SetPosition(Position() + delta); }
+    int Position() const override { return std::max(FBar->value(), FBar->minimum()); }
+
+private:
+    QProgressBar* FBar;
+    int FStep = 1;
+};
+
+TfrmUserFlash::TfrmUserFlash(const uint8_t* block, const QString& executablePath, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      FExecutablePath(executablePath.isEmpty() ? QCoreApplication::applicationFilePath() : executablePath)
+{
+    setObjectName(QStringLiteral("frmUserFlash"));
+    setFont(FormFont());
+    setFixedSize(295, 97);
+
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setGeometry(56, 24, 233, 25);
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+
+    btnStart = new QPushButton(QStringLiteral("Start"), this);
+    btnStart->setGeometry(112, 64, 75, 25);
+    btnStart->setDefault(true);
+
+    lblProgress = new QLabel(QStringLiteral("Progress"), this);
+    lblProgress->move(56, 8);
+    lblProgress->adjustSize();
+
+    ImageMV = new QLabel(this);
+    ImageMV->setGeometry(8, 8, 32, 32);
+
+    setTabOrder(ProgressBar, btnStart);
+    connect(btnStart, &QPushButton::clicked, this, [this] { GuardedCall([this] { btnStartClick(); }); });
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(f1, &QShortcut::activated, this, [this] { GuardedCall([this] { WMSysCommand(AboutCommand); }); });
+
+    FStatusSink = std::make_unique<LabelSink>(lblProgress);
+    FProgressSink = std::make_unique<BarSink>(ProgressBar);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    GuardedCall([this, block] { FormCreate(block); });
+}
+
+TfrmUserFlash::~TfrmUserFlash()
+{
+    FormDestroy();
+}
+
+void TfrmUserFlash::FormCreate(const uint8_t* block)
+{
+    AddAboutMenuItem();
+    ImageMV->setPixmap(ApplicationIcon().pixmap(32, 32));
+    setWindowTitle(ApplicationTitle());
+    Busy = false;
+    ConnectChoice.Port = new TBriskoComPort(this);
+    ImageValid = false;
+    try {
+        PromptDialog = new TUserPromptDialog(this);
+        Flash = new THitachiFlash(this, FStatusSink.get(), FProgressSink.get(), PromptDialog);
+        const uint8_t* payload = CheckStoredData(block ? block : StoredDataBlock);
+        ProgInfo = std::make_unique<TExeProgrammingInfo>(payload);
+        ProgInfo->CheckVersion();
+        if (ProgInfo->GetLogEnabled())
+            StartLog();
+        ProgInfo->ConfigureFlash(*Flash);
+        const std::string title = ProgInfo->GetImageTitle();
+        if (!title.empty()) {
+            SetApplicationTitle(ToQString(title));
+            setWindowTitle(ApplicationTitle());
+        }
+        try {
+            TIcon icon;
+            ProgInfo->LoadIcon(icon);
+            const QPixmap pixmap = QPixmap::fromImage(icon.ToImage());
+            if (!pixmap.isNull()) {
+                ImageMV->setPixmap(pixmap.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+                setWindowIcon(QIcon(pixmap));
+            }
+        } catch (const std::exception&) {
+            // A bad icon only costs the tool its own picture.
+        }
+        ImageValid = true;
+    } catch (const Exception& e) {
+        btnStart->setEnabled(false);
+        throw Exception("No Valid FLASH Image Present! (" + e.message() + ").");
+    }
+}
+
+void TfrmUserFlash::FormDestroy()
+{
+    CommsLoggingDestroy();
+    // The controller talks through the sinks, so it goes before them.
+    delete Flash;
+    Flash = nullptr;
+    delete ConnectChoice.Port;
+    ConnectChoice.Port = nullptr;
+    ProgInfo.reset();
+}
+
+void TfrmUserFlash::AddAboutMenuItem()
+{
+    // Linux window managers give no system menu to extend: the window's context menu
+    // (right click) carries the standard Close, a separator and "About..." (also F1).
+    FSystemMenu = new QMenu(this);
+    FSystemMenu->addAction(QStringLiteral("Close"), this, [this] { close(); });
+    FSystemMenu->addSeparator();
+    QAction* about = FSystemMenu->addAction(QStringLiteral("About..."));
+    about->setData(AboutCommand);
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(about, &QAction::triggered, this, [this] { GuardedCall([this] { WMSysCommand(AboutCommand); }); });
+}
+
+void TfrmUserFlash::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (FSystemMenu)
+        FSystemMenu->exec(event->globalPos());
+}
+
+void TfrmUserFlash::WMSysCommand(int command)
+{
+    if (command == AboutCommand)
+        ShowAbout();
+}
+
+void TfrmUserFlash::ShowAbout()
+{
+    if (!frmAbout)
+        return;
+    if (ImageValid && ProgInfo) {
+        const std::string title = ProgInfo->GetImageTitle();
+        if (!title.empty())
+            frmAbout->SetImageText("Flash Image: " + title);
+    }
+    ExecModal(*frmAbout);
+}
+
+void TfrmUserFlash::SetBusy(bool value)
+{
+    Busy = value;
+    btnStart->setEnabled(!value);
+}
+
+void TfrmUserFlash::StartLog()
+{
+    CommsLoggingInit(QFile::encodeName(LogFileNameFor(FExecutablePath)).toStdString());
+}
+
+void TfrmUserFlash::closeEvent(QCloseEvent* event)
+{
+    if (Busy) {
+        MessageDlg(mtError, QStringLiteral("Programming in Progress. Please wait until programming is complete."));
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void TfrmUserFlash::btnStartClick()
+{
+    if (Busy)
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetBusy(true);
+    std::exception_ptr failure;
+    try {
+        ConnectUnit();
+        try {
+            ProgramUnit();
+        } catch (...) {
+            Flash->Disconnect();
+            throw;
+        }
+        Flash->Disconnect();
+        MessageDlg(mtInformation, QStringLiteral("Unit Successfully Programmed!"));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // Every way out leaves the port closed and the window ready for the next run.
+    if (Flash)
+        GuardedCall([this] { Flash->Disconnect(); });
+    lblProgress->setText(QStringLiteral("Progress"));
+    lblProgress->adjustSize();
+    ProgressBar->setValue(0);
+    SetBusy(false);
+    QApplication::restoreOverrideCursor();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TfrmUserFlash::ConnectUnit()
+{
+    frmUsrSerial->SetComPort(ConnectChoice.Port);
+    if (ExecModal(*frmUsrSerial) != QDialog::Accepted)
+        throw EHitachiFlashException("Connect Cancelled by User");
+    ShowConnectWizard();
+
+    ConnectChoice.UseDTR = 1;
+    ConnectChoice.ConnectMethod = 0;
+    Flash->SelectConnection(ConnectChoice);
+    std::string reason;
+    try {
+        Flash->Connect();
+        return;
+    } catch (const Exception& e) {
+        reason = e.message();
+    }
+    Flash->Disconnect();
+    MessageDlg(mtConfirmation, ToQString("User Connect Method Failed (" + reason + ").\r\r"
+                                         "Now Trying Boot Method: Turn unit off, and click Ok."));
+    ConnectChoice.ConnectMethod = 1;
+    Flash->SelectConnection(ConnectChoice);
+    try {
+        Flash->Connect();
+    } catch (...) {
+        Flash->Disconnect();
+        throw;
+    }
+}
+
+void TfrmUserFlash::ShowConnectWizard()
+{
+    int missing = 0;
+    try {
+        TPicture picture;
+        ProgInfo->LoadPicture(picture);
+        if (!picture.Graphic())
+            throw Exception("No picture");
+        frmConnectWiz->SetPicture(*picture.Graphic());
+    } catch (const std::exception&) {
+        ++missing;
+    }
+    try {
+        LoadWizardText(missing);
+    } catch (const std::exception&) {
+        ++missing;
+    }
+    if (missing >= 2)
+        return;
+    if (ExecModal(*frmConnectWiz) != QDialog::Accepted)
+        throw EHitachiFlashException("Connect Cancelled by User");
+}
+
+void TfrmUserFlash::LoadWizardText(int& missing)
+{
+    std::vector<std::string> lines;
+    ProgInfo->GetInstructions(lines);
+    if (lines.empty())
+        ++missing;
+    frmConnectWiz->SetInstructions(lines);
+}
+
+void TfrmUserFlash::ProgramUnit()
+{
+    // GetImage refuses a stored length outside the image region instead of reading past it.
+    const std::span<const uint8_t> image = ProgInfo->GetImage();
+    TExistingMemoryStream stream(image.data(), static_cast<int64_t>(image.size()));
+    ProgramFromStream(stream);
+}
+
+void TfrmUserFlash::ProgramFromStream(TStream& stream)
+{
+    // An image that can never be programmed must not cost the unit its flash contents.
+    CheckImageForRun(*Flash, stream);
+    Flash->Erase();
+    Flash->ProgramImage(stream);
+    Flash->VerifyImage(stream);
+    Flash->Finish();
+}

@@ -1,0 +1,108 @@
+// Start-up of the main window: the stored job's checks, title, icon, log and About line.
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include "about.h"
+#include "app_fixture.h"
+#include "user.h"
+
+TEST(Startup, ValidJobEnablesStartAndTakesTitle)
+{
+    JobSpec job;
+    job.image = AppHarness::TestImage(4);
+    AppHarness app(job);
+    EXPECT_TRUE(app.Form()->ImageValid);
+    EXPECT_TRUE(app.Form()->btnStart->isEnabled());
+    EXPECT_EQ(app.Form()->windowTitle(), QStringLiteral("Test Scale 2.1"));
+    EXPECT_EQ(ApplicationTitle(), QStringLiteral("Test Scale 2.1"));
+    EXPECT_TRUE(app.Dialogs.empty());
+    EXPECT_FALSE(QFile::exists(LogFileNameFor(app.ExePath()))) << "log switch off: no file";
+
+
+    QString imageLine;
+    QTimer::singleShot(50, [&imageLine] {
+        if (auto* about = qobject_cast<TfrmAbout*>(QApplication::activeModalWidget())) {
+            imageLine = about->lblBinaryImage->text();
+            about->btnOk->click();
+        }
+    });
+    app.Form()->WMSysCommand(AboutCommand);
+    EXPECT_EQ(imageLine, QStringLiteral("Flash Image: Test Scale 2.1"));
+}
+
+TEST(Startup, InvalidJobsDisableStartWithTheReason)
+{
+    struct Case {
+        const char* name;
+        bool spoilChecksum;
+        int32_t version;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"checksum", true, 4, "No Valid FLASH Image Present! (Stored data is not valid)."},
+        {"version 5", false, 5, "No Valid FLASH Image Present! (Structure version does not match)."},
+        {"version 3", false, 3, "No Valid FLASH Image Present! (Structure version does not match)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JobSpec job;
+        job.image = AppHarness::TestImage(1);
+        job.spoilChecksum = c.spoilChecksum;
+        job.version = c.version;
+        job.log = true;
+        AppHarness app(job);
+        ASSERT_EQ(app.Dialogs.size(), 1u);
+        EXPECT_EQ(app.Dialogs[0].kind, "error-display");
+        EXPECT_EQ(app.Dialogs[0].text, c.message);
+        EXPECT_FALSE(app.Form()->btnStart->isEnabled());
+        EXPECT_FALSE(app.Form()->ImageValid);
+        EXPECT_EQ(app.Form()->windowTitle(), QStringLiteral("Moravent Flash Programmer"));
+        EXPECT_EQ(frmAbout->lblBinaryImage->text(), QStringLiteral("No Flash Image Available"));
+        if (c.spoilChecksum)
+            EXPECT_FALSE(QFile::exists(LogFileNameFor(app.ExePath()))) << "nothing read from a bad block";
+    }
+}
+
+TEST(Startup, EmptyTitleKeepsTheDefault)
+{
+    JobSpec job;
+    job.title = "";
+    job.image = AppHarness::TestImage(1);
+    AppHarness app(job);
+    EXPECT_TRUE(app.Form()->btnStart->isEnabled());
+    EXPECT_EQ(app.Form()->windowTitle(), QStringLiteral("Moravent Flash Programmer"));
+}
+
+TEST(Startup, LogFileSitsBesideTheExecutable)
+{
+    JobSpec job;
+    job.image = AppHarness::TestImage(1);
+    job.log = true;
+    QString logPath;
+    {
+        AppHarness app(job, QStringLiteral("programmer.exe"));
+        logPath = LogFileNameFor(app.ExePath());
+        EXPECT_TRUE(logPath.endsWith(QStringLiteral("/programmer_log.txt")));
+        QFile log(logPath);
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        EXPECT_TRUE(text.contains("CommsLoggingInit: Log file created\r\n"));
+        EXPECT_TRUE(text.contains("CommsLoggingInit: Logging started\r\n"));
+    }
+}
+
+TEST(Startup, LogFileNames)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"/opt/tools/moravent-flash", "/opt/tools/moravent-flash_log.txt"},
+        {"/opt/tools/programmer.exe", "/opt/tools/programmer_log.txt"},
+        {"/opt/v1.2/flash", "/opt/v1.2/flash_log.txt"},
+        {"/opt/tools/flash.job.bin", "/opt/tools/flash.job_log.txt"},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(LogFileNameFor(QString::fromLatin1(in)), QString::fromLatin1(out)) << in;
+}
