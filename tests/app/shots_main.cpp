@@ -1,0 +1,99 @@
+// Renders the main window in its states to PNGs under Xvfb (scripts/screenshots):
+// ready, invalid stored job, during a run (programming), and the success message.
+// Usage: moravent-screenshots-main ready|invalid|running|success OUT.png
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <cstdio>
+
+#include "app_fixture.h"
+#include "errordisplay.h"
+#include "formutil.h"
+#include "icons.h"
+#include "msgdialog.h"
+#include "unitsim.h"
+#include "user.h"
+
+namespace {
+
+// The screen around the main window, so dialogs over it are in the picture too.
+bool GrabAround(QWidget* form, const char* path, int margin = 40)
+{
+    QApplication::processEvents();
+    const QRect r = form->frameGeometry().adjusted(-margin, -margin, margin, margin);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
+    if (!shot.save(QString::fromLocal8Bit(path), "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(MoraventAppIcon());
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s ready|invalid|running|success OUT.png\n", argv[0]);
+        return 2;
+    }
+    const std::string which = argv[1];
+    const char* out = argv[2];
+
+    JobSpec job;
+    job.title = "Moravent Demo Scale 1.0";
+    job.image = AppHarness::TestImage(96);
+    job.spoilChecksum = which == "invalid";
+    AppHarness harness(job);
+    TfrmUserFlash* form = harness.Form();
+    SetMainForm(form);
+    QTest::qWaitForWindowExposed(form, 5000);
+    QTest::qWait(200);
+
+    if (which == "ready" || which == "invalid")
+        return GrabAround(form, out) ? 0 : 1;
+
+    unitsim::SimConfig config;
+    config.blockDelayMs = 15;
+    unitsim::UnitSimulator sim(config);
+    sim.Start();
+    bool saved = false;
+    QTimer watch;
+    watch.setInterval(20);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (which == "running" && !saved && form->lblProgress->text() == QStringLiteral("Programming FLASH...") &&
+            form->ProgressBar->value() > form->ProgressBar->maximum() / 2) {
+            saved = GrabAround(form, out);
+        }
+        if (which == "success" && !saved) {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                QTest::qWait(200);
+                saved = GrabAround(form, out, 140);
+                box->accept();
+            }
+        }
+    });
+    watch.start();
+    if (which == "success") {
+        // The real message box this time, not the harness's recorder.
+        MessageDlgHook = [](TMsgDlgType type, const QString& text) {
+            QMessageBox box(type == mtInformation ? QMessageBox::Information : QMessageBox::Critical,
+                            MessageDlgCaption(type), text, QMessageBox::Ok, MainForm());
+            box.exec();
+        };
+    }
+    Operator op;
+    op.port = sim.SlavePath();
+    harness.Run(op);
+    watch.stop();
+    if (!saved)
+        std::fprintf(stderr, "the %s state was never reached\n", which.c_str());
+    return saved ? 0 : 1;
+}
