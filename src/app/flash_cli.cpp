@@ -32,6 +32,7 @@
 #include "fdt.h"
 #include "h83664.h"
 #include "logging.h"
+#include "portlist.h"
 #include "storeexe.h"
 #include "userprompt.h"
 
@@ -446,47 +447,16 @@ private:
     TConnectChoice Choice;
 };
 
-// Real serial devices from sysfs (skipping the 8250 driver's placeholders without
-// hardware), plus symbolic links in /dev that name one of them or a pseudo-terminal.
-std::vector<std::string> SerialPortList()
-{
-    namespace fs = std::filesystem;
-    std::vector<std::string> ports;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/sys/class/tty", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (!fs::exists(entry.path() / "device", ec))
-            continue;
-        if (name.rfind("ttyS", 0) == 0) {
-            std::ifstream type(entry.path() / "type");
-            int t = 0;
-            if (!(type >> t) || t == 0)
-                continue;
-        }
-        ports.push_back("/dev/" + name);
-    }
-    std::vector<std::string> links;
-    for (const auto& entry : fs::directory_iterator("/dev", ec)) {
-        if (!entry.is_symlink(ec))
-            continue;
-        const fs::path target = fs::weakly_canonical(entry.path(), ec);
-        if (ec)
-            continue;
-        const std::string t = target.string();
-        const bool pty = t.rfind("/dev/pts/", 0) == 0 && t != "/dev/pts/ptmx";
-        const bool real = std::find(ports.begin(), ports.end(), t) != ports.end();
-        if (pty || real)
-            links.push_back(entry.path().string());
-    }
-    std::sort(ports.begin(), ports.end());
-    std::sort(links.begin(), links.end());
-    ports.insert(ports.end(), links.begin(), links.end());
-    return ports;
-}
-
 int ListPorts()
 {
-    for (const std::string& port : SerialPortList())
+    std::vector<std::string> ports;
+    try {
+        ListSerialPorts(ports);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "%s\n", WithFullStop(e.message()).c_str());
+        return ExitFailed;
+    }
+    for (const std::string& port : ports)
         std::printf("%s\n", port.c_str());
     return ExitOk;
 }

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "block_writer.h"
 #include "flash_rig.h"
+#include "storeexe.h"
 
 namespace fs = std::filesystem;
 using namespace flashtest;
@@ -237,6 +239,34 @@ TEST(Cli, CtrlCDuringTheTransferAbortsIt)
     EXPECT_EQ(o.Err, "Programming Aborted by User.\n");
     EXPECT_EQ(sim.Stats().programs, 0);
     EXPECT_TRUE(sim.Violations().empty()) << sim.Trace();
+}
+
+// A record whose image length lies outside the image region is refused before the port
+// is touched, whatever the length says.
+TEST(Cli, ImageLengthOutsideTheRegionIsRefused)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(1024));
+    std::vector<uint8_t> bytes = ReadFile(programmer);
+    std::string exe(bytes.begin(), bytes.end());
+    const std::vector<size_t> at = FindStoredBlock(exe);
+    ASSERT_EQ(at.size(), 1u);
+    const auto* payload = reinterpret_cast<const uint8_t*>(exe.data() + at[0] + layout::PayloadOffset);
+    unitsim::SimConfig cfg;
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    for (int32_t length : {-1, layout::ImageRegionSize + 1}) {
+        std::vector<uint8_t> record(payload, payload + layout::PayloadSize);
+        PutI32(record, layout::ImageLength, length);
+        std::string patched = exe;
+        StampBlock(patched, at[0], record);
+        std::ofstream(programmer, std::ios::binary | std::ios::trunc) << patched;
+        const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath()}));
+        EXPECT_EQ(o.Exit, 1);
+        EXPECT_NE(o.Err.find(std::to_string(length)), std::string::npos) << o.Err;
+    }
+    EXPECT_EQ(sim.Stats().userConnects, 0);
+    EXPECT_TRUE(sim.Trace().find("host>") == std::string::npos);
 }
 
 // End to end with the real executables: job builder, simulator command and programmer.
