@@ -159,21 +159,20 @@ public:
     {
         if (text != Phase)
             EndLine();
-        Phase = text;
-        Draw(true);
+        Phase = text;  // drawn once the new range is set
     }
     void SetRange(int min, int max) override
     {
         Min = min;
         Max = max;
+        Pos = min;
         PhaseStart = Clock::now();
-        Draw(true);
     }
     void SetStep(int step) override { Step = step; }
     void SetPosition(int position) override
     {
         Pos = Clamp(position);
-        Draw(false);
+        Draw(true);
     }
     void StepBy(int delta) override
     {
@@ -226,7 +225,7 @@ private:
         const int percent = static_cast<int>(fraction * 100.0);
         if (bytes) {
             const double seconds = std::chrono::duration<double>(now - PhaseStart).count();
-            const double rate = seconds > 0 ? (Pos - Min) / seconds : 0.0;
+            const double rate = seconds > 0.2 ? (Pos - Min) / seconds : 0.0;
             line << (Pos - Min) << "/" << span << " bytes " << percent << "% ";
             char tail[64];
             if (rate > 0) {
