@@ -407,16 +407,7 @@ TComSignals TCustomComPort::ModemSignals() {
 TComErrors TCustomComPort::LineErrors() {
     uint32_t flags = 0;
     Check(FDevice->ErrorFlags(flags), CError_ClearComFailed);
-    TComErrors e = 0;
-    if (flags & efFrame) e |= 1u << ceFrame;
-    if ((flags & efRxParity) && FParity->Check()) e |= 1u << ceRxParity;
-    if (flags & efOverrun) e |= 1u << ceOverrun;
-    if (flags & efBreak) e |= 1u << ceBreak;
-    if (flags & efIOE) e |= 1u << ceIO;
-    if (flags & efMode) e |= 1u << ceMode;
-    if (flags & efRxOver) e |= 1u << ceRxOver;
-    if (flags & efTxFull) e |= 1u << ceTxFull;
-    return e;
+    return ComErrorsFromFlags(flags, FParity->Check());
 }
 
 void TCustomComPort::AbortPending() { Check(FDevice->AbortPending(), CError_PurgeFailed); }

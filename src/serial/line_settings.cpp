@@ -1,5 +1,7 @@
 #include "line_settings.h"
 
+#include "serial_platform.h"
+
 TLineSettings BuildLineSettings(const TCustomComPort& port) {
     TLineSettings s;
     s.BaudRate = uint32_t(port.BaudRate() == brCustom ? port.CustomBaudRate() : StandardBaudRate(port.BaudRate()));
@@ -33,4 +35,17 @@ TLineSettings BuildLineSettings(const TCustomComPort& port) {
     s.ErrorChar = (parity.Check() && parity.Replace()) ? parity.ReplaceChar() : 0;
     s.EventChar = port.EventChar();
     return s;
+}
+
+TComErrors ComErrorsFromFlags(uint32_t flags, bool parityCheck) {
+    TComErrors e = 0;
+    if (flags & efFrame) e |= 1u << ceFrame;
+    if ((flags & efRxParity) && parityCheck) e |= 1u << ceRxParity;
+    if (flags & efOverrun) e |= 1u << ceOverrun;
+    if (flags & efBreak) e |= 1u << ceBreak;
+    if (flags & efIOE) e |= 1u << ceIO;
+    if (flags & efMode) e |= 1u << ceMode;
+    if (flags & efRxOver) e |= 1u << ceRxOver;
+    if (flags & efTxFull) e |= 1u << ceTxFull;
+    return e;
 }

@@ -41,3 +41,7 @@ struct TLineSettings {
 };
 
 TLineSettings BuildLineSettings(const TCustomComPort& port);
+
+// Line errors from the device's error flags; a parity error counts only while the
+// port checks parity.
+TComErrors ComErrorsFromFlags(uint32_t flags, bool parityCheck);

@@ -168,6 +168,18 @@ TEST(SettingsObjects, AssignCopiesWithoutApplyingOrChangingOwner) {
     EXPECT_EQ(port.Timeouts()->ComPort(), &port);
 }
 
+TEST(ComPortErrors, ErrorFlagsMapToTheSet) {
+    const struct { uint32_t flags; bool check; TComErrors errors; } table[] = {
+        {efFrame, false, 1 << ceFrame},
+        {efRxParity, false, 0},  // parity errors only while checking parity
+        {efRxParity, true, 1 << ceRxParity},
+        {efOverrun | efBreak, false, (1 << ceOverrun) | (1 << ceBreak)},
+        {efIOE | efMode | efRxOver | efTxFull, false, (1 << ceIO) | (1 << ceMode) | (1 << ceRxOver) | (1 << ceTxFull)},
+        {0x7000, true, 0},
+    };
+    for (auto& row : table) EXPECT_EQ(ComErrorsFromFlags(row.flags, row.check), row.errors) << row.flags;
+}
+
 TEST(ComPortErrors, Messages) {
     const struct { int code, sys; const char* text; } table[] = {
         {1, 2, "Unable to open com port (win error code: 2)"},
