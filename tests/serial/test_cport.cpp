@@ -16,9 +16,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 TEST(PortOpen, MissingDeviceFailsWithHooks) {
+    int before = 0, after = 0;
     TComPort port;
     port.SetPort("/dev/no-such-serial-device");
-    int before = 0, after = 0;
     port.OnBeforeOpen = [&](TCustomComPort*) { ++before; };
     port.OnAfterOpen = [&](TCustomComPort*) { ++after; };
     try {
@@ -113,8 +113,8 @@ TEST(PortSettings, PortNameChangeReopens) {
     std::filesystem::create_symlink(pty.SlavePath(), dir / "ttyA");
     std::filesystem::create_symlink(pty.SlavePath(), dir / "TTYA");
     {
-        TComPort port;
         int opens = 0;
+        TComPort port;
         port.OnAfterOpen = [&](TCustomComPort*) { ++opens; };
         port.SetPort((dir / "ttyA").string());
         port.OpenPort();

@@ -15,10 +15,10 @@ namespace {
 
 TEST(EventThread, NoThreadWithoutEventsButHooksStillFire) {
     TPtyPair pty;
+    std::string trace;  // outlives the port, whose destructor fires hooks
     TComPort port;
     port.SetPort(pty.SlavePath());
     port.SetEvents(0);
-    std::string trace;
     port.OnAfterOpen = [&](TCustomComPort*) { trace += "open "; };
     port.OnCTSChange = [&](TCustomComPort*, bool on) { trace += on ? "cts1 " : "cts0 "; };
     port.OnBeforeClose = [&](TCustomComPort*) { trace += "close "; };
@@ -33,10 +33,10 @@ TEST(EventThread, NoThreadWithoutEventsButHooksStillFire) {
 
 TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread) {
     TPtyPair pty;
-    TComPort port;
-    port.SetPort(pty.SlavePath());
     std::atomic<int> count{0};
     bool onUiThread = false;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
     port.OnRxChar = [&](TCustomComPort*, int32_t n) {
         onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         count = n;
@@ -52,10 +52,10 @@ TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread) {
 
 TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone) {
     TPtyPair pty;
+    std::atomic<bool> elsewhere{false};
     TComPort port;
     port.SetPort(pty.SlavePath());
     port.SetSyncMethod(smNone);
-    std::atomic<bool> elsewhere{false};
     port.OnRxChar = [&](TCustomComPort*, int32_t) {
         elsewhere = QThread::currentThread() != QCoreApplication::instance()->thread();
     };
@@ -68,9 +68,9 @@ TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone) {
 
 TEST(EventThread, CloseRunsAPendingDeliveryAndEnds) {
     TPtyPair pty;
+    int delivered = 0;
     TComPort port;
     port.SetPort(pty.SlavePath());
-    int delivered = 0;
     port.OnRxChar = [&](TCustomComPort*, int32_t) { ++delivered; };
     port.OpenPort();
     pty.Write("abc");
