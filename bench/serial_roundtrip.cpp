@@ -138,6 +138,19 @@ void BM_IdleOpenPortCpu(benchmark::State& state) {
     port.ClosePort();
 }
 
+// Closing an idle open port: stopping the event thread must be prompt.
+void BM_CloseIdlePort(benchmark::State& state) {
+    TBriskoComPort port;
+    port.SetPort(FarEnd->slave);
+    for (auto _ : state) {
+        port.OpenPort();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // thread settles in its wait
+        const auto start = std::chrono::steady_clock::now();
+        port.ClosePort();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
 void BM_Delay500Cpu(benchmark::State& state) {
     for (auto _ : state) {
         const double start = CpuMs(), startThread = CpuMs(CLOCK_THREAD_CPUTIME_ID);
@@ -148,6 +161,7 @@ void BM_Delay500Cpu(benchmark::State& state) {
 }
 
 BENCHMARK(BM_RoundTrip)->Arg(1)->Arg(128)->UseManualTime()->Iterations(3000);
+BENCHMARK(BM_CloseIdlePort)->UseManualTime()->Iterations(50)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IdleOpenPortCpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Delay500Cpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
