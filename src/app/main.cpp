@@ -17,17 +17,6 @@
 
 namespace {
 
-// The error display: stop icon, the application title as caption, one OK button and the
-// message with the full-stop rule.
-void ShowError(const std::exception& e)
-{
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), ToQString(WithFullStop(e.what())),
-                    QMessageBox::Ok, MainForm());
-    QApplication::setOverrideCursor(Qt::ArrowCursor);
-    box.exec();
-    QApplication::restoreOverrideCursor();
-}
-
 // Last resort for a window that cannot be created at start-up: the program cannot run.
 int ApplicationError(const std::exception& e)
 {
@@ -47,7 +36,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     SetApplicationTitle(QString::fromLatin1(DefaultApplicationTitle));
     app.setWindowIcon(MoraventAppIcon());
-    ErrorDisplayHook = ShowError;
+    ErrorDisplayHook = DefaultErrorDisplay;
     SetCommsLogErrorHook([](const std::string& message) { MessageDlg(mtMessage, ToQString(message)); });
 
     try {

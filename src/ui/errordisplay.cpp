@@ -1,6 +1,8 @@
 #include "errordisplay.h"
 
 #include "exceptions.h"
+#include "formutil.h"
+#include "msgdialog.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -10,12 +12,11 @@ std::function<void(const std::exception&)> ErrorDisplayHook = DefaultErrorDispla
 
 void DefaultErrorDisplay(const std::exception& e)
 {
-    QString caption = QApplication::applicationDisplayName();
-    if (caption.isEmpty())
-        caption = QStringLiteral("Moravent Flash Programmer");
-    QMessageBox box(QMessageBox::Critical, caption, QString::fromLatin1(WithFullStop(e.what())),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromLatin1(WithFullStop(e.what())),
+                    QMessageBox::Ok, MainForm());
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
+    QApplication::restoreOverrideCursor();
 }
 
 void ShowException(const std::exception& e) noexcept

@@ -10,8 +10,8 @@
 // tests install a recorder); the default is a stop-icon message box with one OK button.
 extern std::function<void(const std::exception&)> ErrorDisplayHook;
 
-// The default display: message box captioned with the application name, the message
-// with a full stop appended as the error display always does.
+// The default display: a stop-icon message box captioned with the application title,
+// one OK button and the message with the full-stop rule.
 void DefaultErrorDisplay(const std::exception& e);
 
 // Routes e to ErrorDisplayHook; never throws.

@@ -54,7 +54,8 @@ int main(int argc, char** argv)
     AppHarness harness(job);
     TfrmUserFlash* form = harness.Form();
     SetMainForm(form);
-    QTest::qWaitForWindowExposed(form, 5000);
+    if (!QTest::qWaitForWindowExposed(form, 5000))
+        std::fprintf(stderr, "window was not exposed\n");
     QTest::qWait(200);
 
     if (which == "ready" || which == "invalid")

@@ -172,8 +172,9 @@ TEST(Run, WizardContents)
         int labels = 0;
         for (QLabel* label : frmConnectWiz->Labels)
             labels += label != nullptr;
-        if (c.wizardShown)
+        if (c.wizardShown) {
             EXPECT_EQ(labels, c.labels);
+        }
     }
 }
 
