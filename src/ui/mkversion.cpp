@@ -13,7 +13,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s OUT.cpp VERSION Key=Value...\n", argv[0]);
         return 2;
     }
-    TVersionBlockSpec spec;
+    TVersionBlockSpec info;
     unsigned v[4] = {0, 0, 0, 0};
     if (std::sscanf(argv[2], "%u.%u.%u.%u", &v[0], &v[1], &v[2], &v[3]) != 4 ||
         v[0] > 0xFFFF || v[1] > 0xFFFF || v[2] > 0xFFFF || v[3] > 0xFFFF) {
@@ -21,7 +21,7 @@ int main(int argc, char** argv)
         return 2;
     }
     for (int i = 0; i < 4; ++i)
-        spec.FileVersion[i] = spec.ProductVersion[i] = static_cast<uint16_t>(v[i]);
+        info.FileVersion[i] = info.ProductVersion[i] = static_cast<uint16_t>(v[i]);
     for (int i = 3; i < argc; ++i) {
         std::string arg = argv[i];
         size_t eq = arg.find('=');
@@ -29,9 +29,9 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s: expected Key=Value, got %s\n", argv[0], argv[i]);
             return 2;
         }
-        spec.Strings.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
+        info.Strings.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
     }
-    std::vector<uint8_t> block = BuildVersionBlock(spec);
+    std::vector<uint8_t> block = BuildVersionBlock(info);
     if (block.size() > 0xFFFF) {
         std::fprintf(stderr, "%s: version block too large (%zu bytes)\n", argv[0], block.size());
         return 1;

@@ -155,7 +155,7 @@ constexpr uint64_t MaxVersionSection = 1u << 20;
 
 } // namespace
 
-std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& spec)
+std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& info)
 {
     TNode root;
     root.Key = "VS_VERSION_INFO";
@@ -163,10 +163,10 @@ std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& spec)
     std::vector<uint8_t>& fixed = root.Value;
     Put32(fixed, 0xFEEF04BD);   // signature
     Put32(fixed, 0x00010000);   // structure version 1.0
-    Put32(fixed, (uint32_t{spec.FileVersion[0]} << 16) | spec.FileVersion[1]);
-    Put32(fixed, (uint32_t{spec.FileVersion[2]} << 16) | spec.FileVersion[3]);
-    Put32(fixed, (uint32_t{spec.ProductVersion[0]} << 16) | spec.ProductVersion[1]);
-    Put32(fixed, (uint32_t{spec.ProductVersion[2]} << 16) | spec.ProductVersion[3]);
+    Put32(fixed, (uint32_t{info.FileVersion[0]} << 16) | info.FileVersion[1]);
+    Put32(fixed, (uint32_t{info.FileVersion[2]} << 16) | info.FileVersion[3]);
+    Put32(fixed, (uint32_t{info.ProductVersion[0]} << 16) | info.ProductVersion[1]);
+    Put32(fixed, (uint32_t{info.ProductVersion[2]} << 16) | info.ProductVersion[3]);
     Put32(fixed, 0x3F);         // flags mask
     Put32(fixed, 0);            // flags
     Put32(fixed, 0x00040004);   // 32-bit Windows NT
@@ -177,8 +177,8 @@ std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& spec)
     root.ValueLength = static_cast<uint16_t>(fixed.size());
 
     TNode table;
-    table.Key = HexCode(spec.Language, spec.CodePage);
-    for (const auto& [key, value] : spec.Strings) {
+    table.Key = HexCode(info.Language, info.CodePage);
+    for (const auto& [key, value] : info.Strings) {
         TNode s;
         s.Key = key;
         s.Value = Utf16z(value);
@@ -190,12 +190,12 @@ std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& spec)
     stringInfo.Children.push_back(std::move(table));
     root.Children.push_back(std::move(stringInfo));
 
-    if (spec.WithTranslation) {
+    if (info.WithTranslation) {
         TNode var;
         var.Key = "Translation";
         var.Type = 0;
-        Put16(var.Value, spec.Language);
-        Put16(var.Value, spec.CodePage);
+        Put16(var.Value, info.Language);
+        Put16(var.Value, info.CodePage);
         var.ValueLength = 4;
         TNode varInfo;
         varInfo.Key = "VarFileInfo";

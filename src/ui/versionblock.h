@@ -20,7 +20,7 @@ struct TVersionBlockSpec {
 };
 
 // Builds the block; texts are stored as UTF-16 (each byte one code unit).
-std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& spec);
+std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& info);
 
 // Stand-ins for the version API. The size is 0 when the file cannot be read, is not an
 // ELF file or carries no version section.

@@ -17,12 +17,12 @@ const std::string NA = VersionInfoNotAvailable;
 
 TVersionBlockSpec SampleSpec(const std::string& fileVersion)
 {
-    TVersionBlockSpec spec;
-    spec.FileVersion[0] = 2; spec.FileVersion[2] = 1;
-    spec.Strings = {{"CompanyName", "Acme"}, {"FileDescription", "Test Tool"}, {"FileVersion", fileVersion},
+    TVersionBlockSpec info;
+    info.FileVersion[0] = 2; info.FileVersion[2] = 1;
+    info.Strings = {{"CompanyName", "Acme"}, {"FileDescription", "Test Tool"}, {"FileVersion", fileVersion},
                     {"InternalName", "tt"}, {"LegalCopyright", "(C) Acme"}, {"LegalTrademarks", ""},
                     {"ProductName", "TT-1"}, {"ProductVersion", fileVersion}};
-    return spec;
+    return info;
 }
 
 class VersionFile : public ::testing::Test {
