@@ -218,7 +218,7 @@ TEST(About, ShowsTheProgramsTextsAndTheImageLine)
     EXPECT_EQ(about.windowTitle(), "About Moravent Flash Programmer");
     EXPECT_EQ(about.lblProgram->text(), "Moravent Flash Programmer");
     EXPECT_EQ(about.lblVersion->text(), "MV-FLASH-2.0.1");
-    EXPECT_EQ(about.lblCopyright->text(), "Copyright (C) 2024 Moravent Instruments Ltd");
+    EXPECT_EQ(about.lblCopyright->text(), "Copyright (C) 2026 Moravent Instruments Ltd");
     EXPECT_EQ(about.lblBinaryImage->text(), "No Flash Image Available");
     EXPECT_FALSE(about.ImageMV->pixmap().isNull());
     EXPECT_FALSE(about.windowFlags() & Qt::WindowCloseButtonHint);
