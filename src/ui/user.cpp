@@ -127,6 +127,7 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
     try {
         PromptDialog = new TUserPromptDialog(this);
         Flash = new THitachiFlash(this, FStatusSink.get(), FProgressSink.get(), PromptDialog);
+        Flash->Device->OnKeepAliveError = [](const Exception& e) { ShowException(e); };
         const uint8_t* payload = CheckStoredData(block ? block : StoredDataBlock);
         ProgInfo = std::make_unique<TExeProgrammingInfo>(payload);
         ProgInfo->CheckVersion();

@@ -12,6 +12,7 @@
 #include "graphics.h"
 #include "storeexe.h"
 #include "user.h"
+#include "userprompt_dialog.h"
 #include "usrserial.h"
 #include "wizard.h"
 
@@ -134,6 +135,11 @@ void AppHarness::Record(const std::string& kind, const std::string& text)
 
 void AppHarness::AnswerModal()
 {
+    TdlgUserPrompt* prompt = FForm->PromptDialog ? FForm->PromptDialog->Dialog() : nullptr;
+    if (prompt && prompt->isVisible() && FOperator.cancelResetPrompt && prompt->ModalResult() != mrCancel) {
+        Record("Prompt", prompt->lblDialogText->text().toStdString());
+        prompt->CancelBtn->click();
+    }
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* serial = qobject_cast<TfrmUsrSerial*>(modal)) {
         Record("UsrSerial", FForm->ConnectChoice.Port->Port());

@@ -43,6 +43,7 @@ struct Shown {
 struct Operator {
     bool cancelPortSelection = false;
     bool cancelWizard = false;
+    bool cancelResetPrompt = false;      // presses Cancel on "Reset the Unit"
     std::string port;                    // written into the operator's port before Ok
     std::function<void()> duringSuccess; // runs while the success box is up
 };

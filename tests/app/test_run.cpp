@@ -7,6 +7,7 @@
 #include "app_fixture.h"
 #include "unitsim.h"
 #include "user.h"
+#include "userprompt_dialog.h"
 #include "wizard.h"
 
 using unitsim::SimConfig;
@@ -105,6 +106,27 @@ TEST(Run, BootMethodFailsToo)
     EXPECT_TRUE(error->startEnabled) << "the window is reset before the error shows";
     EXPECT_EQ(error->label, "Progress");
     EXPECT_EQ(unit.Sim.Stats().bootAttempts, 100);
+    ExpectReset(app);
+}
+
+TEST(Run, CancelOnTheResetPromptEndsTheBootConnect)
+{
+    JobSpec job;
+    job.image = AppHarness::TestImage(1);
+    AppHarness app(job);
+    SimConfig config;
+    config.applicationRunning = false;
+    config.bootAnswerFrom = 0;
+    SimFixture unit(config);
+    Operator op = unit.Op();
+    op.cancelResetPrompt = true;
+    app.Run(op);
+
+    EXPECT_EQ(app.Kinds(), (std::vector<std::string>{"UsrSerial", "Wizard", "Confirm", "Prompt", "error-display"}));
+    EXPECT_EQ(app.Find("Prompt")->text, "Reset the Unit");
+    EXPECT_EQ(app.Dialogs.back().text, "Connect Cancelled by User");
+    EXPECT_LT(unit.Sim.Stats().bootAttempts, 100) << "Cancel ends the attempts early";
+    EXPECT_FALSE(app.Form()->PromptDialog->Dialog()->isVisible()) << "the prompt is hidden on the way out";
     ExpectReset(app);
 }
 

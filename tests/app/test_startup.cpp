@@ -62,8 +62,9 @@ TEST(Startup, InvalidJobsDisableStartWithTheReason)
         EXPECT_FALSE(app.Form()->ImageValid);
         EXPECT_EQ(app.Form()->windowTitle(), QStringLiteral("Moravent Flash Programmer"));
         EXPECT_EQ(frmAbout->lblBinaryImage->text(), QStringLiteral("No Flash Image Available"));
-        if (c.spoilChecksum)
+        if (c.spoilChecksum) {
             EXPECT_FALSE(QFile::exists(LogFileNameFor(app.ExePath()))) << "nothing read from a bad block";
+        }
     }
 }
 
