@@ -409,14 +409,17 @@ struct UnitSimulator::Impl {
             return;
         }
         const int n = Count(Reply::Connect);
+        // Counted before the reply goes out, so a host that has its reply sees the count.
+        const bool spoiled = Faulted(Reply::Connect, n);
+        if (!spoiled)
+            WithStats([](SimStats& s) { ++s.userConnects; });
         Send(Spoil(Reply::Connect, n, response, [](Bytes& r) {
             if (!r.empty())
                 r.back() = char(~uint8_t(r.back()));
         }));
-        if (!Faulted(Reply::Connect, n)) {
+        if (!spoiled) {
             Note("application restarts into the boot loader");
             phase = Phase::BootLoader;
-            WithStats([](SimStats& s) { ++s.userConnects; });
         }
     }
 
@@ -439,6 +442,8 @@ struct UnitSimulator::Impl {
             return;
         const int n = Count(Reply::Connect);
         const bool spoiled = Faulted(Reply::Connect, n);
+        if (!spoiled)
+            WithStats([](SimStats& s) { ++s.bootConnects; });
         Send(Spoil(Reply::Connect, n, response, [](Bytes& r) {
             if (!r.empty())
                 r.back() = char(~uint8_t(r.back()));
@@ -447,7 +452,6 @@ struct UnitSimulator::Impl {
             if (phase == Phase::Application)
                 Note("unit reset: the boot loader answers");
             phase = Phase::BootLoader;
-            WithStats([](SimStats& s) { ++s.bootConnects; });
         }
     }
 
