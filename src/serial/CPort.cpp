@@ -227,7 +227,11 @@ public:
 private:
     void Execute() {
         uint32_t mask = 0;
-        while (FWait->Wait(mask)) {
+        for (;;) {
+            // Only events with a hook are worth a wake-up; hooks assigned while open are
+            // picked up at the next return of the wait.
+            FWait->SetMask(EventsToMask(FPort->Events() & FPort->HandledEvents()));
+            if (!FWait->Wait(mask)) break;
             TComEvents events = MaskToEvents(mask);
             if (events) DeliverEvents(events);
         }
@@ -236,6 +240,8 @@ private:
     }
 
     void DeliverEvents(TComEvents events) {
+        events &= FPort->HandledEvents();
+        if (!events) return;
         // A failing query (an unplugged device) has nobody to report to here; the
         // next read or write on the user-interface thread reports it.
         try {
@@ -309,11 +315,11 @@ void TCustomComPort::OpenPort() {
     if (OnRLSDChange) DoRLSDChange(ModemSignals() & (1u << csRLSD));
 }
 
-void TCustomComPort::DrainOutput() {
+bool TCustomComPort::DrainOutput() {
     // write() only queues bytes in the kernel, and the purge of the close would
     // discard bytes of a write that has already returned, such as a final command.
     // A failure here (an unplugged device) leaves nothing to save.
-    FDevice->Drain();
+    return FDevice->Drain() == 0;
 }
 
 void TCustomComPort::ClosePort() {
@@ -322,14 +328,16 @@ void TCustomComPort::ClosePort() {
     DoDSRChange(false);
     DoRLSDChange(false);
     DoBeforeClose();
-    DrainOutput();
+    const bool drained = DrainOutput();
     AbortPending();
     if (FThreadCreated) {
         FEventThread.reset();
         FThreadCreated = false;
-    } else {
-        FDevice->Purge(true, true);
     }
+    // Unread input is discarded. Output is purged only when it could not be sent in
+    // time: once drained there is nothing left to discard, and on a pseudo-terminal an
+    // output purge would also throw away what the other side has not read yet.
+    FDevice->Purge(true, !drained);
     CloseDeviceHandle();
     FConnected = false;
     DoAfterClose();
@@ -494,6 +502,24 @@ void TCustomComPort::DispatchEvents(TComEvents events) {
     if (has(evRxFlag)) DoRxFlag();
     if (has(evRLSD)) DoRLSDChange(ModemSignals() & (1u << csRLSD));
     if (has(evRx80Full)) DoRx80Full();
+}
+
+TComEvents TCustomComPort::HandledEvents() const {
+    TComEvents handled = 0;
+    auto add = [&handled](bool assigned, TComEvent e) {
+        if (assigned) handled |= ComEvent(e);
+    };
+    add(bool(OnError), evError);
+    add(bool(OnRxChar), evRxChar);
+    add(bool(OnTxEmpty), evTxEmpty);
+    add(bool(OnBreak), evBreak);
+    add(bool(OnRing), evRing);
+    add(bool(OnCTSChange), evCTS);
+    add(bool(OnDSRChange), evDSR);
+    add(bool(OnRxFlag), evRxFlag);
+    add(bool(OnRLSDChange), evRLSD);
+    add(bool(OnRx80Full), evRx80Full);
+    return handled;
 }
 
 void TCustomComPort::DoAfterClose() { if (OnAfterClose) OnAfterClose(this); }

@@ -276,12 +276,16 @@ protected:
     virtual void DoError(TComErrors errors);
     virtual void DoRLSDChange(bool onOff);
     virtual void DoRx80Full();
+    // The events a delivery has work for: those whose hook is assigned. A delivery for
+    // none of them is skipped, so an open port without hooks costs the user-interface
+    // thread nothing. A subclass that overrides a notification step widens this too.
+    virtual TComEvents HandledEvents() const;
 
 private:
     friend class TComThread;
     // Runs the per-event steps for one batch of events (event thread delivery).
     void DispatchEvents(TComEvents events);
-    void DrainOutput();
+    bool DrainOutput();
 
     std::unique_ptr<TComThread> FEventThread;
     bool FThreadCreated = false;

@@ -39,6 +39,10 @@ public:
     // stop pending together with device events counts as stopped).
     virtual bool Wait(uint32_t& events) = 0;
     virtual void Stop() = 0;
+    // Narrows the events waited for to those of mask within the ones given at creation.
+    // With an empty mask, Wait returns from time to time with no events, so the caller
+    // can widen it again. Called on the waiting thread, between waits.
+    virtual void SetMask(uint32_t mask) = 0;
 };
 
 class TSerialDevice {

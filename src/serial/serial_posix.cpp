@@ -57,7 +57,7 @@ int WaitReady(int fd, short events, const TDeadline& deadline) {
 
 class TPosixEventWait : public TSerialEventWait {
 public:
-    TPosixEventWait(int fd, uint32_t mask) : FFd(fd), FMask(mask) {
+    TPosixEventWait(int fd, uint32_t mask) : FFd(fd), FFullMask(mask) {
         FEpoll = epoll_create1(EPOLL_CLOEXEC);
         FStopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (FEpoll >= 0 && FStopFd >= 0) {
@@ -65,24 +65,46 @@ public:
             ev.events = EPOLLIN;
             ev.data.fd = FStopFd;
             epoll_ctl(FEpoll, EPOLL_CTL_ADD, FStopFd, &ev);
-            // Edge-triggered: one wake-up per arrival, even while earlier bytes
-            // are deliberately left unread for the reader.
-            ev.events = EPOLLIN | EPOLLET;
-            if (mask & emTxEmpty) ev.events |= EPOLLOUT;
-            ev.data.fd = FFd;
-            FWatchingDevice = epoll_ctl(FEpoll, EPOLL_CTL_ADD, FFd, &ev) == 0;
         }
         // Line states and error counters have no change notification that fits in
         // the epoll set, so they are sampled where the driver reports them at all.
         if (mask & (emCTS | emDSR | emRLSD | emRing))
-            FSampleModem = Ioctl(FFd, TIOCMGET, &FModem) == 0;
+            FModemSupported = Ioctl(FFd, TIOCMGET, &FModem) == 0;
         if (mask & (emErr | emBreak))
-            FSampleCounts = Ioctl(FFd, TIOCGICOUNT, &FCounts) == 0;
+            FCountsSupported = Ioctl(FFd, TIOCGICOUNT, &FCounts) == 0;
+        SetMask(mask);
     }
 
     ~TPosixEventWait() override {
         if (FEpoll >= 0) close(FEpoll);
         if (FStopFd >= 0) close(FStopFd);
+    }
+
+    void SetMask(uint32_t mask) override {
+        mask &= FFullMask;
+        if (mask == FMask && FMaskSet) return;
+        FMaskSet = true;
+        FMask = mask;
+        if (FEpoll >= 0 && !FDeviceGone) {
+            // Edge-triggered: one wake-up per arrival, even while earlier bytes
+            // are deliberately left unread for the reader.
+            epoll_event ev{};
+            ev.events = EPOLLIN | EPOLLET;
+            if (mask & emTxEmpty) ev.events |= EPOLLOUT;
+            ev.data.fd = FFd;
+            const bool watch = (mask & (emRxChar | emTxEmpty | emErr)) != 0;
+            if (watch)
+                FWatchingDevice = epoll_ctl(FEpoll, FWatchingDevice ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, FFd, &ev) == 0;
+            else if (FWatchingDevice)
+                FWatchingDevice = epoll_ctl(FEpoll, EPOLL_CTL_DEL, FFd, nullptr) != 0;
+        }
+        const bool modem = FModemSupported && (mask & (emCTS | emDSR | emRLSD | emRing));
+        const bool counts = FCountsSupported && (mask & (emErr | emBreak));
+        // Sampling starts from the present state, so nothing from before counts as a change.
+        if (modem && !FSampleModem) Ioctl(FFd, TIOCMGET, &FModem);
+        if (counts && !FSampleCounts) Ioctl(FFd, TIOCGICOUNT, &FCounts);
+        FSampleModem = modem;
+        FSampleCounts = counts;
     }
 
     bool Wait(uint32_t& events) override {
@@ -94,7 +116,9 @@ public:
         }
         for (;;) {
             epoll_event evs[4];
-            const int timeout = (FSampleModem || FSampleCounts) ? SampleIntervalMs : -1;
+            const int timeout = (FSampleModem || FSampleCounts) ? SampleIntervalMs
+                                : FMask == 0                    ? IdleRecheckMs
+                                                                : -1;
             int n = epoll_wait(FEpoll, evs, 4, timeout);
             if (FStop.load()) return false;
             if (n < 0) {
@@ -112,7 +136,9 @@ public:
                     found |= emErr | emRxChar;
                     epoll_ctl(FEpoll, EPOLL_CTL_DEL, FFd, nullptr);
                     FWatchingDevice = false;
+                    FDeviceGone = true;
                     FSampleModem = FSampleCounts = false;
+                    FModemSupported = FCountsSupported = false;
                 }
                 if (e & EPOLLIN) found |= emRxChar;
                 if (e & EPOLLOUT) {
@@ -122,7 +148,8 @@ public:
             }
             found |= Sample();
             events = found & FMask;
-            if (events) return true;
+            // With nothing to wait for, return now and then so the caller can widen the mask.
+            if (events || FMask == 0) return true;
         }
     }
 
@@ -137,6 +164,7 @@ public:
 
 private:
     static constexpr int SampleIntervalMs = 100;
+    static constexpr int IdleRecheckMs = 100;
 
     uint32_t Sample() {
         uint32_t found = 0;
@@ -169,10 +197,15 @@ private:
     }
 
     int FFd;
-    uint32_t FMask;
+    const uint32_t FFullMask;  // the port's Events
+    uint32_t FMask = 0;        // the part of them someone handles
+    bool FMaskSet = false;
     int FEpoll = -1;
     int FStopFd = -1;
     bool FWatchingDevice = false;
+    bool FDeviceGone = false;
+    bool FModemSupported = false;
+    bool FCountsSupported = false;
     bool FSampleModem = false;
     bool FSampleCounts = false;
     int FModem = 0;

@@ -50,6 +50,37 @@ TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread) {
     EXPECT_EQ(std::string(buf, 3), "abc");
 }
 
+TEST(EventThread, HookAssignedWhileOpenIsDeliveredToo) {
+    // Without hooks the thread waits for nothing; a hook assigned later is picked up.
+    TPtyPair pty;
+    std::atomic<int> count{0};
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.OpenPort();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    port.OnRxChar = [&](TCustomComPort*, int32_t n) { count = n; };
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    pty.Write("xy");
+    EXPECT_TRUE(PumpUntil([&] { return count.load() == 2; }));
+}
+
+TEST(EventThread, BytesWrittenJustBeforeCloseReachTheFarEnd) {
+    // The far end reads only after the close: with or without an event thread, the
+    // close must not throw away what has been written.
+    for (TComEvents events : {TComEvents(0), AllComEvents}) {
+        SCOPED_TRACE(events);
+        TPtyPair pty;
+        TComPort port;
+        port.SetPort(pty.SlavePath());
+        port.SetEvents(events);
+        port.OpenPort();
+        const std::string finish("\xC3\x37\x23\xC6", 4);
+        EXPECT_EQ(port.WriteBytes(finish.data(), 4), 4);
+        port.ClosePort();
+        EXPECT_EQ(pty.Read(4, 1000), finish);
+    }
+}
+
 TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone) {
     TPtyPair pty;
     std::atomic<bool> elsewhere{false};
