@@ -9,7 +9,6 @@
 #include "exceptions.h"
 #include "formutil.h"
 #include "icons.h"
-#include "logging.h"
 #include "msgdialog.h"
 #include "user.h"
 #include "usrserial.h"
@@ -37,7 +36,6 @@ int main(int argc, char** argv)
     SetApplicationTitle(QString::fromLatin1(DefaultApplicationTitle));
     app.setWindowIcon(MoraventAppIcon());
     ErrorDisplayHook = DefaultErrorDisplay;
-    SetCommsLogErrorHook([](const std::string& message) { MessageDlg(mtMessage, ToQString(message)); });
 
     try {
         auto* frmUserFlash = new TfrmUserFlash();

@@ -213,6 +213,8 @@ void TfrmUserFlash::SetBusy(bool value)
 
 void TfrmUserFlash::StartLog()
 {
+    // A log that cannot be opened is said in a message box; the tool runs on without it.
+    SetCommsLogErrorHook([](const std::string& message) { MessageDlg(mtMessage, ToQString(message)); });
     CommsLoggingInit(QFile::encodeName(LogFileNameFor(FExecutablePath)).toStdString());
 }
 

@@ -96,6 +96,19 @@ TEST(Startup, LogFileSitsBesideTheExecutable)
     }
 }
 
+TEST(Startup, LogThatCannotBeOpenedIsSaidInAMessageBox)
+{
+    JobSpec job;
+    job.image = AppHarness::TestImage(1);
+    job.log = true;
+    AppHarness app(job, QStringLiteral("no-such-folder/programmer"));
+    ASSERT_EQ(app.Dialogs.size(), 1u);
+    EXPECT_EQ(app.Dialogs[0].kind, "message");
+    EXPECT_EQ(app.Dialogs[0].text.rfind("Log file ", 0), 0u) << app.Dialogs[0].text;
+    EXPECT_NE(app.Dialogs[0].text.find("programmer_log.txt cannot be opened ("), std::string::npos);
+    EXPECT_TRUE(app.Form()->btnStart->isEnabled()) << "the tool runs on without a log";
+}
+
 TEST(Startup, LogFileNames)
 {
     const std::pair<const char*, const char*> cases[] = {
