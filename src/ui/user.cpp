@@ -230,7 +230,8 @@ void TfrmUserFlash::closeEvent(QCloseEvent* event)
 
 void TfrmUserFlash::btnStartClick()
 {
-    if (Busy)
+    // Without a valid stored job Start stays disabled; nothing can be run then.
+    if (Busy || !ImageValid)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     SetBusy(true);
