@@ -5,7 +5,6 @@
 #include <typeinfo>
 
 #include "about.h"
-#include "errordisplay.h"
 #include "exceptions.h"
 #include "formutil.h"
 #include "icons.h"
@@ -35,7 +34,6 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     SetApplicationTitle(QString::fromLatin1(DefaultApplicationTitle));
     app.setWindowIcon(MoraventAppIcon());
-    ErrorDisplayHook = DefaultErrorDisplay;
 
     try {
         auto* frmUserFlash = new TfrmUserFlash();
