@@ -124,7 +124,7 @@ void PlainTransfer(int fd, const uint8_t* code, const std::vector<uint8_t>& imag
         if (ReadOne(fd) != 0x00)
             throw std::runtime_error("floor: block refused");
         const uint8_t next = 0x00;
-        WriteAll(fd, &next, 1);  // continue byte, or the end marker after the last block
+        WriteAll(fd, &next, 1); // continue byte, or the end marker after the last block
     }
     if (ReadOne(fd) != 0x22)
         throw std::runtime_error("floor: transfer not complete");
@@ -133,7 +133,7 @@ void PlainTransfer(int fd, const uint8_t* code, const std::vector<uint8_t>& imag
 // Seconds per block of the plain exchange: erase, program and verify on the same unit.
 double FloorPerBlock(Job& job)
 {
-    job.Flash.Disconnect();  // the settings stay on the pseudo-terminal
+    job.Flash.Disconnect(); // the settings stay on the pseudo-terminal
     const int fd = ::open(job.Sim.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         throw std::runtime_error("floor: cannot open the line");

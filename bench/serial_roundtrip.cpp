@@ -29,35 +29,42 @@ struct TFarEnd {
     std::atomic<bool> stop{false};
     std::thread thread;
 
-    TFarEnd() {
+    TFarEnd()
+    {
         master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) throw std::runtime_error("no pty");
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            throw std::runtime_error("no pty");
         slave = ptsname(master);
         thread = std::thread([this] { Run(); });
     }
-    ~TFarEnd() {
+    ~TFarEnd()
+    {
         stop = true;
         thread.join();
         close(master);
     }
-    void Run() {
+    void Run()
+    {
         size_t pending = 0;
         char buf[4096];
         while (!stop) {
             pollfd p{master, POLLIN, 0};
-            if (poll(&p, 1, 500) <= 0) continue;  // rare wake-ups: the CPU figures stay clean
-            if (p.revents & POLLHUP) {  // between slave owners
+            if (poll(&p, 1, 500) <= 0)
+                continue;              // rare wake-ups: the CPU figures stay clean
+            if (p.revents & POLLHUP) { // between slave owners
                 usleep(50000);
                 continue;
             }
             ssize_t n = read(master, buf, sizeof buf);
-            if (n <= 0) continue;
+            if (n <= 0)
+                continue;
             pending += size_t(n);
             const size_t want = requestSize.load();
             while (pending >= want) {
                 pending -= want;
                 const char ack = 0x06;
-                if (write(master, &ack, 1) != 1) break;
+                if (write(master, &ack, 1) != 1)
+                    break;
             }
         }
     }
@@ -65,13 +72,15 @@ struct TFarEnd {
 
 TFarEnd* FarEnd = nullptr;
 
-double CpuMs(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
+double CpuMs(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID)
+{
     timespec t{};
     clock_gettime(clock, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
-int OpenRawSlave() {
+int OpenRawSlave()
+{
     int fd = open(FarEnd->slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     termios t{};
     tcgetattr(fd, &t);
@@ -80,37 +89,44 @@ int OpenRawSlave() {
     return fd;
 }
 
-bool RawRoundTrip(int fd, const std::string& data) {
+bool RawRoundTrip(int fd, const std::string& data)
+{
     tcflush(fd, TCIFLUSH);
-    if (write(fd, data.data(), data.size()) != ssize_t(data.size())) return false;
+    if (write(fd, data.data(), data.size()) != ssize_t(data.size()))
+        return false;
     char ack = 0;
     for (;;) {
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 1000) <= 0) return false;
-        if (read(fd, &ack, 1) == 1) return true;
+        if (poll(&p, 1, 1000) <= 0)
+            return false;
+        if (read(fd, &ack, 1) == 1)
+            return true;
     }
 }
 
-double Median(std::vector<double> v) {
+double Median(std::vector<double> v)
+{
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // The floor and the port take turns on the same slave, so machine load hits both
 // alike; the reported time is the port's, with both medians and their ratio.
-void BM_RoundTrip(benchmark::State& state) {
+void BM_RoundTrip(benchmark::State& state)
+{
     const size_t n = size_t(state.range(0));
     FarEnd->requestSize = n;
-    const int fd = OpenRawSlave();  // opened first: the port's lock does not affect it
+    const int fd = OpenRawSlave(); // opened first: the port's lock does not affect it
     TBriskoComPort port;
     port.SetPort(FarEnd->slave);
-    port.OpenPort();  // with the event thread, as every port of the program runs
+    port.OpenPort(); // with the event thread, as every port of the program runs
     const std::string data(n, 'U');
     std::vector<double> raw, ours;
     using Clock = std::chrono::steady_clock;
     for (auto _ : state) {
         auto t0 = Clock::now();
-        if (!RawRoundTrip(fd, data)) state.SkipWithError("no answer to the floor");
+        if (!RawRoundTrip(fd, data))
+            state.SkipWithError("no answer to the floor");
         auto t1 = Clock::now();
         char ack = 0;
         port.SendBufferExpect(data.data(), int32_t(n), &ack, 1);
@@ -126,7 +142,8 @@ void BM_RoundTrip(benchmark::State& state) {
     state.counters["ratio"] = Median(ours) / Median(raw);
 }
 
-void BM_IdleOpenPortCpu(benchmark::State& state) {
+void BM_IdleOpenPortCpu(benchmark::State& state)
+{
     TBriskoComPort port;
     port.SetPort(FarEnd->slave);
     port.OpenPort();
@@ -139,19 +156,21 @@ void BM_IdleOpenPortCpu(benchmark::State& state) {
 }
 
 // Closing an idle open port: stopping the event thread must be prompt.
-void BM_CloseIdlePort(benchmark::State& state) {
+void BM_CloseIdlePort(benchmark::State& state)
+{
     TBriskoComPort port;
     port.SetPort(FarEnd->slave);
     for (auto _ : state) {
         port.OpenPort();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // thread settles in its wait
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // thread settles in its wait
         const auto start = std::chrono::steady_clock::now();
         port.ClosePort();
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
 }
 
-void BM_Delay500Cpu(benchmark::State& state) {
+void BM_Delay500Cpu(benchmark::State& state)
+{
     for (auto _ : state) {
         const double start = CpuMs(), startThread = CpuMs(CLOCK_THREAD_CPUTIME_ID);
         TBriskoComPort::Delay(500);
@@ -165,16 +184,18 @@ BENCHMARK(BM_CloseIdlePort)->UseManualTime()->Iterations(50)->Unit(benchmark::kM
 BENCHMARK(BM_IdleOpenPortCpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Delay500Cpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     TFarEnd farEnd;
     FarEnd = &farEnd;
-    {  // scheduler, caches and the far end warmed up before anything is measured
+    { // scheduler, caches and the far end warmed up before anything is measured
         const int fd = OpenRawSlave();
-        for (int i = 0; i < 2000; ++i) RawRoundTrip(fd, "U");
+        for (int i = 0; i < 2000; ++i)
+            RawRoundTrip(fd, "U");
         close(fd);
     }
     benchmark::RunSpecifiedBenchmarks();

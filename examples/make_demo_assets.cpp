@@ -75,19 +75,39 @@ void Firmware()
     WriteFile("demo-firmware.mot", text.data(), text.size());
 }
 
-void Put16(std::vector<uint8_t>& v, unsigned x) { v.push_back(uint8_t(x)); v.push_back(uint8_t(x >> 8)); }
-void Put32(std::vector<uint8_t>& v, unsigned x) { Put16(v, x & 0xFFFF); Put16(v, x >> 16); }
+void Put16(std::vector<uint8_t>& v, unsigned x)
+{
+    v.push_back(uint8_t(x));
+    v.push_back(uint8_t(x >> 8));
+}
+void Put32(std::vector<uint8_t>& v, unsigned x)
+{
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
 
 // 16x16, 32 bits per pixel: a rounded grey case with a green display.
 void Icon()
 {
     const int n = 16;
     std::vector<uint8_t> ico;
-    Put16(ico, 0); Put16(ico, 1); Put16(ico, 1);
+    Put16(ico, 0);
+    Put16(ico, 1);
+    Put16(ico, 1);
     const unsigned dataSize = 40 + n * n * 4 + n * 4;
-    ico.push_back(n); ico.push_back(n); ico.push_back(0); ico.push_back(0);
-    Put16(ico, 1); Put16(ico, 32); Put32(ico, dataSize); Put32(ico, 22);
-    Put32(ico, 40); Put32(ico, n); Put32(ico, 2 * n); Put16(ico, 1); Put16(ico, 32);
+    ico.push_back(n);
+    ico.push_back(n);
+    ico.push_back(0);
+    ico.push_back(0);
+    Put16(ico, 1);
+    Put16(ico, 32);
+    Put32(ico, dataSize);
+    Put32(ico, 22);
+    Put32(ico, 40);
+    Put32(ico, n);
+    Put32(ico, 2 * n);
+    Put16(ico, 1);
+    Put16(ico, 32);
     for (int i = 0; i < 6; ++i)
         Put32(ico, 0);
     for (int y = n - 1; y >= 0; --y) // bottom-up rows
@@ -96,8 +116,16 @@ void Icon()
             const bool display = x >= 3 && x <= 12 && y >= 3 && y <= 7;
             const bool key = (x == 4 || x == 8 || x == 11) && y >= 10 && y <= 12;
             uint8_t b = 0x70, g = 0x70, r = 0x70, a = corner ? 0 : 0xFF;
-            if (display) { b = 0x30; g = 0xD0; r = 0x40; }
-            if (key) { b = 0x20; g = 0x20; r = 0x20; }
+            if (display) {
+                b = 0x30;
+                g = 0xD0;
+                r = 0x40;
+            }
+            if (key) {
+                b = 0x20;
+                g = 0x20;
+                r = 0x20;
+            }
             ico.insert(ico.end(), {b, g, r, a});
         }
     ico.insert(ico.end(), size_t(n * 4), 0); // AND mask: alpha decides
@@ -113,13 +141,29 @@ void Picture()
         for (int x = 0; x < w; ++x) {
             uint8_t* p = &rgb[size_t((y * w + x) * 3)];
             int r = 235, g = 238, b = 242; // background
-            if (x >= 20 && x < 140 && y >= 15 && y < 105) { r = 120; g = 124; b = 130; }  // case
-            if (x >= 35 && x < 125 && y >= 25 && y < 55) { r = 60; g = 200; b = 90; }    // display
+            if (x >= 20 && x < 140 && y >= 15 && y < 105) {
+                r = 120;
+                g = 124;
+                b = 130;
+            } // case
+            if (x >= 35 && x < 125 && y >= 25 && y < 55) {
+                r = 60;
+                g = 200;
+                b = 90;
+            } // display
             if (y >= 70 && y < 88 && ((x >= 40 && x < 60) || (x >= 70 && x < 90) || (x >= 100 && x < 120))) {
-                r = 40; g = 40; b = 45; // keys
+                r = 40;
+                g = 40;
+                b = 45; // keys
             }
-            if (x >= 140 && x < 152 && y >= 60 && y < 76) { r = 30; g = 60; b = 160; } // serial socket
-            p[0] = uint8_t(r); p[1] = uint8_t(g); p[2] = uint8_t(b);
+            if (x >= 140 && x < 152 && y >= 60 && y < 76) {
+                r = 30;
+                g = 60;
+                b = 160;
+            } // serial socket
+            p[0] = uint8_t(r);
+            p[1] = uint8_t(g);
+            p[2] = uint8_t(b);
         }
     jpeg_compress_struct c{};
     jpeg_error_mgr err{};

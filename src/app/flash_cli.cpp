@@ -62,10 +62,10 @@ bool Interrupted()
 
 void InstallInterruptHandler()
 {
-    struct sigaction sa {};
+    struct sigaction sa { };
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a blocked read of the notice's Enter returns EINTR
+    sa.sa_flags = 0; // no SA_RESTART: a blocked read of the notice's Enter returns EINTR
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
@@ -149,7 +149,7 @@ Options ParseArguments(const std::vector<std::string>& args)
 
 class TerminalProgress : public IStatusSink, public IProgressSink {
 public:
-    explicit TerminalProgress(bool visible) : Visible(visible) {}
+    explicit TerminalProgress(bool visible) : Visible(visible) { }
     ~TerminalProgress() override { EndLine(); }
 
     // Called on every step; the CLI uses it to turn Ctrl-C into a transfer abort.
@@ -159,7 +159,7 @@ public:
     {
         if (text != Phase)
             EndLine();
-        Phase = text;  // drawn once the new range is set
+        Phase = text; // drawn once the new range is set
     }
     void SetRange(int min, int max) override
     {
@@ -254,10 +254,10 @@ private:
 // "Reset the Unit" on the terminal; Ctrl-C is the Cancel button.
 class TerminalPrompt : public TUserPrompt {
 public:
-    explicit TerminalPrompt(TerminalProgress& out) : Out(out) {}
+    explicit TerminalPrompt(TerminalProgress& out) : Out(out) { }
     void ShowPrompt(const std::string& text) override { Out.Say(text); }
     bool Cancelled() override { return Interrupted(); }
-    void HidePrompt() override {}
+    void HidePrompt() override { }
 
 private:
     TerminalProgress& Out;
@@ -315,8 +315,7 @@ std::string OwnExecutable()
 
 class Programmer {
 public:
-    Programmer(const Options& options, bool progressVisible)
-        : Opt(options), Terminal(progressVisible), Prompt(Terminal)
+    Programmer(const Options& options, bool progressVisible) : Opt(options), Terminal(progressVisible), Prompt(Terminal)
     {
         Flash = std::make_unique<THitachiFlash>(nullptr, &Terminal, &Terminal, &Prompt);
         OperatorPort = std::make_unique<TBriskoComPort>(nullptr);

@@ -19,9 +19,9 @@ namespace {
 int ApplicationError(const std::exception& e)
 {
     const auto* ours = dynamic_cast<const Exception*>(&e);
-    const QString text = QStringLiteral("Exception %1 in module moravent-flash.\n%2")
-                             .arg(QString::fromLatin1(ours ? ours->className() : typeid(e).name()),
-                                  ToQString(WithFullStop(e.what())));
+    const QString text =
+        QStringLiteral("Exception %1 in module moravent-flash.\n%2")
+            .arg(QString::fromLatin1(ours ? ours->className() : typeid(e).name()), ToQString(WithFullStop(e.what())));
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), text, QMessageBox::Ok);
     box.exec();
     return 1;

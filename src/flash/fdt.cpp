@@ -331,8 +331,8 @@ void TFlashFDTDevice::IdentifyDevice(int32_t& start, int32_t& length, uint16_t& 
         length = static_cast<int32_t>(BigEndian32(reply + 6));
         name.assign(reinterpret_cast<const char*>(reply + 10), 20);
     }
-    Log("TFlashFDTDevice.IdentifyDevice: Got device id, name: " + name + Format(", start %d, length %d, seed %d",
-                                                                                  start, length, seed));
+    Log("TFlashFDTDevice.IdentifyDevice: Got device id, name: " + name +
+        Format(", start %d, length %d, seed %d", start, length, seed));
 }
 
 void TFlashFDTDevice::PingDevice()
@@ -453,8 +453,7 @@ void TFlashFDTDevice::CheckBlockReply(uint8_t reply, bool final, TStream& stream
     if (reply == FailedAtBlock) {
         // Offset of the block last sent, from the start of the image.
         const int64_t offset = stream.Position() - lastBlockLength;
-        const std::string message =
-            Format(texts.FailedAt, static_cast<unsigned>(offset), static_cast<int>(offset));
+        const std::string message = Format(texts.FailedAt, static_cast<unsigned>(offset), static_cast<int>(offset));
         PingDevice();
         throw EFDTException(message);
     }

@@ -35,11 +35,11 @@ struct IProgressSink {
 
 // Connection settings handed to the device. The ports only carry settings; they are never opened.
 struct TFullConnectionInfo {
-    uint8_t ConnectMethod = 0;   // 0 user connect, 1 boot connect, other: no connect-string exchange
-    uint8_t UseDTR = 0;          // nonzero: 200 ms pause after every reopen
+    uint8_t ConnectMethod = 0; // 0 user connect, 1 boot connect, other: no connect-string exchange
+    uint8_t UseDTR = 0;        // nonzero: 200 ms pause after every reopen
     TBriskoComPort* ComConnect = nullptr;
     TBriskoComPort* ComProgram = nullptr;
-    std::string BootConnect;     // %xx escaped, decoded at the moment of use
+    std::string BootConnect; // %xx escaped, decoded at the moment of use
     std::string UserConnect;
     std::string ConnectResponse;
     TUserPrompt* Prompt = nullptr;
@@ -53,11 +53,11 @@ public:
     ~TFlashFDTDevice() override;
 
     bool Busy = false;
-    QTimer* KeepAliveTimer = nullptr;      // owned, 1000 ms
+    QTimer* KeepAliveTimer = nullptr; // owned, 1000 ms
     bool AbortRequested = false;
-    TBriskoComPort* ComPort = nullptr;     // owned; opened and closed by the flash controller
-    IStatusSink* StatusControl = nullptr;  // borrowed
-    IProgressSink* ProgressBar = nullptr;  // borrowed
+    TBriskoComPort* ComPort = nullptr;    // owned; opened and closed by the flash controller
+    IStatusSink* StatusControl = nullptr; // borrowed
+    IProgressSink* ProgressBar = nullptr; // borrowed
     int32_t BlockSize = 128;
 
     // Receives an error raised by a keep-alive tick, which must never reach the event loop.

@@ -54,7 +54,7 @@ void THitachiFlash::SelectConnection(const TConnectChoice& choice)
         comConnect->CopySettings(choice.Port);
     ConnectionInfo.UseDTR = choice.UseDTR;
 
-    TComFlowControl flow;  // unowned copy: edited here, applied once below
+    TComFlowControl flow; // unowned copy: edited here, applied once below
     flow.Assign(*comConnect->FlowControl());
     flow.SetFlowControl(fcNone);
     flow.SetControlRTS(rtsDisable);
@@ -173,8 +173,7 @@ void THitachiFlash::PrepareImage(TStream& stream)
             throw EFDTException("Flash and Image Checksums don't match");
         CheckBlockMultiple(stream, Device->BlockSize);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

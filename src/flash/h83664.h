@@ -27,14 +27,14 @@ public:
     THitachiFlash(QObject* owner, IStatusSink* statusControl, IProgressSink* progressBar, TUserPrompt* prompt);
     ~THitachiFlash() override;
 
-    TFlashFDTDevice* Device = nullptr;  // owned
+    TFlashFDTDevice* Device = nullptr; // owned
     uint16_t FlashCheckSeed = 0;
     int32_t FlashStart = 0;
     int32_t FlashLength = 0;
     int32_t FlashBlockSize = 0;
     uint8_t FlashVerification = 2;
     uint8_t FlashEncryption = 1;
-    TFullConnectionInfo ConnectionInfo;  // ComConnect and ComProgram owned, never opened
+    TFullConnectionInfo ConnectionInfo; // ComConnect and ComProgram owned, never opened
 
     TBriskoComPort* ComConnect() const { return ConnectionInfo.ComConnect; }
     TBriskoComPort* ComProgram() const { return ConnectionInfo.ComProgram; }

@@ -5,8 +5,8 @@
 
 class TUserPrompt : public QObject {
 public:
-    explicit TUserPrompt(QObject* owner = nullptr) : QObject(owner) {}
-    virtual void ShowPrompt(const std::string& /*text*/) {}
+    explicit TUserPrompt(QObject* owner = nullptr) : QObject(owner) { }
+    virtual void ShowPrompt(const std::string& /*text*/) { }
     virtual bool Cancelled() { return false; }
-    virtual void HidePrompt() {}
+    virtual void HidePrompt() { }
 };

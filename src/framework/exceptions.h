@@ -5,7 +5,7 @@
 
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : Message(std::move(message)) {}
+    explicit Exception(std::string message) : Message(std::move(message)) { }
     const char* what() const noexcept override { return Message.c_str(); }
     const std::string& message() const noexcept { return Message; }
     void setMessage(std::string m) { Message = std::move(m); }
@@ -16,11 +16,11 @@ private:
     std::string Message;
 };
 
-#define MORAVENT_EXCEPTION(Name, Base)                                        \
-    class Name : public Base {                                                \
-    public:                                                                   \
-        using Base::Base;                                                     \
-        const char* className() const noexcept override { return #Name; }     \
+#define MORAVENT_EXCEPTION(Name, Base)                                                                                 \
+    class Name : public Base {                                                                                         \
+    public:                                                                                                            \
+        using Base::Base;                                                                                              \
+        const char* className() const noexcept override { return #Name; }                                              \
     }
 
 MORAVENT_EXCEPTION(EStoredDataError, Exception);

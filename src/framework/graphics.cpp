@@ -23,8 +23,14 @@ constexpr int64_t MaxPixels = 32LL * 1024 * 1024;
 constexpr int64_t MaxFileBytes = 64LL * 1024 * 1024;
 constexpr int AllocationLimitMB = 256;
 
-uint32_t LE16(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
-uint32_t LE32(const uint8_t* p) { return LE16(p) | (LE16(p + 2) << 16); }
+uint32_t LE16(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+}
+uint32_t LE32(const uint8_t* p)
+{
+    return LE16(p) | (LE16(p + 2) << 16);
+}
 
 // The bytes from the stream's position to its end, leaving the position after them.
 std::vector<uint8_t> ReadRest(TStream& stream, const char* format)
@@ -43,7 +49,7 @@ std::vector<uint8_t> ReadRest(TStream& stream, const char* format)
 bool SizeAcceptable(const QSize& s)
 {
     return s.isValid() && s.width() <= MaxDimension && s.height() <= MaxDimension &&
-           int64_t(s.width()) * s.height() <= MaxPixels;
+        int64_t(s.width()) * s.height() <= MaxPixels;
 }
 
 } // namespace
@@ -177,7 +183,7 @@ extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level)
         JpegErrorExit(cinfo); // corrupt data: fail rather than show a guessed image
 }
 
-extern "C" void JpegOutputMessage(j_common_ptr) {}
+extern "C" void JpegOutputMessage(j_common_ptr) { }
 
 bool JpegReadHeader(JpegJob* job, const unsigned char* data, unsigned long size)
 {

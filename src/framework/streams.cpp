@@ -5,7 +5,7 @@
 
 #include "exceptions.h"
 
-void TStream::SetSize(int64_t) {}
+void TStream::SetSize(int64_t) { }
 
 int64_t TStream::Size()
 {

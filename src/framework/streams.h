@@ -31,7 +31,11 @@ public:
     const uint8_t* Memory() const { return FMemory; }
 
 protected:
-    void SetPointer(uint8_t* ptr, int64_t size) { FMemory = ptr; FSize = size; }
+    void SetPointer(uint8_t* ptr, int64_t size)
+    {
+        FMemory = ptr;
+        FSize = size;
+    }
     uint8_t* FMemory = nullptr;
     int64_t FSize = 0;
     int64_t FPosition = 0;
@@ -45,7 +49,11 @@ public:
     TMemoryStream& operator=(const TMemoryStream&) = delete;
     int32_t Write(const void* buffer, int32_t count) override;
     void SetSize(int64_t newSize) override;
-    void Clear() { SetSize(0); FPosition = 0; }
+    void Clear()
+    {
+        SetSize(0);
+        FPosition = 0;
+    }
     void LoadFrom(const void* data, int64_t size);
     uint8_t* Data() { return FMemory; }
 

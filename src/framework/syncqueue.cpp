@@ -18,18 +18,20 @@ struct TSyncItem {
 };
 
 std::mutex Lock;
-std::condition_variable Changed;  // an item was queued or finished, or a wake-up
+std::condition_variable Changed; // an item was queued or finished, or a wake-up
 std::deque<std::shared_ptr<TSyncItem>> Queue;
 uint64_t WakeCount = 0;
 
-bool OnApplicationThread() {
+bool OnApplicationThread()
+{
     QCoreApplication* app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
 }
 
-}  // namespace
+} // namespace
 
-void Synchronize(const std::function<void()>& fn) {
+void Synchronize(const std::function<void()>& fn)
+{
     if (OnApplicationThread()) {
         fn();
         return;
@@ -43,19 +45,23 @@ void Synchronize(const std::function<void()>& fn) {
     }
     Changed.notify_all();
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] { ServiceSyncQueue(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { ServiceSyncQueue(); }, Qt::QueuedConnection);
     std::unique_lock<std::mutex> g(Lock);
     Changed.wait(g, [&] { return item->Done; });
-    if (item->Error) std::rethrow_exception(item->Error);
+    if (item->Error)
+        std::rethrow_exception(item->Error);
 }
 
-bool ServiceSyncQueue() {
+bool ServiceSyncQueue()
+{
     bool ran = false;
     for (;;) {
         std::shared_ptr<TSyncItem> item;
         {
             std::lock_guard<std::mutex> g(Lock);
-            if (Queue.empty()) break;
+            if (Queue.empty())
+                break;
             item = Queue.front();
             Queue.pop_front();
         }
@@ -76,15 +82,18 @@ bool ServiceSyncQueue() {
     return ran;
 }
 
-void WaitForSyncQueue(int timeoutMs) {
+void WaitForSyncQueue(int timeoutMs)
+{
     std::unique_lock<std::mutex> g(Lock);
-    if (!Queue.empty()) return;
+    if (!Queue.empty())
+        return;
     const uint64_t seen = WakeCount;
     Changed.wait_for(g, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
                      [&] { return !Queue.empty() || WakeCount != seen; });
 }
 
-void WakeSyncQueueWaiters() {
+void WakeSyncQueueWaiters()
+{
     {
         std::lock_guard<std::mutex> g(Lock);
         ++WakeCount;
@@ -92,7 +101,9 @@ void WakeSyncQueueWaiters() {
     Changed.notify_all();
 }
 
-void ProcessMessages() {
+void ProcessMessages()
+{
     ServiceSyncQueue();
-    if (QCoreApplication::instance()) QCoreApplication::processEvents();
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
 }

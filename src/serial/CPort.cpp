@@ -38,11 +38,12 @@ const char* const ComErrorMessages[] = {
     "Registry error",
 };
 
-std::string ComErrorText(int code, int systemError) {
-    std::string text = (code >= 1 && code < int(std::size(ComErrorMessages)))
-                           ? ComErrorMessages[code]
-                           : "Unknown com port error";
-    if (systemError != -1) text += " (win error code: " + std::to_string(systemError) + ")";
+std::string ComErrorText(int code, int systemError)
+{
+    std::string text =
+        (code >= 1 && code < int(std::size(ComErrorMessages))) ? ComErrorMessages[code] : "Unknown com port error";
+    if (systemError != -1)
+        text += " (win error code: " + std::to_string(systemError) + ")";
     return text;
 }
 
@@ -53,100 +54,175 @@ constexpr uint32_t EventMaskBits[10] = {emRxChar, emTxEmpty, emRxFlag, emRing, e
 constexpr int32_t StandardRates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                        14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
-void Check(int err, int code) {
-    if (err != 0) throw EComPort(code, err);
+void Check(int err, int code)
+{
+    if (err != 0)
+        throw EComPort(code, err);
 }
 
-}  // namespace
+} // namespace
 
 EComPort::EComPort(int code, int systemError)
-    : Exception(ComErrorText(code, systemError)), FCode(code), FSystemError(systemError) {}
+    : Exception(ComErrorText(code, systemError)), FCode(code), FSystemError(systemError)
+{
+}
 
-uint32_t EventsToMask(TComEvents events) {
+uint32_t EventsToMask(TComEvents events)
+{
     uint32_t mask = 0;
     for (int i = 0; i < 10; ++i)
-        if (events & (1u << i)) mask |= EventMaskBits[i];
+        if (events & (1u << i))
+            mask |= EventMaskBits[i];
     return mask;
 }
 
-TComEvents MaskToEvents(uint32_t mask) {
+TComEvents MaskToEvents(uint32_t mask)
+{
     TComEvents events = 0;
     for (int i = 0; i < 10; ++i)
-        if (mask & EventMaskBits[i]) events |= TComEvents(1u << i);
+        if (mask & EventMaskBits[i])
+            events |= TComEvents(1u << i);
     return events;
 }
 
-int32_t StandardBaudRate(TBaudRate rate) {
+int32_t StandardBaudRate(TBaudRate rate)
+{
     int i = int(rate);
     return (i >= 0 && i < 16) ? StandardRates[i] : 0;
 }
 
 // ---------------------------------------------------------------- sub-objects
 
-void TComParity::Changed() {
-    if (FComPort) FComPort->ApplyLineSettings();
+void TComParity::Changed()
+{
+    if (FComPort)
+        FComPort->ApplyLineSettings();
 }
-void TComParity::SetBits(TParityBits v) {
-    if (v != FBits) { FBits = v; Changed(); }
+void TComParity::SetBits(TParityBits v)
+{
+    if (v != FBits) {
+        FBits = v;
+        Changed();
+    }
 }
-void TComParity::SetCheck(bool v) {
-    if (v != FCheck) { FCheck = v; Changed(); }
+void TComParity::SetCheck(bool v)
+{
+    if (v != FCheck) {
+        FCheck = v;
+        Changed();
+    }
 }
-void TComParity::SetReplace(bool v) {
-    if (v != FReplace) { FReplace = v; Changed(); }
+void TComParity::SetReplace(bool v)
+{
+    if (v != FReplace) {
+        FReplace = v;
+        Changed();
+    }
 }
-void TComParity::SetReplaceChar(char v) {
-    if (v != FReplaceChar) { FReplaceChar = v; Changed(); }
+void TComParity::SetReplaceChar(char v)
+{
+    if (v != FReplaceChar) {
+        FReplaceChar = v;
+        Changed();
+    }
 }
-void TComParity::Assign(const TComParity& s) {
+void TComParity::Assign(const TComParity& s)
+{
     FBits = s.FBits;
     FCheck = s.FCheck;
     FReplace = s.FReplace;
     FReplaceChar = s.FReplaceChar;
 }
 
-void TComFlowControl::Changed() {
-    if (FComPort) FComPort->ApplyLineSettings();
+void TComFlowControl::Changed()
+{
+    if (FComPort)
+        FComPort->ApplyLineSettings();
 }
-void TComFlowControl::SetOutCTSFlow(bool v) {
-    if (v != FOutCTSFlow) { FOutCTSFlow = v; Changed(); }
+void TComFlowControl::SetOutCTSFlow(bool v)
+{
+    if (v != FOutCTSFlow) {
+        FOutCTSFlow = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetOutDSRFlow(bool v) {
-    if (v != FOutDSRFlow) { FOutDSRFlow = v; Changed(); }
+void TComFlowControl::SetOutDSRFlow(bool v)
+{
+    if (v != FOutDSRFlow) {
+        FOutDSRFlow = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetControlDTR(TDTRFlowControl v) {
-    if (v != FControlDTR) { FControlDTR = v; Changed(); }
+void TComFlowControl::SetControlDTR(TDTRFlowControl v)
+{
+    if (v != FControlDTR) {
+        FControlDTR = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetControlRTS(TRTSFlowControl v) {
-    if (v != FControlRTS) { FControlRTS = v; Changed(); }
+void TComFlowControl::SetControlRTS(TRTSFlowControl v)
+{
+    if (v != FControlRTS) {
+        FControlRTS = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetXonXoffOut(bool v) {
-    if (v != FXonXoffOut) { FXonXoffOut = v; Changed(); }
+void TComFlowControl::SetXonXoffOut(bool v)
+{
+    if (v != FXonXoffOut) {
+        FXonXoffOut = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetXonXoffIn(bool v) {
-    if (v != FXonXoffIn) { FXonXoffIn = v; Changed(); }
+void TComFlowControl::SetXonXoffIn(bool v)
+{
+    if (v != FXonXoffIn) {
+        FXonXoffIn = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetDSRSensitivity(bool v) {
-    if (v != FDSRSensitivity) { FDSRSensitivity = v; Changed(); }
+void TComFlowControl::SetDSRSensitivity(bool v)
+{
+    if (v != FDSRSensitivity) {
+        FDSRSensitivity = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetTxContinueOnXoff(bool v) {
-    if (v != FTxContinueOnXoff) { FTxContinueOnXoff = v; Changed(); }
+void TComFlowControl::SetTxContinueOnXoff(bool v)
+{
+    if (v != FTxContinueOnXoff) {
+        FTxContinueOnXoff = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetXonChar(char v) {
-    if (v != FXonChar) { FXonChar = v; Changed(); }
+void TComFlowControl::SetXonChar(char v)
+{
+    if (v != FXonChar) {
+        FXonChar = v;
+        Changed();
+    }
 }
-void TComFlowControl::SetXoffChar(char v) {
-    if (v != FXoffChar) { FXoffChar = v; Changed(); }
+void TComFlowControl::SetXoffChar(char v)
+{
+    if (v != FXoffChar) {
+        FXoffChar = v;
+        Changed();
+    }
 }
 
-TFlowControl TComFlowControl::FlowControl() const {
-    if (FControlRTS == rtsHandshake && FOutCTSFlow && !FXonXoffIn && !FXonXoffOut) return fcHardware;
-    if (FControlRTS == rtsDisable && !FOutCTSFlow && FXonXoffIn && FXonXoffOut) return fcSoftware;
-    if (FControlRTS == rtsDisable && !FOutCTSFlow && !FXonXoffIn && !FXonXoffOut) return fcNone;
+TFlowControl TComFlowControl::FlowControl() const
+{
+    if (FControlRTS == rtsHandshake && FOutCTSFlow && !FXonXoffIn && !FXonXoffOut)
+        return fcHardware;
+    if (FControlRTS == rtsDisable && !FOutCTSFlow && FXonXoffIn && FXonXoffOut)
+        return fcSoftware;
+    if (FControlRTS == rtsDisable && !FOutCTSFlow && !FXonXoffIn && !FXonXoffOut)
+        return fcNone;
     return fcCustom;
 }
 
-void TComFlowControl::SetFlowControl(TFlowControl v) {
+void TComFlowControl::SetFlowControl(TFlowControl v)
+{
     if (v != fcCustom) {
         FControlRTS = rtsDisable;
         FOutCTSFlow = false;
@@ -163,7 +239,8 @@ void TComFlowControl::SetFlowControl(TFlowControl v) {
     Changed();
 }
 
-void TComFlowControl::Assign(const TComFlowControl& s) {
+void TComFlowControl::Assign(const TComFlowControl& s)
+{
     FOutCTSFlow = s.FOutCTSFlow;
     FOutDSRFlow = s.FOutDSRFlow;
     FControlDTR = s.FControlDTR;
@@ -176,17 +253,36 @@ void TComFlowControl::Assign(const TComFlowControl& s) {
     FXoffChar = s.FXoffChar;
 }
 
-void TComTimeouts::Set(int32_t& field, int32_t v) {
-    if (v == field) return;
+void TComTimeouts::Set(int32_t& field, int32_t v)
+{
+    if (v == field)
+        return;
     field = v;
-    if (FComPort) FComPort->ApplyTimeoutSettings();
+    if (FComPort)
+        FComPort->ApplyTimeoutSettings();
 }
-void TComTimeouts::SetReadInterval(int32_t v) { Set(FReadInterval, v); }
-void TComTimeouts::SetReadTotalMultiplier(int32_t v) { Set(FReadTotalMultiplier, v); }
-void TComTimeouts::SetReadTotalConstant(int32_t v) { Set(FReadTotalConstant, v); }
-void TComTimeouts::SetWriteTotalMultiplier(int32_t v) { Set(FWriteTotalMultiplier, v); }
-void TComTimeouts::SetWriteTotalConstant(int32_t v) { Set(FWriteTotalConstant, v); }
-void TComTimeouts::Assign(const TComTimeouts& s) {
+void TComTimeouts::SetReadInterval(int32_t v)
+{
+    Set(FReadInterval, v);
+}
+void TComTimeouts::SetReadTotalMultiplier(int32_t v)
+{
+    Set(FReadTotalMultiplier, v);
+}
+void TComTimeouts::SetReadTotalConstant(int32_t v)
+{
+    Set(FReadTotalConstant, v);
+}
+void TComTimeouts::SetWriteTotalMultiplier(int32_t v)
+{
+    Set(FWriteTotalMultiplier, v);
+}
+void TComTimeouts::SetWriteTotalConstant(int32_t v)
+{
+    Set(FWriteTotalConstant, v);
+}
+void TComTimeouts::Assign(const TComTimeouts& s)
+{
     FReadInterval = s.FReadInterval;
     FReadTotalMultiplier = s.FReadTotalMultiplier;
     FReadTotalConstant = s.FReadTotalConstant;
@@ -194,15 +290,25 @@ void TComTimeouts::Assign(const TComTimeouts& s) {
     FWriteTotalConstant = s.FWriteTotalConstant;
 }
 
-void TComBuffer::Set(int32_t& field, int32_t v) {
+void TComBuffer::Set(int32_t& field, int32_t v)
+{
     // Compared before the adjustment: 4097 on a buffer of 4096 still applies.
-    if (v == field) return;
+    if (v == field)
+        return;
     field = (v > 0 && v % 2 == 1) ? v - 1 : v;
-    if (FComPort) FComPort->ApplyBufferSizes();
+    if (FComPort)
+        FComPort->ApplyBufferSizes();
 }
-void TComBuffer::SetInputSize(int32_t v) { Set(FInputSize, v); }
-void TComBuffer::SetOutputSize(int32_t v) { Set(FOutputSize, v); }
-void TComBuffer::Assign(const TComBuffer& s) {
+void TComBuffer::SetInputSize(int32_t v)
+{
+    Set(FInputSize, v);
+}
+void TComBuffer::SetOutputSize(int32_t v)
+{
+    Set(FOutputSize, v);
+}
+void TComBuffer::Assign(const TComBuffer& s)
+{
     FInputSize = s.FInputSize;
     FOutputSize = s.FOutputSize;
 }
@@ -212,36 +318,45 @@ void TComBuffer::Assign(const TComBuffer& s) {
 class TComThread {
 public:
     TComThread(TCustomComPort* port, std::unique_ptr<TSerialEventWait> wait)
-        : FPort(port), FWait(std::move(wait)), FThread([this] { Execute(); }) {}
+        : FPort(port), FWait(std::move(wait)), FThread([this] { Execute(); })
+    {
+    }
 
     // Stops the loop and returns once the thread has ended, servicing the
     // deliveries it asks the user-interface thread for meanwhile.
-    ~TComThread() {
+    ~TComThread()
+    {
         FWait->Stop();
         while (!FFinished.load()) {
-            if (!ServiceSyncQueue()) WaitForSyncQueue(20);
+            if (!ServiceSyncQueue())
+                WaitForSyncQueue(20);
         }
         FThread.join();
     }
 
 private:
-    void Execute() {
+    void Execute()
+    {
         uint32_t mask = 0;
         for (;;) {
             // Only events with a hook are worth a wake-up; hooks assigned while open are
             // picked up at the next return of the wait.
             FWait->SetMask(EventsToMask(FPort->Events() & FPort->HandledEvents()));
-            if (!FWait->Wait(mask)) break;
+            if (!FWait->Wait(mask))
+                break;
             TComEvents events = MaskToEvents(mask);
-            if (events) DeliverEvents(events);
+            if (events)
+                DeliverEvents(events);
         }
         FFinished.store(true);
         WakeSyncQueueWaiters();
     }
 
-    void DeliverEvents(TComEvents events) {
+    void DeliverEvents(TComEvents events)
+    {
         events &= FPort->HandledEvents();
-        if (!events) return;
+        if (!events)
+            return;
         // A failing query (an unplugged device) has nobody to report to here; the
         // next read or write on the user-interface thread reports it.
         try {
@@ -249,7 +364,8 @@ private:
                 FPort->DispatchEvents(events);
             else
                 Synchronize([this, events] {
-                    if (FPort->Connected()) FPort->DispatchEvents(events);
+                    if (FPort->Connected())
+                        FPort->DispatchEvents(events);
                 });
         } catch (...) {
         }
@@ -258,43 +374,48 @@ private:
     TCustomComPort* FPort;
     std::unique_ptr<TSerialEventWait> FWait;
     std::atomic<bool> FFinished{false};
-    std::thread FThread;  // last: starts once everything above exists
+    std::thread FThread; // last: starts once everything above exists
 };
 
 // ---------------------------------------------------------------- port
 
 TCustomComPort::TCustomComPort(QObject* owner)
-    : QObject(owner),
-      FDevice(CreateSerialDevice()),
-      FParity(std::make_unique<TComParity>(this)),
-      FFlowControl(std::make_unique<TComFlowControl>(this)),
-      FTimeouts(std::make_unique<TComTimeouts>(this)),
-      FBuffer(std::make_unique<TComBuffer>(this)) {}
+    : QObject(owner), FDevice(CreateSerialDevice()), FParity(std::make_unique<TComParity>(this)),
+      FFlowControl(std::make_unique<TComFlowControl>(this)), FTimeouts(std::make_unique<TComTimeouts>(this)),
+      FBuffer(std::make_unique<TComBuffer>(this))
+{
+}
 
-TCustomComPort::~TCustomComPort() {
+TCustomComPort::~TCustomComPort()
+{
     try {
         ClosePort();
     } catch (...) {
         // A destructor must not throw; the device is released below in any case.
     }
     FEventThread.reset();
-    if (FDevice) FDevice->Close();
+    if (FDevice)
+        FDevice->Close();
     FBuffer.reset();
     FFlowControl.reset();
     FTimeouts.reset();
     FParity.reset();
 }
 
-void TCustomComPort::SetConnected(bool v) {
-    if (v == FConnected) return;
+void TCustomComPort::SetConnected(bool v)
+{
+    if (v == FConnected)
+        return;
     if (v)
         OpenPort();
     else
         ClosePort();
 }
 
-void TCustomComPort::OpenPort() {
-    if (FConnected) return;
+void TCustomComPort::OpenPort()
+{
+    if (FConnected)
+        return;
     DoBeforeOpen();
     CreateDeviceHandle();
     FConnected = true;
@@ -310,20 +431,26 @@ void TCustomComPort::OpenPort() {
         FThreadCreated = true;
     }
     DoAfterOpen();
-    if (OnCTSChange) DoCTSChange(ModemSignals() & (1u << csCTS));
-    if (OnDSRChange) DoDSRChange(ModemSignals() & (1u << csDSR));
-    if (OnRLSDChange) DoRLSDChange(ModemSignals() & (1u << csRLSD));
+    if (OnCTSChange)
+        DoCTSChange(ModemSignals() & (1u << csCTS));
+    if (OnDSRChange)
+        DoDSRChange(ModemSignals() & (1u << csDSR));
+    if (OnRLSDChange)
+        DoRLSDChange(ModemSignals() & (1u << csRLSD));
 }
 
-bool TCustomComPort::DrainOutput() {
+bool TCustomComPort::DrainOutput()
+{
     // write() only queues bytes in the kernel, and the purge of the close would
     // discard bytes of a write that has already returned, such as a final command.
     // A failure here (an unplugged device) leaves nothing to save.
     return FDevice->Drain() == 0;
 }
 
-void TCustomComPort::ClosePort() {
-    if (!FConnected) return;
+void TCustomComPort::ClosePort()
+{
+    if (!FConnected)
+        return;
     DoCTSChange(false);
     DoDSRChange(false);
     DoRLSDChange(false);
@@ -343,26 +470,36 @@ void TCustomComPort::ClosePort() {
     DoAfterClose();
 }
 
-void TCustomComPort::CreateDeviceHandle() {
+void TCustomComPort::CreateDeviceHandle()
+{
     int err = FDevice->Open(FPort);
-    if (err != 0) throw EComPort(CError_OpenFailed, err);
+    if (err != 0)
+        throw EComPort(CError_OpenFailed, err);
 }
 
-void TCustomComPort::CloseDeviceHandle() { FDevice->Close(); }
+void TCustomComPort::CloseDeviceHandle()
+{
+    FDevice->Close();
+}
 
-void TCustomComPort::ApplyAllSettings() {
+void TCustomComPort::ApplyAllSettings()
+{
     ApplyBufferSizes();
     ApplyLineSettings();
     ApplyTimeoutSettings();
 }
 
-void TCustomComPort::ApplyLineSettings() {
-    if (!FConnected) return;
+void TCustomComPort::ApplyLineSettings()
+{
+    if (!FConnected)
+        return;
     Check(FDevice->ApplyLineSettings(BuildLineSettings(*this)), CError_SetStateFailed);
 }
 
-void TCustomComPort::ApplyTimeoutSettings() {
-    if (!FConnected) return;
+void TCustomComPort::ApplyTimeoutSettings()
+{
+    if (!FConnected)
+        return;
     TTimeoutSettings t;
     t.ReadInterval = FTimeouts->ReadInterval();
     t.ReadTotalMultiplier = FTimeouts->ReadTotalMultiplier();
@@ -372,56 +509,75 @@ void TCustomComPort::ApplyTimeoutSettings() {
     Check(FDevice->ApplyTimeouts(t), CError_TimeoutsFailed);
 }
 
-void TCustomComPort::ApplyBufferSizes() {
-    if (!FConnected) return;
+void TCustomComPort::ApplyBufferSizes()
+{
+    if (!FConnected)
+        return;
     Check(FDevice->ApplyBufferSizes(FBuffer->InputSize(), FBuffer->OutputSize()), CError_SetupComFailed);
 }
 
-int32_t TCustomComPort::WriteBytes(const void* buffer, int32_t count) {
-    if (count < 0 || (count > 0 && buffer == nullptr)) throw EComPort(CError_WriteFailed, EINVAL);
+int32_t TCustomComPort::WriteBytes(const void* buffer, int32_t count)
+{
+    if (count < 0 || (count > 0 && buffer == nullptr))
+        throw EComPort(CError_WriteFailed, EINVAL);
     int32_t done = 0;
     Check(FDevice->Write(buffer, count, done), CError_WriteFailed);
     return done;
 }
 
-int32_t TCustomComPort::ReadBytes(void* buffer, int32_t count) {
-    if (count < 0 || (count > 0 && buffer == nullptr)) throw EComPort(CError_ReadFailed, EINVAL);
+int32_t TCustomComPort::ReadBytes(void* buffer, int32_t count)
+{
+    if (count < 0 || (count > 0 && buffer == nullptr))
+        throw EComPort(CError_ReadFailed, EINVAL);
     int32_t done = 0;
     Check(FDevice->Read(buffer, count, done), CError_ReadFailed);
     return done;
 }
 
-void TCustomComPort::PurgeBuffers(bool input, bool output) {
+void TCustomComPort::PurgeBuffers(bool input, bool output)
+{
     Check(FDevice->Purge(input, output), CError_PurgeFailed);
 }
 
-int32_t TCustomComPort::PendingInputCount() {
+int32_t TCustomComPort::PendingInputCount()
+{
     int32_t n = 0;
     Check(FDevice->QueuedInput(n), CError_ClearComFailed);
     return n;
 }
 
-TComSignals TCustomComPort::ModemSignals() {
+TComSignals TCustomComPort::ModemSignals()
+{
     uint32_t status = 0;
     Check(FDevice->ModemStatus(status), CError_ModemStatFailed);
     TComSignals s = 0;
-    if (status & msCTS) s |= 1u << csCTS;
-    if (status & msDSR) s |= 1u << csDSR;
-    if (status & msRing) s |= 1u << csRing;
-    if (status & msRLSD) s |= 1u << csRLSD;
+    if (status & msCTS)
+        s |= 1u << csCTS;
+    if (status & msDSR)
+        s |= 1u << csDSR;
+    if (status & msRing)
+        s |= 1u << csRing;
+    if (status & msRLSD)
+        s |= 1u << csRLSD;
     return s;
 }
 
-TComErrors TCustomComPort::LineErrors() {
+TComErrors TCustomComPort::LineErrors()
+{
     uint32_t flags = 0;
     Check(FDevice->ErrorFlags(flags), CError_ClearComFailed);
     return ComErrorsFromFlags(flags, FParity->Check());
 }
 
-void TCustomComPort::AbortPending() { Check(FDevice->AbortPending(), CError_PurgeFailed); }
+void TCustomComPort::AbortPending()
+{
+    Check(FDevice->AbortPending(), CError_PurgeFailed);
+}
 
-void TCustomComPort::SetPort(const std::string& v) {
-    if (v == FPort) return;
+void TCustomComPort::SetPort(const std::string& v)
+{
+    if (v == FPort)
+        return;
     FPort = v;
     if (FConnected) {
         ClosePort();
@@ -429,85 +585,120 @@ void TCustomComPort::SetPort(const std::string& v) {
     }
 }
 
-void TCustomComPort::SetBaudRate(TBaudRate v) {
-    if (v == FBaudRate) return;
+void TCustomComPort::SetBaudRate(TBaudRate v)
+{
+    if (v == FBaudRate)
+        return;
     FBaudRate = v;
     ApplyLineSettings();
 }
-void TCustomComPort::SetCustomBaudRate(int32_t v) {
-    if (v == FCustomBaudRate) return;
+void TCustomComPort::SetCustomBaudRate(int32_t v)
+{
+    if (v == FCustomBaudRate)
+        return;
     FCustomBaudRate = v;
     ApplyLineSettings();
 }
-void TCustomComPort::SetDataBits(TDataBits v) {
-    if (v == FDataBits) return;
+void TCustomComPort::SetDataBits(TDataBits v)
+{
+    if (v == FDataBits)
+        return;
     FDataBits = v;
     ApplyLineSettings();
 }
-void TCustomComPort::SetStopBits(TStopBits v) {
-    if (v == FStopBits) return;
+void TCustomComPort::SetStopBits(TStopBits v)
+{
+    if (v == FStopBits)
+        return;
     FStopBits = v;
     ApplyLineSettings();
 }
-void TCustomComPort::SetDiscardNull(bool v) {
-    if (v == FDiscardNull) return;
+void TCustomComPort::SetDiscardNull(bool v)
+{
+    if (v == FDiscardNull)
+        return;
     FDiscardNull = v;
     ApplyLineSettings();
 }
-void TCustomComPort::SetEventChar(char v) {
-    if (v == FEventChar) return;
+void TCustomComPort::SetEventChar(char v)
+{
+    if (v == FEventChar)
+        return;
     FEventChar = v;
     ApplyLineSettings();
 }
-void TCustomComPort::SetEvents(TComEvents v) { FEvents = TComEvents(v & AllComEvents); }
+void TCustomComPort::SetEvents(TComEvents v)
+{
+    FEvents = TComEvents(v & AllComEvents);
+}
 
-void TCustomComPort::SetSyncMethod(TSyncMethod v) {
-    if (v == FSyncMethod) return;
-    if (FConnected) throw EComPort(CError_ConnChangeProp);
+void TCustomComPort::SetSyncMethod(TSyncMethod v)
+{
+    if (v == FSyncMethod)
+        return;
+    if (FConnected)
+        throw EComPort(CError_ConnChangeProp);
     FSyncMethod = v;
 }
 
-void TCustomComPort::SetParity(const TComParity& v) {
+void TCustomComPort::SetParity(const TComParity& v)
+{
     FParity->Assign(v);
     ApplyLineSettings();
 }
-void TCustomComPort::SetFlowControl(const TComFlowControl& v) {
+void TCustomComPort::SetFlowControl(const TComFlowControl& v)
+{
     FFlowControl->Assign(v);
     ApplyLineSettings();
 }
-void TCustomComPort::SetTimeouts(const TComTimeouts& v) {
+void TCustomComPort::SetTimeouts(const TComTimeouts& v)
+{
     FTimeouts->Assign(v);
     ApplyTimeoutSettings();
 }
-void TCustomComPort::SetBuffer(const TComBuffer& v) {
+void TCustomComPort::SetBuffer(const TComBuffer& v)
+{
     FBuffer->Assign(v);
     ApplyBufferSizes();
 }
 
-void TCustomComPort::DispatchEvents(TComEvents events) {
+void TCustomComPort::DispatchEvents(TComEvents events)
+{
     auto has = [events](TComEvent e) { return (events & ComEvent(e)) != 0; };
     if (has(evError)) {
         TComErrors errors = LineErrors();
-        if (errors) DoError(errors);
+        if (errors)
+            DoError(errors);
     }
     if (has(evRxChar)) {
         int32_t n = PendingInputCount();
-        if (n > 0) DoRxChar(n);
+        if (n > 0)
+            DoRxChar(n);
     }
-    if (has(evTxEmpty)) DoTxEmpty();
-    if (has(evBreak)) DoBreak();
-    if (has(evRing)) DoRing();
-    if (has(evCTS)) DoCTSChange(ModemSignals() & (1u << csCTS));
-    if (has(evDSR)) DoDSRChange(ModemSignals() & (1u << csDSR));
-    if (has(evRxFlag)) DoRxFlag();
-    if (has(evRLSD)) DoRLSDChange(ModemSignals() & (1u << csRLSD));
-    if (has(evRx80Full)) DoRx80Full();
+    if (has(evTxEmpty))
+        DoTxEmpty();
+    if (has(evBreak))
+        DoBreak();
+    if (has(evRing))
+        DoRing();
+    if (has(evCTS))
+        DoCTSChange(ModemSignals() & (1u << csCTS));
+    if (has(evDSR))
+        DoDSRChange(ModemSignals() & (1u << csDSR));
+    if (has(evRxFlag))
+        DoRxFlag();
+    if (has(evRLSD))
+        DoRLSDChange(ModemSignals() & (1u << csRLSD));
+    if (has(evRx80Full))
+        DoRx80Full();
 }
 
-TComEvents TCustomComPort::HandledEvents() const {
+TComEvents TCustomComPort::HandledEvents() const
+{
     TComEvents handled = 0;
     auto add = [&handled](bool assigned, TComEvent e) {
-        if (assigned) handled |= ComEvent(e);
+        if (assigned)
+            handled |= ComEvent(e);
     };
     add(bool(OnError), evError);
     add(bool(OnRxChar), evRxChar);
@@ -522,18 +713,78 @@ TComEvents TCustomComPort::HandledEvents() const {
     return handled;
 }
 
-void TCustomComPort::DoAfterClose() { if (OnAfterClose) OnAfterClose(this); }
-void TCustomComPort::DoAfterOpen() { if (OnAfterOpen) OnAfterOpen(this); }
-void TCustomComPort::DoBeforeClose() { if (OnBeforeClose) OnBeforeClose(this); }
-void TCustomComPort::DoBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(this); }
-void TCustomComPort::DoRxChar(int32_t count) { if (OnRxChar) OnRxChar(this, count); }
-void TCustomComPort::DoRxBuf(const void* buffer, int32_t count) { if (OnRxBuf) OnRxBuf(this, buffer, count); }
-void TCustomComPort::DoTxEmpty() { if (OnTxEmpty) OnTxEmpty(this); }
-void TCustomComPort::DoBreak() { if (OnBreak) OnBreak(this); }
-void TCustomComPort::DoRing() { if (OnRing) OnRing(this); }
-void TCustomComPort::DoRxFlag() { if (OnRxFlag) OnRxFlag(this); }
-void TCustomComPort::DoCTSChange(bool onOff) { if (OnCTSChange) OnCTSChange(this, onOff); }
-void TCustomComPort::DoDSRChange(bool onOff) { if (OnDSRChange) OnDSRChange(this, onOff); }
-void TCustomComPort::DoError(TComErrors errors) { if (OnError) OnError(this, errors); }
-void TCustomComPort::DoRLSDChange(bool onOff) { if (OnRLSDChange) OnRLSDChange(this, onOff); }
-void TCustomComPort::DoRx80Full() { if (OnRx80Full) OnRx80Full(this); }
+void TCustomComPort::DoAfterClose()
+{
+    if (OnAfterClose)
+        OnAfterClose(this);
+}
+void TCustomComPort::DoAfterOpen()
+{
+    if (OnAfterOpen)
+        OnAfterOpen(this);
+}
+void TCustomComPort::DoBeforeClose()
+{
+    if (OnBeforeClose)
+        OnBeforeClose(this);
+}
+void TCustomComPort::DoBeforeOpen()
+{
+    if (OnBeforeOpen)
+        OnBeforeOpen(this);
+}
+void TCustomComPort::DoRxChar(int32_t count)
+{
+    if (OnRxChar)
+        OnRxChar(this, count);
+}
+void TCustomComPort::DoRxBuf(const void* buffer, int32_t count)
+{
+    if (OnRxBuf)
+        OnRxBuf(this, buffer, count);
+}
+void TCustomComPort::DoTxEmpty()
+{
+    if (OnTxEmpty)
+        OnTxEmpty(this);
+}
+void TCustomComPort::DoBreak()
+{
+    if (OnBreak)
+        OnBreak(this);
+}
+void TCustomComPort::DoRing()
+{
+    if (OnRing)
+        OnRing(this);
+}
+void TCustomComPort::DoRxFlag()
+{
+    if (OnRxFlag)
+        OnRxFlag(this);
+}
+void TCustomComPort::DoCTSChange(bool onOff)
+{
+    if (OnCTSChange)
+        OnCTSChange(this, onOff);
+}
+void TCustomComPort::DoDSRChange(bool onOff)
+{
+    if (OnDSRChange)
+        OnDSRChange(this, onOff);
+}
+void TCustomComPort::DoError(TComErrors errors)
+{
+    if (OnError)
+        OnError(this, errors);
+}
+void TCustomComPort::DoRLSDChange(bool onOff)
+{
+    if (OnRLSDChange)
+        OnRLSDChange(this, onOff);
+}
+void TCustomComPort::DoRx80Full()
+{
+    if (OnRx80Full)
+        OnRx80Full(this);
+}

@@ -11,8 +11,24 @@
 
 #include "exceptions.h"
 
-enum TBaudRate { brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-                 br38400, br56000, br57600, br115200, br128000, br256000 };
+enum TBaudRate {
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
+};
 enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
 enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
 enum TParityBits { prNone, prOdd, prEven, prMark, prSpace };
@@ -21,8 +37,11 @@ enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 enum TFlowControl { fcHardware, fcSoftware, fcNone, fcCustom };
 enum TSyncMethod { smThreadSync, smWindowSync, smNone };
 enum TComEvent { evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full };
-using TComEvents = uint16_t;  // bit n = TComEvent n
-constexpr TComEvents ComEvent(TComEvent e) { return TComEvents(1u << e); }
+using TComEvents = uint16_t; // bit n = TComEvent n
+constexpr TComEvents ComEvent(TComEvent e)
+{
+    return TComEvents(1u << e);
+}
 constexpr TComEvents AllComEvents = 0x03FF;
 
 // Line errors reported by LineErrors/OnError, bit n = TComError n.
@@ -55,20 +74,36 @@ private:
 
 // EComPort codes used by this layer.
 enum : int {
-    CError_OpenFailed = 1, CError_WriteFailed = 2, CError_ReadFailed = 3, CError_InvalidAsync = 4,
-    CError_PurgeFailed = 5, CError_AsyncCheck = 6, CError_SetStateFailed = 7, CError_TimeoutsFailed = 8,
-    CError_SetupComFailed = 9, CError_ClearComFailed = 10, CError_ModemStatFailed = 11,
-    CError_EscapeComFailed = 12, CError_TransmitFailed = 13, CError_ConnChangeProp = 14,
-    CError_EnumPortsFailed = 15, CError_StoreFailed = 16, CError_LoadFailed = 17,
-    CError_RegFailed = 18, CError_LedStateFailed = 19, CError_ThreadCreated = 20,
-    CError_WaitFailed = 21, CError_HasLink = 22, CError_RegError = 23,
+    CError_OpenFailed = 1,
+    CError_WriteFailed = 2,
+    CError_ReadFailed = 3,
+    CError_InvalidAsync = 4,
+    CError_PurgeFailed = 5,
+    CError_AsyncCheck = 6,
+    CError_SetStateFailed = 7,
+    CError_TimeoutsFailed = 8,
+    CError_SetupComFailed = 9,
+    CError_ClearComFailed = 10,
+    CError_ModemStatFailed = 11,
+    CError_EscapeComFailed = 12,
+    CError_TransmitFailed = 13,
+    CError_ConnChangeProp = 14,
+    CError_EnumPortsFailed = 15,
+    CError_StoreFailed = 16,
+    CError_LoadFailed = 17,
+    CError_RegFailed = 18,
+    CError_LedStateFailed = 19,
+    CError_ThreadCreated = 20,
+    CError_WaitFailed = 21,
+    CError_HasLink = 22,
+    CError_RegError = 23,
 };
 
 class TCustomComPort;
 
 class TComParity {
 public:
-    explicit TComParity(TCustomComPort* owner = nullptr) : FComPort(owner) {}
+    explicit TComParity(TCustomComPort* owner = nullptr) : FComPort(owner) { }
     TParityBits Bits() const { return FBits; }
     void SetBits(TParityBits v);
     bool Check() const { return FCheck; }
@@ -92,7 +127,7 @@ private:
 
 class TComFlowControl {
 public:
-    explicit TComFlowControl(TCustomComPort* owner = nullptr) : FComPort(owner) {}
+    explicit TComFlowControl(TCustomComPort* owner = nullptr) : FComPort(owner) { }
     bool OutCTSFlow() const { return FOutCTSFlow; }
     void SetOutCTSFlow(bool v);
     bool OutDSRFlow() const { return FOutDSRFlow; }
@@ -137,7 +172,7 @@ private:
 
 class TComTimeouts {
 public:
-    explicit TComTimeouts(TCustomComPort* owner = nullptr) : FComPort(owner) {}
+    explicit TComTimeouts(TCustomComPort* owner = nullptr) : FComPort(owner) { }
     int32_t ReadInterval() const { return FReadInterval; }
     void SetReadInterval(int32_t v);
     int32_t ReadTotalMultiplier() const { return FReadTotalMultiplier; }
@@ -163,9 +198,9 @@ private:
 
 class TComBuffer {
 public:
-    explicit TComBuffer(TCustomComPort* owner = nullptr) : FComPort(owner) {}
+    explicit TComBuffer(TCustomComPort* owner = nullptr) : FComPort(owner) { }
     int32_t InputSize() const { return FInputSize; }
-    void SetInputSize(int32_t v);  // a positive odd size is lowered by one
+    void SetInputSize(int32_t v); // a positive odd size is lowered by one
     int32_t OutputSize() const { return FOutputSize; }
     void SetOutputSize(int32_t v);
     void Assign(const TComBuffer& source);
@@ -190,7 +225,7 @@ public:
     using TComErrorEvent = std::function<void(TCustomComPort* sender, TComErrors errors)>;
 
     explicit TCustomComPort(QObject* owner = nullptr);
-    ~TCustomComPort() override;  // ClosePort, then frees the sub-objects
+    ~TCustomComPort() override; // ClosePort, then frees the sub-objects
 
     void OpenPort();
     // Waits (bounded by the write time-out) until written bytes have left, then
@@ -204,7 +239,7 @@ public:
     void PurgeBuffers(bool input, bool output);
     int32_t PendingInputCount();
     TComSignals ModemSignals();
-    TComErrors LineErrors();  // reads and clears the error flags
+    TComErrors LineErrors(); // reads and clears the error flags
     void AbortPending();
 
     const std::string& Port() const { return FPort; }
@@ -222,13 +257,13 @@ public:
     char EventChar() const { return FEventChar; }
     void SetEventChar(char v);
     TComEvents Events() const { return FEvents; }
-    void SetEvents(TComEvents v);  // takes effect at the next OpenPort
+    void SetEvents(TComEvents v); // takes effect at the next OpenPort
     TSyncMethod SyncMethod() const { return FSyncMethod; }
-    void SetSyncMethod(TSyncMethod v);  // refused with code 14 while open
+    void SetSyncMethod(TSyncMethod v); // refused with code 14 while open
 
     TComParity* Parity() { return FParity.get(); }
     const TComParity* Parity() const { return FParity.get(); }
-    void SetParity(const TComParity& v);  // copy, then apply once
+    void SetParity(const TComParity& v); // copy, then apply once
     TComFlowControl* FlowControl() { return FFlowControl.get(); }
     const TComFlowControl* FlowControl() const { return FFlowControl.get(); }
     void SetFlowControl(const TComFlowControl& v);

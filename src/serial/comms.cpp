@@ -10,15 +10,18 @@
 #include "logging.h"
 #include "syncqueue.h"
 
-TBriskoComPort::TBriskoComPort(QObject* owner) : TComPort(owner) {
+TBriskoComPort::TBriskoComPort(QObject* owner) : TComPort(owner)
+{
     Buffer()->SetInputSize(4096);
     Timeouts()->SetReadTotalConstant(1000);
     Timeouts()->SetReadTotalMultiplier(0);
     Timeouts()->SetReadInterval(0);
 }
 
-void TBriskoComPort::SendBuffer(const void* buffer, int32_t count) {
-    if (count < 0 || (count > 0 && buffer == nullptr)) throw EComPort(CError_WriteFailed, EINVAL);
+void TBriskoComPort::SendBuffer(const void* buffer, int32_t count)
+{
+    if (count < 0 || (count > 0 && buffer == nullptr))
+        throw EComPort(CError_WriteFailed, EINVAL);
     const auto* bytes = static_cast<const char*>(buffer);
     const std::string logged = count > 0 ? std::string(bytes, size_t(count)) : std::string();
     PurgeBuffers(true, false);
@@ -27,14 +30,17 @@ void TBriskoComPort::SendBuffer(const void* buffer, int32_t count) {
         const int32_t written = WriteBytes(bytes + (count - left), left);
         // A write time-out that moved nothing (output held back by flow control, or
         // a stalled adapter) would otherwise repeat for ever.
-        if (written <= 0) throw EComPort(CError_WriteFailed, ETIMEDOUT);
+        if (written <= 0)
+            throw EComPort(CError_WriteFailed, ETIMEDOUT);
         left -= written;
     }
     CommsLogData(Port(), false, logged);
 }
 
-void TBriskoComPort::SendBufferExpect(const void* data, int32_t dataCount, void* reply, int32_t replyCount) {
-    if (replyCount < 0 || (replyCount > 0 && reply == nullptr)) throw EComPort(CError_ReadFailed, EINVAL);
+void TBriskoComPort::SendBufferExpect(const void* data, int32_t dataCount, void* reply, int32_t replyCount)
+{
+    if (replyCount < 0 || (replyCount > 0 && reply == nullptr))
+        throw EComPort(CError_ReadFailed, EINVAL);
     SendBuffer(data, dataCount);
     const int32_t received = ReadBytes(reply, replyCount);
     CommsLogData(Port(), true, std::string(static_cast<const char*>(reply), size_t(received)));
@@ -44,12 +50,17 @@ void TBriskoComPort::SendBufferExpect(const void* data, int32_t dataCount, void*
     }
 }
 
-void TBriskoComPort::SetReadTimeout(int32_t ms) { Timeouts()->SetReadTotalConstant(ms); }
+void TBriskoComPort::SetReadTimeout(int32_t ms)
+{
+    Timeouts()->SetReadTotalConstant(ms);
+}
 
-void TBriskoComPort::Delay(int32_t ms) {
+void TBriskoComPort::Delay(int32_t ms)
+{
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread()) {
-        if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return;
     }
     if (ms <= 0) {
@@ -70,11 +81,15 @@ void TBriskoComPort::Delay(int32_t ms) {
     }
 }
 
-void TBriskoComPort::CopySettings(TComPort* source) {
-    if (!source) throw Exception("No port to copy the serial settings from");
-    if (source == this) return;
+void TBriskoComPort::CopySettings(TComPort* source)
+{
+    if (!source)
+        throw Exception("No port to copy the serial settings from");
+    if (source == this)
+        return;
     const bool wasOpen = Connected();
-    if (wasOpen) ClosePort();
+    if (wasOpen)
+        ClosePort();
     SetBaudRate(source->BaudRate());
     SetCustomBaudRate(source->CustomBaudRate());
     SetDataBits(source->DataBits());
@@ -82,9 +97,11 @@ void TBriskoComPort::CopySettings(TComPort* source) {
     SetPort(source->Port());
     SetStopBits(source->StopBits());
     SetFlowControl(*source->FlowControl());
-    if (wasOpen) OpenPort();
+    if (wasOpen)
+        OpenPort();
 }
 
-int32_t TBriskoComPort::BaudRateValue() const {
+int32_t TBriskoComPort::BaudRateValue() const
+{
     return BaudRate() == brCustom ? CustomBaudRate() : StandardBaudRate(BaudRate());
 }

@@ -3,7 +3,7 @@
 // logs every buffer it sends and receives.
 #include "CPort.h"
 
-MORAVENT_EXCEPTION(EBriskoComTimeout, Exception);  // "No Reply Within Time Out Period"
+MORAVENT_EXCEPTION(EBriskoComTimeout, Exception); // "No Reply Within Time Out Period"
 
 class TBriskoComPort : public TComPort {
 public:

@@ -12,14 +12,14 @@ enum : uint32_t {
     lsParityCheck = 0x0002,
     lsOutCTSFlow = 0x0004,
     lsOutDSRFlow = 0x0008,
-    lsDTRControlMask = 0x0030,  // 0x10 on, 0x20 handshake
+    lsDTRControlMask = 0x0030, // 0x10 on, 0x20 handshake
     lsDSRSensitivity = 0x0040,
     lsTxContinueOnXoff = 0x0080,
     lsOutX = 0x0100,
     lsInX = 0x0200,
     lsErrorChar = 0x0400,
     lsNull = 0x0800,
-    lsRTSControlMask = 0x3000,  // 0x1000 on, 0x2000 handshake, 0x3000 toggle
+    lsRTSControlMask = 0x3000, // 0x1000 on, 0x2000 handshake, 0x3000 toggle
     lsAbortOnError = 0x4000,
 };
 
@@ -29,8 +29,8 @@ struct TLineSettings {
     uint16_t XonLim = 0;
     uint16_t XoffLim = 0;
     uint8_t ByteSize = 8;
-    uint8_t Parity = 0;    // TParityBits ordinal
-    uint8_t StopBits = 0;  // TStopBits ordinal
+    uint8_t Parity = 0;   // TParityBits ordinal
+    uint8_t StopBits = 0; // TStopBits ordinal
     char XonChar = 0;
     char XoffChar = 0;
     char ErrorChar = 0;

@@ -19,7 +19,8 @@ int LogFile = -1;
 std::mutex LogLock;
 std::function<void(const std::string&)> ErrorHook;
 
-void ReportError(const std::string& text) {
+void ReportError(const std::string& text)
+{
     try {
         std::function<void(const std::string&)> hook;
         {
@@ -36,7 +37,8 @@ void ReportError(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-std::string TimeStamp() {
+std::string TimeStamp()
+{
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     tm local{};
@@ -47,8 +49,10 @@ std::string TimeStamp() {
     return buf;
 }
 
-void WriteLine(const std::string& text) {
-    if (LogFile < 0) return;
+void WriteLine(const std::string& text)
+{
+    if (LogFile < 0)
+        return;
     const std::string line = TimeStamp() + ": " + text + "\r\n";
     // One write per line, straight to the file: the line is there even if the
     // program dies right after. A failed write is ignored.
@@ -60,9 +64,11 @@ void WriteLine(const std::string& text) {
 
 // Opens an existing log for appending and takes the writer's lock; -1 with errno
 // set on failure (EWOULDBLOCK: another instance is writing it).
-int OpenForAppend(const std::string& fileName, int extraFlags) {
+int OpenForAppend(const std::string& fileName, int extraFlags)
+{
     int fd = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | extraFlags, 0644);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int err = errno;
         close(fd);
@@ -72,20 +78,22 @@ int OpenForAppend(const std::string& fileName, int extraFlags) {
     return fd;
 }
 
-}  // namespace
+} // namespace
 
-void CommsLoggingInit(const std::string& fileName) {
+void CommsLoggingInit(const std::string& fileName)
+{
     std::string failure;
     try {
         std::lock_guard<std::mutex> g(LogLock);
-        if (LogFile >= 0) return;
+        if (LogFile >= 0)
+            return;
         bool created = false;
         int fd = OpenForAppend(fileName, 0);
         if (fd < 0) {
             const int openError = errno;
             if (openError == EWOULDBLOCK) {
                 failure = "Log file " + fileName + " cannot be opened (Cannot open file \"" + fileName +
-                          "\". It is being written by another process)";
+                    "\". It is being written by another process)";
             } else {
                 // Create only a file that does not exist: a log that exists but
                 // cannot be opened right now must never be emptied.
@@ -93,8 +101,8 @@ void CommsLoggingInit(const std::string& fileName) {
                 if (fd < 0) {
                     const int createError = errno;
                     const int shown = (createError == EEXIST) ? openError : createError;
-                    failure = "Log file " + fileName + " cannot be opened (Cannot create file \"" + fileName +
-                              "\". " + std::strerror(shown) + ")";
+                    failure = "Log file " + fileName + " cannot be opened (Cannot create file \"" + fileName + "\". " +
+                        std::strerror(shown) + ")";
                 } else {
                     created = true;
                 }
@@ -102,19 +110,23 @@ void CommsLoggingInit(const std::string& fileName) {
         }
         if (fd >= 0) {
             LogFile = fd;
-            if (created) WriteLine("CommsLoggingInit: Log file created");
+            if (created)
+                WriteLine("CommsLoggingInit: Log file created");
             WriteLine("CommsLoggingInit: Logging started");
         }
     } catch (...) {
     }
     // Reported outside the lock: the hook may show a window whose events log.
-    if (!failure.empty()) ReportError(failure);
+    if (!failure.empty())
+        ReportError(failure);
 }
 
-void CommsLoggingDestroy() {
+void CommsLoggingDestroy()
+{
     try {
         std::lock_guard<std::mutex> g(LogLock);
-        if (LogFile < 0) return;
+        if (LogFile < 0)
+            return;
         WriteLine("CommsLoggingDestroy: Logging stopped");
         close(LogFile);
         LogFile = -1;
@@ -122,7 +134,8 @@ void CommsLoggingDestroy() {
     }
 }
 
-void CommsLog(const std::string& text) {
+void CommsLog(const std::string& text)
+{
     try {
         std::lock_guard<std::mutex> g(LogLock);
         WriteLine(text);
@@ -130,16 +143,19 @@ void CommsLog(const std::string& text) {
     }
 }
 
-void CommsLogData(const std::string& portName, bool incoming, const std::string& data) {
+void CommsLogData(const std::string& portName, bool incoming, const std::string& data)
+{
     try {
         std::lock_guard<std::mutex> g(LogLock);
-        if (LogFile < 0) return;
+        if (LogFile < 0)
+            return;
         WriteLine(portName + (incoming ? " in: " : " out: ") + CommsLogEscape(data));
     } catch (...) {
     }
 }
 
-std::string CommsLogEscape(const std::string& data) {
+std::string CommsLogEscape(const std::string& data)
+{
     static const char Hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(data.size());
@@ -155,12 +171,14 @@ std::string CommsLogEscape(const std::string& data) {
     return out;
 }
 
-void SetCommsLogErrorHook(std::function<void(const std::string&)> hook) {
+void SetCommsLogErrorHook(std::function<void(const std::string&)> hook)
+{
     std::lock_guard<std::mutex> g(LogLock);
     ErrorHook = std::move(hook);
 }
 
-bool CommsLoggingActive() {
+bool CommsLoggingActive()
+{
     std::lock_guard<std::mutex> g(LogLock);
     return LogFile >= 0;
 }

@@ -12,11 +12,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void Fail(const std::error_code& ec) { throw EComPort(CError_RegError, ec.value()); }
+[[noreturn]] void Fail(const std::error_code& ec)
+{
+    throw EComPort(CError_RegError, ec.value());
+}
 
 // Iterates the entries of dir; a missing directory has none, any other failure raises.
-template <class F>
-void ForEachEntry(const fs::path& dir, F&& f)
+template <class F> void ForEachEntry(const fs::path& dir, F&& f)
 {
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
@@ -38,7 +40,7 @@ bool IsPlaceholder(const fs::path& ttyDir)
 {
     std::ifstream type(ttyDir / "type");
     if (!type)
-        return false;   // only serial-core ports carry a type
+        return false; // only serial-core ports carry a type
     std::string value;
     type >> value;
     return value == "0";

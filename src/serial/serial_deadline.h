@@ -7,22 +7,28 @@ class TDeadline {
 public:
     using Clock = std::chrono::steady_clock;
     static TDeadline Never() { return TDeadline(); }
-    static TDeadline After(uint64_t ms) {
+    static TDeadline After(uint64_t ms)
+    {
         TDeadline d;
         // Anything beyond a few weeks is as good as never and must not overflow.
-        if (ms > (uint64_t(1) << 40)) return d;
+        if (ms > (uint64_t(1) << 40))
+            return d;
         d.FInfinite = false;
         d.FAt = Clock::now() + std::chrono::milliseconds(int64_t(ms));
         return d;
     }
     bool Infinite() const { return FInfinite; }
-    int64_t RemainingNs() const {
-        if (FInfinite) return INT64_MAX;
+    int64_t RemainingNs() const
+    {
+        if (FInfinite)
+            return INT64_MAX;
         return std::chrono::duration_cast<std::chrono::nanoseconds>(FAt - Clock::now()).count();
     }
     // True when this deadline comes before other (an infinite one never does).
-    bool Before(const TDeadline& other) const {
-        if (FInfinite) return false;
+    bool Before(const TDeadline& other) const
+    {
+        if (FInfinite)
+            return false;
         return other.FInfinite || FAt < other.FAt;
     }
 

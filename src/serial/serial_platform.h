@@ -19,15 +19,29 @@ struct TTimeoutSettings {
 
 // Device event mask bits (the values EventsToMask produces).
 enum : uint32_t {
-    emRxChar = 0x0001, emRxFlag = 0x0002, emTxEmpty = 0x0004, emCTS = 0x0008, emDSR = 0x0010,
-    emRLSD = 0x0020, emBreak = 0x0040, emErr = 0x0080, emRing = 0x0100, emRx80Full = 0x0400,
+    emRxChar = 0x0001,
+    emRxFlag = 0x0002,
+    emTxEmpty = 0x0004,
+    emCTS = 0x0008,
+    emDSR = 0x0010,
+    emRLSD = 0x0020,
+    emBreak = 0x0040,
+    emErr = 0x0080,
+    emRing = 0x0100,
+    emRx80Full = 0x0400,
 };
 // Modem status bits.
 enum : uint32_t { msCTS = 0x10, msDSR = 0x20, msRing = 0x40, msRLSD = 0x80 };
 // Error flags.
 enum : uint32_t {
-    efRxOver = 0x0001, efOverrun = 0x0002, efRxParity = 0x0004, efFrame = 0x0008, efBreak = 0x0010,
-    efTxFull = 0x0100, efIOE = 0x0400, efMode = 0x8000,
+    efRxOver = 0x0001,
+    efOverrun = 0x0002,
+    efRxParity = 0x0004,
+    efFrame = 0x0008,
+    efBreak = 0x0010,
+    efTxFull = 0x0100,
+    efIOE = 0x0400,
+    efMode = 0x8000,
 };
 
 // Waits for device events on behalf of the event thread; Stop may be called from any

@@ -2,7 +2,7 @@
 // can be set exactly; glibc's <termios.h> cannot be mixed with it, so this file
 // talks to the tty through ioctl only.
 #include <asm/ioctls.h>
-#include <asm/termios.h>  // termios2, TIOCM_* (pulls in termbits)
+#include <asm/termios.h> // termios2, TIOCM_* (pulls in termbits)
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -23,41 +23,56 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
 
 namespace {
 
-bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
+bool NotSupported(int err)
+{
+    return err == ENOTTY || err == EINVAL;
+}
 
-int Ioctl(int fd, unsigned long request, void* arg) {
+int Ioctl(int fd, unsigned long request, void* arg)
+{
     for (;;) {
-        if (ioctl(fd, request, arg) == 0) return 0;
-        if (errno != EINTR) return errno;
+        if (ioctl(fd, request, arg) == 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
     }
 }
 
-uint32_t AsUnsigned(int32_t v) { return uint32_t(v); }
+uint32_t AsUnsigned(int32_t v)
+{
+    return uint32_t(v);
+}
 
 // Waits for the fd to become ready for `events` until the deadline; returns the
 // poll revents, 0 on time-out, or -errno.
-int WaitReady(int fd, short events, const TDeadline& deadline) {
+int WaitReady(int fd, short events, const TDeadline& deadline)
+{
     for (;;) {
         pollfd p{fd, events, 0};
         timespec ts{};
         const timespec* tp = nullptr;
         if (!deadline.Infinite()) {
             int64_t ns = deadline.RemainingNs();
-            if (ns <= 0) return 0;
+            if (ns <= 0)
+                return 0;
             ts.tv_sec = time_t(ns / 1000000000);
             ts.tv_nsec = long(ns % 1000000000);
             tp = &ts;
         }
         int r = ppoll(&p, 1, tp, nullptr);
-        if (r > 0) return p.revents;
-        if (r == 0) return 0;
-        if (errno != EINTR) return -errno;
+        if (r > 0)
+            return p.revents;
+        if (r == 0)
+            return 0;
+        if (errno != EINTR)
+            return -errno;
     }
 }
 
 class TPosixEventWait : public TSerialEventWait {
 public:
-    TPosixEventWait(int fd, uint32_t mask) : FFd(fd), FFullMask(mask) {
+    TPosixEventWait(int fd, uint32_t mask) : FFd(fd), FFullMask(mask)
+    {
         FEpoll = epoll_create1(EPOLL_CLOEXEC);
         FStopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (FEpoll >= 0 && FStopFd >= 0) {
@@ -75,14 +90,19 @@ public:
         SetMask(mask);
     }
 
-    ~TPosixEventWait() override {
-        if (FEpoll >= 0) close(FEpoll);
-        if (FStopFd >= 0) close(FStopFd);
+    ~TPosixEventWait() override
+    {
+        if (FEpoll >= 0)
+            close(FEpoll);
+        if (FStopFd >= 0)
+            close(FStopFd);
     }
 
-    void SetMask(uint32_t mask) override {
+    void SetMask(uint32_t mask) override
+    {
         mask &= FFullMask;
-        if (mask == FMask && FMaskSet) return;
+        if (mask == FMask && FMaskSet)
+            return;
         FMaskSet = true;
         FMask = mask;
         if (FEpoll >= 0 && !FDeviceGone) {
@@ -90,7 +110,8 @@ public:
             // are deliberately left unread for the reader.
             epoll_event ev{};
             ev.events = EPOLLIN | EPOLLET;
-            if (mask & emTxEmpty) ev.events |= EPOLLOUT;
+            if (mask & emTxEmpty)
+                ev.events |= EPOLLOUT;
             ev.data.fd = FFd;
             const bool watch = (mask & (emRxChar | emTxEmpty | emErr)) != 0;
             if (watch)
@@ -101,34 +122,39 @@ public:
         const bool modem = FModemSupported && (mask & (emCTS | emDSR | emRLSD | emRing));
         const bool counts = FCountsSupported && (mask & (emErr | emBreak));
         // Sampling starts from the present state, so nothing from before counts as a change.
-        if (modem && !FSampleModem) Ioctl(FFd, TIOCMGET, &FModem);
-        if (counts && !FSampleCounts) Ioctl(FFd, TIOCGICOUNT, &FCounts);
+        if (modem && !FSampleModem)
+            Ioctl(FFd, TIOCMGET, &FModem);
+        if (counts && !FSampleCounts)
+            Ioctl(FFd, TIOCGICOUNT, &FCounts);
         FSampleModem = modem;
         FSampleCounts = counts;
     }
 
-    bool Wait(uint32_t& events) override {
+    bool Wait(uint32_t& events) override
+    {
         events = 0;
         if (FEpoll < 0 || FStopFd < 0) {
             // Without an epoll set there is nothing to wait on; sleep until stopped.
-            while (!FStop.load()) poll(nullptr, 0, 50);
+            while (!FStop.load())
+                poll(nullptr, 0, 50);
             return false;
         }
         for (;;) {
             epoll_event evs[4];
-            const int timeout = (FSampleModem || FSampleCounts) ? SampleIntervalMs
-                                : FMask == 0                    ? IdleRecheckMs
-                                                                : -1;
+            const int timeout = (FSampleModem || FSampleCounts) ? SampleIntervalMs : FMask == 0 ? IdleRecheckMs : -1;
             int n = epoll_wait(FEpoll, evs, 4, timeout);
-            if (FStop.load()) return false;
+            if (FStop.load())
+                return false;
             if (n < 0) {
-                if (errno == EINTR) continue;
-                poll(nullptr, 0, 50);  // unexpected failure: do not spin
+                if (errno == EINTR)
+                    continue;
+                poll(nullptr, 0, 50); // unexpected failure: do not spin
                 continue;
             }
             uint32_t found = 0;
             for (int i = 0; i < n; ++i) {
-                if (evs[i].data.fd != FFd) continue;
+                if (evs[i].data.fd != FFd)
+                    continue;
                 const uint32_t e = evs[i].events;
                 if (e & (EPOLLHUP | EPOLLERR)) {
                     // The device is gone: report it once, then stop watching it so a
@@ -140,20 +166,24 @@ public:
                     FSampleModem = FSampleCounts = false;
                     FModemSupported = FCountsSupported = false;
                 }
-                if (e & EPOLLIN) found |= emRxChar;
+                if (e & EPOLLIN)
+                    found |= emRxChar;
                 if (e & EPOLLOUT) {
                     int queued = 0;
-                    if (Ioctl(FFd, TIOCOUTQ, &queued) == 0 && queued == 0) found |= emTxEmpty;
+                    if (Ioctl(FFd, TIOCOUTQ, &queued) == 0 && queued == 0)
+                        found |= emTxEmpty;
                 }
             }
             found |= Sample();
             events = found & FMask;
             // With nothing to wait for, return now and then so the caller can widen the mask.
-            if (events || FMask == 0) return true;
+            if (events || FMask == 0)
+                return true;
         }
     }
 
-    void Stop() override {
+    void Stop() override
+    {
         FStop.store(true);
         if (FStopFd >= 0) {
             uint64_t one = 1;
@@ -166,7 +196,8 @@ private:
     static constexpr int SampleIntervalMs = 100;
     static constexpr int IdleRecheckMs = 100;
 
-    uint32_t Sample() {
+    uint32_t Sample()
+    {
         uint32_t found = 0;
         if (FSampleModem) {
             int now = 0;
@@ -175,10 +206,14 @@ private:
             } else {
                 const int changed = now ^ FModem;
                 FModem = now;
-                if (changed & TIOCM_CTS) found |= emCTS;
-                if (changed & TIOCM_DSR) found |= emDSR;
-                if (changed & TIOCM_CAR) found |= emRLSD;
-                if ((changed & TIOCM_RNG) && !(now & TIOCM_RNG)) found |= emRing;
+                if (changed & TIOCM_CTS)
+                    found |= emCTS;
+                if (changed & TIOCM_DSR)
+                    found |= emDSR;
+                if (changed & TIOCM_CAR)
+                    found |= emRLSD;
+                if ((changed & TIOCM_RNG) && !(now & TIOCM_RNG))
+                    found |= emRing;
             }
         }
         if (FSampleCounts) {
@@ -186,10 +221,11 @@ private:
             if (Ioctl(FFd, TIOCGICOUNT, &now) != 0) {
                 FSampleCounts = false;
             } else {
-                if (now.frame != FCounts.frame || now.parity != FCounts.parity ||
-                    now.overrun != FCounts.overrun || now.buf_overrun != FCounts.buf_overrun)
+                if (now.frame != FCounts.frame || now.parity != FCounts.parity || now.overrun != FCounts.overrun ||
+                    now.buf_overrun != FCounts.buf_overrun)
                     found |= emErr;
-                if (now.brk != FCounts.brk) found |= emBreak;
+                if (now.brk != FCounts.brk)
+                    found |= emBreak;
                 FCounts = now;
             }
         }
@@ -197,8 +233,8 @@ private:
     }
 
     int FFd;
-    const uint32_t FFullMask;  // the port's Events
-    uint32_t FMask = 0;        // the part of them someone handles
+    const uint32_t FFullMask; // the port's Events
+    uint32_t FMask = 0;       // the part of them someone handles
     bool FMaskSet = false;
     int FEpoll = -1;
     int FStopFd = -1;
@@ -217,16 +253,20 @@ class TPosixSerialDevice : public TSerialDevice {
 public:
     ~TPosixSerialDevice() override { Close(); }
 
-    int Open(const std::string& portName) override {
-        if (FFd >= 0) return EBUSY;
+    int Open(const std::string& portName) override
+    {
+        if (FFd >= 0)
+            return EBUSY;
         const std::string path = SerialDevicePath(portName);
-        if (path.empty()) return ENOENT;
+        if (path.empty())
+            return ENOENT;
         int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return errno;
+        if (fd < 0)
+            return errno;
         termios2 t{};
         if (int err = Ioctl(fd, TCGETS2, &t); err != 0) {
             close(fd);
-            return err;  // not a terminal device
+            return err; // not a terminal device
         }
         // TIOCEXCL keeps other processes out, but not root; flock stops root too.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -239,7 +279,7 @@ public:
         serial_struct ss{};
         if (Ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
             ss.flags |= ASYNC_LOW_LATENCY;
-            Ioctl(fd, TIOCSSERIAL, &ss);  // ENOTTY/EINVAL/EPERM: not available, fine
+            Ioctl(fd, TIOCSSERIAL, &ss); // ENOTTY/EINVAL/EPERM: not available, fine
         }
         FFd = fd;
         FCounts = {};
@@ -247,8 +287,10 @@ public:
         return 0;
     }
 
-    void Close() override {
-        if (FFd < 0) return;
+    void Close() override
+    {
+        if (FFd < 0)
+            return;
         // The exclusive flag outlives the descriptor on a tty whose other side
         // stays open (a pseudo-terminal); clear it so the device can be reopened.
         Ioctl(FFd, TIOCNXCL, nullptr);
@@ -258,40 +300,50 @@ public:
 
     bool IsOpen() const override { return FFd >= 0; }
 
-    int ApplyLineSettings(const TLineSettings& s) override {
-        if (FFd < 0) return EBADF;
-        if (s.BaudRate == 0 || s.BaudRate > 0x7FFFFFFF) return EINVAL;  // 0 would hang up the line
+    int ApplyLineSettings(const TLineSettings& s) override
+    {
+        if (FFd < 0)
+            return EBADF;
+        if (s.BaudRate == 0 || s.BaudRate > 0x7FFFFFFF)
+            return EINVAL; // 0 would hang up the line
         termios2 t{};
-        if (int err = Ioctl(FFd, TCGETS2, &t); err != 0) return err;
+        if (int err = Ioctl(FFd, TCGETS2, &t); err != 0)
+            return err;
 
-        t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                               IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
+        t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY |
+                               INPCK | IGNPAR | IUCLC | IMAXBEL);
         t.c_oflag &= ~tcflag_t(OPOST);
         t.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
         t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
         t.c_cflag |= CREAD | CLOCAL;
         switch (s.ByteSize) {
-            case 5: t.c_cflag |= CS5; break;
-            case 6: t.c_cflag |= CS6; break;
-            case 7: t.c_cflag |= CS7; break;
-            case 8: t.c_cflag |= CS8; break;
-            default: return EINVAL;
+        case 5: t.c_cflag |= CS5; break;
+        case 6: t.c_cflag |= CS6; break;
+        case 7: t.c_cflag |= CS7; break;
+        case 8: t.c_cflag |= CS8; break;
+        default: return EINVAL;
         }
         switch (s.Parity) {
-            case prNone: break;
-            case prOdd: t.c_cflag |= PARENB | PARODD; break;
-            case prEven: t.c_cflag |= PARENB; break;
-            case prMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-            case prSpace: t.c_cflag |= PARENB | CMSPAR; break;
-            default: return EINVAL;
+        case prNone: break;
+        case prOdd: t.c_cflag |= PARENB | PARODD; break;
+        case prEven: t.c_cflag |= PARENB; break;
+        case prMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case prSpace: t.c_cflag |= PARENB | CMSPAR; break;
+        default: return EINVAL;
         }
-        if (s.Flags & lsParityCheck) t.c_iflag |= INPCK;
+        if (s.Flags & lsParityCheck)
+            t.c_iflag |= INPCK;
         // One and a half stop bits is what the UART sends for CSTOPB with 5 data bits.
-        if (s.StopBits > 2) return EINVAL;
-        if (s.StopBits != sbOneStopBit) t.c_cflag |= CSTOPB;
-        if ((s.Flags & lsOutCTSFlow) || s.RTSControl() == rtsHandshake) t.c_cflag |= CRTSCTS;
-        if (s.Flags & lsOutX) t.c_iflag |= IXON;
-        if (s.Flags & lsInX) t.c_iflag |= IXOFF;
+        if (s.StopBits > 2)
+            return EINVAL;
+        if (s.StopBits != sbOneStopBit)
+            t.c_cflag |= CSTOPB;
+        if ((s.Flags & lsOutCTSFlow) || s.RTSControl() == rtsHandshake)
+            t.c_cflag |= CRTSCTS;
+        if (s.Flags & lsOutX)
+            t.c_iflag |= IXON;
+        if (s.Flags & lsInX)
+            t.c_iflag |= IXOFF;
         t.c_cc[VSTART] = cc_t(s.XonChar);
         t.c_cc[VSTOP] = cc_t(s.XoffChar);
         t.c_cc[VMIN] = 0;
@@ -301,7 +353,8 @@ public:
         t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
         t.c_ispeed = s.BaudRate;
         t.c_ospeed = s.BaudRate;
-        if (int err = Ioctl(FFd, TCSETS2, &t); err != 0) return err;
+        if (int err = Ioctl(FFd, TCSETS2, &t); err != 0)
+            return err;
 
         int dtr = TIOCM_DTR, rts = TIOCM_RTS;
         int err = Ioctl(FFd, s.DTRControl() == dtrDisable ? TIOCMBIC : TIOCMBIS, &dtr);
@@ -310,29 +363,35 @@ public:
         return NotSupported(err) ? 0 : err;
     }
 
-    int ApplyTimeouts(const TTimeoutSettings& timeouts) override {
-        if (FFd < 0) return EBADF;
+    int ApplyTimeouts(const TTimeoutSettings& timeouts) override
+    {
+        if (FFd < 0)
+            return EBADF;
         FTimeouts = timeouts;
         return 0;
     }
 
-    int ApplyBufferSizes(int32_t, int32_t) override {
+    int ApplyBufferSizes(int32_t, int32_t) override
+    {
         // The kernel's queues have fixed sizes; the request is advisory.
         return FFd < 0 ? EBADF : 0;
     }
 
-    int Read(void* buffer, int32_t count, int32_t& done) override {
+    int Read(void* buffer, int32_t count, int32_t& done) override
+    {
         done = 0;
-        if (FFd < 0) return EBADF;
-        if (count <= 0) return 0;
+        if (FFd < 0)
+            return EBADF;
+        if (count <= 0)
+            return 0;
         const uint32_t interval = AsUnsigned(FTimeouts.ReadInterval);
         const uint32_t mult = AsUnsigned(FTimeouts.ReadTotalMultiplier);
         const uint32_t constant = AsUnsigned(FTimeouts.ReadTotalConstant);
         const bool immediate = interval == UINT32_MAX && mult == 0 && constant == 0;
         // Interval and multiplier all ones with a constant: return as soon as any
         // byte is there, or wait up to the constant for the first one.
-        const bool returnOnAny = interval == UINT32_MAX && mult == UINT32_MAX && constant != 0 &&
-                                 constant != UINT32_MAX;
+        const bool returnOnAny =
+            interval == UINT32_MAX && mult == UINT32_MAX && constant != 0 && constant != UINT32_MAX;
         TDeadline total = TDeadline::Never();
         if (returnOnAny)
             total = TDeadline::After(constant);
@@ -341,34 +400,45 @@ public:
         const bool useInterval = interval != 0 && interval != UINT32_MAX;
         TDeadline gap = TDeadline::Never();
         auto* p = static_cast<unsigned char*>(buffer);
-        int emptyWakeups = 0;  // ready, yet nothing read
+        int emptyWakeups = 0; // ready, yet nothing read
         for (;;) {
             ssize_t n = read(FFd, p + done, size_t(count - done));
             if (n > 0) {
                 emptyWakeups = 0;
                 done += int32_t(n);
-                if (done == count || returnOnAny) return 0;
-                if (useInterval) gap = TDeadline::After(interval);
+                if (done == count || returnOnAny)
+                    return 0;
+                if (useInterval)
+                    gap = TDeadline::After(interval);
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != EAGAIN) return errno;  // EIO/ENXIO: unplugged
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN)
+                return errno; // EIO/ENXIO: unplugged
             // Readable but nothing to read: the device has hung up (a hung-up tty
             // reads as end of file and polls as always ready).
-            if (emptyWakeups >= 2) return EIO;
-            if (immediate) return 0;
+            if (emptyWakeups >= 2)
+                return EIO;
+            if (immediate)
+                return 0;
             const TDeadline& next = (done > 0 && useInterval && gap.Before(total)) ? gap : total;
             int r = WaitReady(FFd, POLLIN, next);
-            if (r < 0) return -r;
-            if (r == 0) return 0;  // time-out: a short count
+            if (r < 0)
+                return -r;
+            if (r == 0)
+                return 0; // time-out: a short count
             emptyWakeups += (r & (POLLHUP | POLLERR | POLLNVAL)) ? 2 : 1;
         }
     }
 
-    int Write(const void* buffer, int32_t count, int32_t& done) override {
+    int Write(const void* buffer, int32_t count, int32_t& done) override
+    {
         done = 0;
-        if (FFd < 0) return EBADF;
-        if (count <= 0) return 0;
+        if (FFd < 0)
+            return EBADF;
+        if (count <= 0)
+            return 0;
         const TDeadline total = WriteDeadline(count);
         auto* p = static_cast<const unsigned char*>(buffer);
         while (done < count) {
@@ -377,11 +447,15 @@ public:
                 done += int32_t(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != EAGAIN) return errno;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN)
+                return errno;
             int r = WaitReady(FFd, POLLOUT, total);
-            if (r < 0) return -r;
-            if (r == 0) return 0;  // time-out: a short count
+            if (r < 0)
+                return -r;
+            if (r == 0)
+                return 0; // time-out: a short count
             if ((r & (POLLHUP | POLLERR | POLLNVAL)) && !(r & POLLOUT)) {
                 n = write(FFd, p + done, size_t(count - done));
                 if (n > 0) {
@@ -394,30 +468,40 @@ public:
         return 0;
     }
 
-    int Purge(bool input, bool output) override {
-        if (FFd < 0) return EBADF;
-        if (!input && !output) return 0;
+    int Purge(bool input, bool output) override
+    {
+        if (FFd < 0)
+            return EBADF;
+        if (!input && !output)
+            return 0;
         int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
         return Ioctl(FFd, TCFLSH, reinterpret_cast<void*>(intptr_t(which)));
     }
 
-    int AbortPending() override {
+    int AbortPending() override
+    {
         // Transfers run synchronously on the caller's thread: nothing is outstanding.
         return FFd < 0 ? EBADF : 0;
     }
 
-    int Drain() override {
-        if (FFd < 0) return EBADF;
+    int Drain() override
+    {
+        if (FFd < 0)
+            return EBADF;
         int queued = 0;
-        if (int err = Ioctl(FFd, TIOCOUTQ, &queued); err != 0) return NotSupported(err) ? 0 : err;
+        if (int err = Ioctl(FFd, TIOCOUTQ, &queued); err != 0)
+            return NotSupported(err) ? 0 : err;
         if (queued > 0) {
             TDeadline deadline = WriteDeadline(queued);
             // A write time-out of zero means "none"; a close must still end.
-            if (deadline.Infinite()) deadline = TDeadline::After(10000);
+            if (deadline.Infinite())
+                deadline = TDeadline::After(10000);
             while (queued > 0) {
-                if (deadline.RemainingNs() <= 0) return ETIMEDOUT;
+                if (deadline.RemainingNs() <= 0)
+                    return ETIMEDOUT;
                 poll(nullptr, 0, 2);
-                if (int err = Ioctl(FFd, TIOCOUTQ, &queued); err != 0) return err;
+                if (int err = Ioctl(FFd, TIOCOUTQ, &queued); err != 0)
+                    return err;
             }
         }
         // The driver's queue is empty; let the last bytes leave the transmitter.
@@ -425,32 +509,45 @@ public:
         return NotSupported(err) ? 0 : err;
     }
 
-    int QueuedInput(int32_t& count) override {
+    int QueuedInput(int32_t& count) override
+    {
         count = 0;
-        if (FFd < 0) return EBADF;
+        if (FFd < 0)
+            return EBADF;
         int n = 0;
-        if (int err = Ioctl(FFd, TIOCINQ, &n); err != 0) return err;
+        if (int err = Ioctl(FFd, TIOCINQ, &n); err != 0)
+            return err;
         count = n;
         return 0;
     }
 
-    int ModemStatus(uint32_t& status) override {
+    int ModemStatus(uint32_t& status) override
+    {
         status = 0;
-        if (FFd < 0) return EBADF;
+        if (FFd < 0)
+            return EBADF;
         int bits = 0;
         int err = Ioctl(FFd, TIOCMGET, &bits);
-        if (NotSupported(err)) return 0;  // e.g. a pseudo-terminal: all lines off
-        if (err != 0) return err;
-        if (bits & TIOCM_CTS) status |= msCTS;
-        if (bits & TIOCM_DSR) status |= msDSR;
-        if (bits & TIOCM_RNG) status |= msRing;
-        if (bits & TIOCM_CAR) status |= msRLSD;
+        if (NotSupported(err))
+            return 0; // e.g. a pseudo-terminal: all lines off
+        if (err != 0)
+            return err;
+        if (bits & TIOCM_CTS)
+            status |= msCTS;
+        if (bits & TIOCM_DSR)
+            status |= msDSR;
+        if (bits & TIOCM_RNG)
+            status |= msRing;
+        if (bits & TIOCM_CAR)
+            status |= msRLSD;
         return 0;
     }
 
-    int ErrorFlags(uint32_t& flags) override {
+    int ErrorFlags(uint32_t& flags) override
+    {
         flags = 0;
-        if (FFd < 0) return EBADF;
+        if (FFd < 0)
+            return EBADF;
         serial_icounter_struct now{};
         int err = Ioctl(FFd, TIOCGICOUNT, &now);
         if (NotSupported(err)) {
@@ -460,28 +557,37 @@ public:
             err = Ioctl(FFd, TIOCINQ, &n);
             return NotSupported(err) ? 0 : err;
         }
-        if (err != 0) return err;
+        if (err != 0)
+            return err;
         if (FHaveCounts) {
-            if (now.frame != FCounts.frame) flags |= efFrame;
-            if (now.parity != FCounts.parity) flags |= efRxParity;
-            if (now.overrun != FCounts.overrun) flags |= efOverrun;
-            if (now.buf_overrun != FCounts.buf_overrun) flags |= efRxOver;
-            if (now.brk != FCounts.brk) flags |= efBreak;
+            if (now.frame != FCounts.frame)
+                flags |= efFrame;
+            if (now.parity != FCounts.parity)
+                flags |= efRxParity;
+            if (now.overrun != FCounts.overrun)
+                flags |= efOverrun;
+            if (now.buf_overrun != FCounts.buf_overrun)
+                flags |= efRxOver;
+            if (now.brk != FCounts.brk)
+                flags |= efBreak;
         }
         FCounts = now;
         FHaveCounts = true;
         return 0;
     }
 
-    std::unique_ptr<TSerialEventWait> CreateEventWait(uint32_t mask) override {
+    std::unique_ptr<TSerialEventWait> CreateEventWait(uint32_t mask) override
+    {
         return std::make_unique<TPosixEventWait>(FFd, mask);
     }
 
 private:
-    TDeadline WriteDeadline(int32_t count) const {
+    TDeadline WriteDeadline(int32_t count) const
+    {
         const uint32_t mult = AsUnsigned(FTimeouts.WriteTotalMultiplier);
         const uint32_t constant = AsUnsigned(FTimeouts.WriteTotalConstant);
-        if (mult == 0 && constant == 0) return TDeadline::Never();
+        if (mult == 0 && constant == 0)
+            return TDeadline::Never();
         return TDeadline::After(uint64_t(mult) * uint64_t(count) + constant);
     }
 
@@ -491,19 +597,27 @@ private:
     bool FHaveCounts = false;
 };
 
-}  // namespace
+} // namespace
 
-std::unique_ptr<TSerialDevice> CreateSerialDevice() { return std::make_unique<TPosixSerialDevice>(); }
+std::unique_ptr<TSerialDevice> CreateSerialDevice()
+{
+    return std::make_unique<TPosixSerialDevice>();
+}
 
-std::string SerialDevicePath(const std::string& portName) {
-    if (portName.empty()) return {};
-    if (portName.find('\0') != std::string::npos) return {};
-    if (portName[0] == '/') return portName;
+std::string SerialDevicePath(const std::string& portName)
+{
+    if (portName.empty())
+        return {};
+    if (portName.find('\0') != std::string::npos)
+        return {};
+    if (portName[0] == '/')
+        return portName;
     if (portName.size() > 3 && std::toupper((unsigned char)portName[0]) == 'C' &&
         std::toupper((unsigned char)portName[1]) == 'O' && std::toupper((unsigned char)portName[2]) == 'M') {
         const std::string digits = portName.substr(3);
         bool numeric = digits.size() <= 6;
-        for (char c : digits) numeric = numeric && std::isdigit((unsigned char)c);
+        for (char c : digits)
+            numeric = numeric && std::isdigit((unsigned char)c);
         if (numeric) {
             const long n = std::stol(digits);
             return n >= 1 ? "/dev/ttyS" + std::to_string(n - 1) : std::string();

@@ -31,9 +31,18 @@ std::vector<uint8_t> NewPayload()
     return std::vector<uint8_t>(size_t(layout::PayloadSize), 0);
 }
 
-void PutU8(std::vector<uint8_t>& payload, int32_t offset, uint8_t value) { PutLE(payload, offset, value, 1); }
-void PutU16(std::vector<uint8_t>& payload, int32_t offset, uint16_t value) { PutLE(payload, offset, value, 2); }
-void PutU32(std::vector<uint8_t>& payload, int32_t offset, uint32_t value) { PutLE(payload, offset, value, 4); }
+void PutU8(std::vector<uint8_t>& payload, int32_t offset, uint8_t value)
+{
+    PutLE(payload, offset, value, 1);
+}
+void PutU16(std::vector<uint8_t>& payload, int32_t offset, uint16_t value)
+{
+    PutLE(payload, offset, value, 2);
+}
+void PutU32(std::vector<uint8_t>& payload, int32_t offset, uint32_t value)
+{
+    PutLE(payload, offset, value, 4);
+}
 void PutI32(std::vector<uint8_t>& payload, int32_t offset, int32_t value)
 {
     PutLE(payload, offset, static_cast<uint32_t>(value), 4);
@@ -52,8 +61,8 @@ void PutRegion(std::vector<uint8_t>& payload, int32_t offset, int32_t regionSize
 {
     CheckRange(payload, offset, regionSize);
     if (size > size_t(regionSize))
-        throw Exception("Data of " + std::to_string(size) + " bytes does not fit its " +
-                        std::to_string(regionSize) + "-byte region");
+        throw Exception("Data of " + std::to_string(size) + " bytes does not fit its " + std::to_string(regionSize) +
+                        "-byte region");
     uint8_t* dst = payload.data() + offset;
     if (size > 0)
         std::memcpy(dst, data, size);

@@ -23,12 +23,11 @@ void PutI32(std::vector<uint8_t>& payload, int32_t offset, int32_t value);
 void PutText(std::vector<uint8_t>& payload, int32_t offset, int32_t width, const std::string& text);
 
 // Raw bytes into a region of regionSize bytes; the rest of the region is zeroed.
-void PutRegion(std::vector<uint8_t>& payload, int32_t offset, int32_t regionSize,
-               const void* data, size_t size);
+void PutRegion(std::vector<uint8_t>& payload, int32_t offset, int32_t regionSize, const void* data, size_t size);
 
 // A serial-settings block: baud, data bits, stop bits and parity enumeration indices.
-void PutSerialSettings(std::vector<uint8_t>& payload, int32_t offset, uint32_t baudRate,
-                       uint32_t dataBits, uint32_t stopBits, uint32_t parity);
+void PutSerialSettings(std::vector<uint8_t>& payload, int32_t offset, uint32_t baudRate, uint32_t dataBits,
+                       uint32_t stopBits, uint32_t parity);
 
 // Writes payload and its checksum after the marker found at markerOffset in an
 // executable's bytes. The marker must be there and the whole block inside the file.

@@ -55,10 +55,22 @@ std::string TExeProgrammingInfo::GetConnectResponse() const
     return ReadFixedText(FData + layout::ConnectResponse, layout::TextWidth);
 }
 
-int32_t TExeProgrammingInfo::GetFlashStart() const { return int32_t(LE32(FData + layout::FlashStart)); }
-int32_t TExeProgrammingInfo::GetFlashLength() const { return int32_t(LE32(FData + layout::FlashLength)); }
-int32_t TExeProgrammingInfo::GetImageLength() const { return int32_t(LE32(FData + layout::ImageLength)); }
-int32_t TExeProgrammingInfo::GetFlashBlockSize() const { return int32_t(LE32(FData + layout::FlashBlockSize)); }
+int32_t TExeProgrammingInfo::GetFlashStart() const
+{
+    return int32_t(LE32(FData + layout::FlashStart));
+}
+int32_t TExeProgrammingInfo::GetFlashLength() const
+{
+    return int32_t(LE32(FData + layout::FlashLength));
+}
+int32_t TExeProgrammingInfo::GetImageLength() const
+{
+    return int32_t(LE32(FData + layout::ImageLength));
+}
+int32_t TExeProgrammingInfo::GetFlashBlockSize() const
+{
+    return int32_t(LE32(FData + layout::FlashBlockSize));
+}
 
 uint16_t TExeProgrammingInfo::GetFlashCheckSeed() const
 {
@@ -66,10 +78,22 @@ uint16_t TExeProgrammingInfo::GetFlashCheckSeed() const
     return uint16_t(p[0] | (p[1] << 8));
 }
 
-uint8_t TExeProgrammingInfo::GetFlashVerification() const { return FData[layout::FlashVerification]; }
-uint8_t TExeProgrammingInfo::GetFlashEncryption() const { return FData[layout::FlashEncryption]; }
-uint8_t TExeProgrammingInfo::GetPictureType() const { return FData[layout::PictureType]; }
-bool TExeProgrammingInfo::GetLogEnabled() const { return FData[layout::LogSwitch] != 0; }
+uint8_t TExeProgrammingInfo::GetFlashVerification() const
+{
+    return FData[layout::FlashVerification];
+}
+uint8_t TExeProgrammingInfo::GetFlashEncryption() const
+{
+    return FData[layout::FlashEncryption];
+}
+uint8_t TExeProgrammingInfo::GetPictureType() const
+{
+    return FData[layout::PictureType];
+}
+bool TExeProgrammingInfo::GetLogEnabled() const
+{
+    return FData[layout::LogSwitch] != 0;
+}
 
 const uint8_t* TExeProgrammingInfo::GetImageData() const
 {
@@ -118,8 +142,7 @@ void TExeProgrammingInfo::LoadPicture(TPicture& picture) const
         picture.Assign(jpeg);
         break;
     }
-    default:
-        throw Exception("Image type not supported");
+    default: throw Exception("Image type not supported");
     }
 }
 

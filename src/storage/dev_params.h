@@ -26,7 +26,7 @@ struct TSerialSettingsIndices {
 class TExeProgrammingInfo {
 public:
     // Keeps the record address; the memory is not owned and never written.
-    explicit TExeProgrammingInfo(const uint8_t* data) : FData(data) {}
+    explicit TExeProgrammingInfo(const uint8_t* data) : FData(data) { }
 
     const uint8_t* Data() const { return FData; }
 

@@ -10,7 +10,7 @@ constexpr int32_t PayloadSize = 0x70000;
 constexpr int32_t ChecksumSize = 4;
 constexpr int32_t BlockSize = MarkerSize + PayloadSize + ChecksumSize; // 458,776
 constexpr int32_t PayloadOffset = MarkerSize;
-constexpr int32_t ChecksumOffset = MarkerSize + PayloadSize;           // 0x70014
+constexpr int32_t ChecksumOffset = MarkerSize + PayloadSize; // 0x70014
 constexpr uint32_t ChecksumStart = 0x12345678u;
 
 constexpr int32_t RequiredVersion = 4;
@@ -34,13 +34,13 @@ constexpr int32_t FlashVerification = 254;
 constexpr int32_t FlashEncryption = 255;
 constexpr int32_t PictureType = 256;
 constexpr int32_t ImageRegion = 257;
-constexpr int32_t ImageRegionSize = 0x40000;     // 262,144
+constexpr int32_t ImageRegionSize = 0x40000; // 262,144
 constexpr int32_t IconRegion = 262401;
-constexpr int32_t IconRegionSize = 0x1400;       // 5,120
+constexpr int32_t IconRegionSize = 0x1400; // 5,120
 constexpr int32_t PictureRegion = 267521;
-constexpr int32_t PictureRegionSize = 0x20000;   // 131,072
+constexpr int32_t PictureRegionSize = 0x20000; // 131,072
 constexpr int32_t Instructions = 398593;
-constexpr int32_t InstructionsSize = 0x800;      // 2,048
+constexpr int32_t InstructionsSize = 0x800; // 2,048
 constexpr int32_t LogSwitch = 400641;
 constexpr int32_t SpareStart = 400642;
 

@@ -15,8 +15,7 @@ namespace {
 
 // Hides the pointer's origin from the optimiser, so reads of the block cannot be
 // folded to the template's compile-time contents: the bytes in the file count.
-template <typename T>
-const T* Opaque(const T* p)
+template <typename T> const T* Opaque(const T* p)
 {
     asm volatile("" : "+r"(p) : : "memory");
     return p;

@@ -25,7 +25,7 @@ TCEVersionInfo::TCEVersionInfo(QObject* owner) : QObject(owner)
 
 std::string* TCEVersionInfo::KeyField(size_t index)
 {
-    std::string* fields[] = {&CompanyName, &FileDescription, &FileVersion, &Internalname, &LegalCopyright,
+    std::string* fields[] = {&CompanyName,     &FileDescription,  &FileVersion, &Internalname,   &LegalCopyright,
                              &LegalTradeMarks, &OriginalFilename, &ProductName, &ProductVersion, &Comments};
     return fields[index];
 }
@@ -61,7 +61,7 @@ void TCEVersionInfo::ReadVersionInfo(const std::string& fileName)
     for (size_t i = 0; i < VersionKeys.size(); ++i) {
         std::string text;
         if (!VerQueryString(buffer.data(), size, prefix + std::string(VersionKeys[i]), text))
-            text.clear();   // a key the table lacks reads empty
+            text.clear(); // a key the table lacks reads empty
         *KeyField(i) = text;
     }
     SplitFileVersion();

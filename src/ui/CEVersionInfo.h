@@ -8,7 +8,7 @@ inline constexpr const char* VersionInfoNotAvailable = "<info not available>";
 
 // The string keys read, in the order of the first ten properties below.
 inline constexpr std::array<const char*, 10> VersionKeys = {
-    "CompanyName", "FileDescription", "FileVersion", "InternalName", "LegalCopyright",
+    "CompanyName",     "FileDescription",  "FileVersion", "InternalName",   "LegalCopyright",
     "LegalTradeMarks", "OriginalFilename", "ProductName", "ProductVersion", "Comments"};
 
 class TCEVersionInfo : public QObject {
@@ -16,8 +16,8 @@ public:
     // Reads the running program's own version information.
     explicit TCEVersionInfo(QObject* owner = nullptr);
     // Leaves every property empty; for callers that read another file.
-    struct NoRead {};
-    TCEVersionInfo(NoRead, QObject* owner = nullptr) : QObject(owner) {}
+    struct NoRead { };
+    TCEVersionInfo(NoRead, QObject* owner = nullptr) : QObject(owner) { }
 
     // Fills the fourteen properties from fileName's version information; a file without
     // any gives "<info not available>" in all of them.
@@ -26,8 +26,8 @@ public:
     // Splits a file version ("2.0.1.0", "2,0,1,0") into its four parts.
     void SplitFileVersion();
 
-    std::string CompanyName, FileDescription, FileVersion, Internalname, LegalCopyright,
-        LegalTradeMarks, OriginalFilename, ProductName, ProductVersion, Comments;
+    std::string CompanyName, FileDescription, FileVersion, Internalname, LegalCopyright, LegalTradeMarks,
+        OriginalFilename, ProductName, ProductVersion, Comments;
     std::string MajorVersion, MinorVersion, Release, Build;
 
 private:

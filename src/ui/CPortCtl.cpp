@@ -15,9 +15,9 @@ namespace {
 const std::vector<std::string>& SettingTexts(TComProperty property)
 {
     static const std::vector<std::string> none;
-    static const std::vector<std::string> baud = {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600",
-                                                  "14400", "19200", "38400", "56000", "57600", "115200",
-                                                  "128000", "256000"};
+    static const std::vector<std::string> baud = {"Custom", "110",    "300",    "600",   "1200",  "2400",
+                                                  "4800",   "9600",   "14400",  "19200", "38400", "56000",
+                                                  "57600",  "115200", "128000", "256000"};
     static const std::vector<std::string> data = {"5", "6", "7", "8"};
     static const std::vector<std::string> stop = {"1", "1.5", "2"};
     static const std::vector<std::string> parity = {"None", "Odd", "Even", "Mark", "Space"};
@@ -108,18 +108,20 @@ void TComSelect::Change(const std::string& text)
         if (AutoApply && ComPort)
             ComPort->FlowControl()->SetFlowControl(FlowControl);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), FSelect(this)
 {
-    setEditable(false);   // pick only, no typing
+    setEditable(false); // pick only, no typing
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { GuardedCall([this] { Change(); }); });
 }
 
-TComComboBox::~TComComboBox() { disconnect(FDestroyedConnection); }
+TComComboBox::~TComComboBox()
+{
+    disconnect(FDestroyedConnection);
+}
 
 void TComComboBox::SetComPort(TCustomComPort* port)
 {

@@ -20,7 +20,7 @@ class TComComboBox;
 // port and the apply switch. Its item list is the combo box's.
 class TComSelect {
 public:
-    explicit TComSelect(TComComboBox* owner) : FOwner(owner) {}
+    explicit TComSelect(TComComboBox* owner) : FOwner(owner) { }
 
     std::string Port;
     TBaudRate BaudRate = br9600;
@@ -78,7 +78,7 @@ public:
     void Change();
 
 private:
-    void Notification();        // the linked port is being destroyed
+    void Notification(); // the linked port is being destroyed
     void SelectMatching();
     TComSelect FSelect;
     QMetaObject::Connection FDestroyedConnection;

@@ -41,7 +41,7 @@ void FitLabel(QLabel* label, const QString& text, int rightEdge)
         label->setToolTip(QString());
     }
 }
-}
+} // namespace
 
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent, FixedDialogFlags(false))
 {
@@ -105,7 +105,10 @@ void TfrmAbout::SetImageText(const std::string& text)
     FitLabel(lblBinaryImage, ToQString(text), FormWidth - 8);
 }
 
-void TfrmAbout::btnOkClick() { reject(); }
+void TfrmAbout::btnOkClick()
+{
+    reject();
+}
 
 void TfrmAbout::lblBriskoWebClick()
 {

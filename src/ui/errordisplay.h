@@ -18,8 +18,7 @@ void DefaultErrorDisplay(const std::exception& e);
 void ShowException(const std::exception& e) noexcept;
 
 // Runs f; any exception goes to the error display instead of propagating.
-template <class F>
-void GuardedCall(F&& f) noexcept
+template <class F> void GuardedCall(F&& f) noexcept
 {
     try {
         f();

@@ -19,9 +19,15 @@ QFont FormFont(int pixelSize, bool bold)
     return font;
 }
 
-void SetMainForm(QWidget* form) { TheMainForm = form; }
+void SetMainForm(QWidget* form)
+{
+    TheMainForm = form;
+}
 
-QWidget* MainForm() { return TheMainForm.data(); }
+QWidget* MainForm()
+{
+    return TheMainForm.data();
+}
 
 void CenterOnMainForm(QWidget* window)
 {
@@ -62,8 +68,8 @@ int RoundHalfEven(double value)
 
 Qt::WindowFlags FixedDialogFlags(bool withClose)
 {
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::MSWindowsFixedSizeDialogHint;
+    Qt::WindowFlags flags =
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint;
     if (withClose)
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     return flags;

@@ -22,8 +22,14 @@ void CenterOnMainForm(QWidget* window);
 // Nearest integer, halves to the even neighbour.
 int RoundHalfEven(double value);
 
-inline QString ToQString(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
-inline std::string FromQString(const QString& s) { return s.toLatin1().toStdString(); }
+inline QString ToQString(const std::string& s)
+{
+    return QString::fromLatin1(s.data(), static_cast<int>(s.size()));
+}
+inline std::string FromQString(const QString& s)
+{
+    return s.toLatin1().toStdString();
+}
 
 // Modal results as the windows report them; exec() returns QDialog::Accepted for mrOk
 // and QDialog::Rejected for mrCancel.

@@ -16,10 +16,10 @@ QString& TitleStore()
 
 void DefaultMessageDlg(TMsgDlgType type, const QString& text)
 {
-    const QMessageBox::Icon icon = type == mtInformation    ? QMessageBox::Information
-                                   : type == mtConfirmation ? QMessageBox::Question
-                                   : type == mtError        ? QMessageBox::Critical
-                                                            : QMessageBox::NoIcon;
+    const QMessageBox::Icon icon = type == mtInformation ? QMessageBox::Information
+        : type == mtConfirmation                         ? QMessageBox::Question
+        : type == mtError                                ? QMessageBox::Critical
+                                                         : QMessageBox::NoIcon;
     // The dialogs' texts use bare carriage returns as line breaks.
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));

@@ -41,7 +41,7 @@ QString LogFileNameFor(const QString& executablePath)
 // Status texts go into the progress label.
 class TfrmUserFlash::LabelSink : public IStatusSink {
 public:
-    explicit LabelSink(QLabel* label) : FLabel(label) {}
+    explicit LabelSink(QLabel* label) : FLabel(label) { }
     void SetStatusText(const std::string& text) override
     {
         FLabel->setText(ToQString(text));
@@ -55,13 +55,10 @@ private:
 // Progress goes into the bar; stepping clamps to its range as a progress bar does.
 class TfrmUserFlash::BarSink : public IProgressSink {
 public:
-    explicit BarSink(QProgressBar* bar) : FBar(bar) {}
+    explicit BarSink(QProgressBar* bar) : FBar(bar) { }
     void SetRange(int min, int max) override { FBar->setRange(min, max); }
     void SetStep(int step) override { FStep = step; }
-    void SetPosition(int position) override
-    {
-        FBar->setValue(std::clamp(position, FBar->minimum(), FBar->maximum()));
-    }
+    void SetPosition(int position) override { FBar->setValue(std::clamp(position, FBar->minimum(), FBar->maximum())); }
     void StepBy(int delta) override { SetPosition(Position() + delta); }
     int Position() const override { return std::max(FBar->value(), FBar->minimum()); }
 
@@ -71,9 +68,9 @@ private:
 };
 
 TfrmUserFlash::TfrmUserFlash(const uint8_t* block, const QString& executablePath, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       FExecutablePath(executablePath.isEmpty() ? QCoreApplication::applicationFilePath() : executablePath)
 {
     setObjectName(QStringLiteral("frmUserFlash"));
@@ -279,8 +276,10 @@ void TfrmUserFlash::ConnectUnit()
         reason = e.message();
     }
     Flash->Disconnect();
-    MessageDlg(mtConfirmation, ToQString("User Connect Method Failed (" + reason + ").\r\r"
-                                         "Now Trying Boot Method: Turn unit off, and click Ok."));
+    MessageDlg(mtConfirmation,
+               ToQString("User Connect Method Failed (" + reason +
+                         ").\r\r"
+                         "Now Trying Boot Method: Turn unit off, and click Ok."));
     ConnectChoice.ConnectMethod = 1;
     Flash->SelectConnection(ConnectChoice);
     try {

@@ -28,7 +28,6 @@ extern TfrmConnectWiz* frmConnectWiz;
 inline constexpr const char* DefaultApplicationTitle = "Moravent Flash Programmer";
 inline constexpr int AboutCommand = 1025;
 
-
 // The communications log of a program: its path with the extension (from the last dot after
 // the last '/') replaced by "_log.txt", or "_log.txt" appended when it has none.
 QString LogFileNameFor(const QString& executablePath);

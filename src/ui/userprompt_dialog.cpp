@@ -13,7 +13,7 @@ constexpr int FormWidth = 313;
 constexpr int FormHeight = 109;
 constexpr int ButtonLeft = 127;
 constexpr int ButtonTop = 68;
-}
+} // namespace
 
 TdlgUserPrompt::TdlgUserPrompt(QWidget* parent) : QDialog(parent, FixedDialogFlags(true))
 {
@@ -42,9 +42,15 @@ TdlgUserPrompt::TdlgUserPrompt(QWidget* parent) : QDialog(parent, FixedDialogFla
     Relayout();
 }
 
-void TdlgUserPrompt::FormCreate() { setWindowTitle(QStringLiteral("User Intervention Required...")); }
+void TdlgUserPrompt::FormCreate()
+{
+    setWindowTitle(QStringLiteral("User Intervention Required..."));
+}
 
-void TdlgUserPrompt::FormShow() { FModalResult = mrNone; }
+void TdlgUserPrompt::FormShow()
+{
+    FModalResult = mrNone;
+}
 
 void TdlgUserPrompt::SetPromptText(const std::string& text)
 {
@@ -78,7 +84,10 @@ void TdlgUserPrompt::closeEvent(QCloseEvent* event)
     event->ignore();
 }
 
-void TdlgUserPrompt::reject() { FModalResult = mrCancel; }
+void TdlgUserPrompt::reject()
+{
+    FModalResult = mrCancel;
+}
 
 TUserPromptDialog::TUserPromptDialog(QObject* owner) : TUserPrompt(owner)
 {
@@ -104,7 +113,10 @@ void TUserPromptDialog::ShowPrompt(const std::string& text)
     FDialog->activateWindow();
 }
 
-bool TUserPromptDialog::Cancelled() { return FDialog && FDialog->ModalResult() == mrCancel; }
+bool TUserPromptDialog::Cancelled()
+{
+    return FDialog && FDialog->ModalResult() == mrCancel;
+}
 
 void TUserPromptDialog::HidePrompt()
 {

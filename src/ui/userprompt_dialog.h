@@ -11,7 +11,6 @@
 class QLabel;
 class QPushButton;
 
-
 class TdlgUserPrompt : public QDialog {
     Q_OBJECT
 public:

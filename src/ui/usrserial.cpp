@@ -44,9 +44,15 @@ TfrmUsrSerial::TfrmUsrSerial(QWidget* parent) : QDialog(parent, FixedDialogFlags
     FormCreate();
 }
 
-void TfrmUsrSerial::FormCreate() { setWindowTitle(QStringLiteral("Select Serial Port")); }
+void TfrmUsrSerial::FormCreate()
+{
+    setWindowTitle(QStringLiteral("Select Serial Port"));
+}
 
-void TfrmUsrSerial::SetComPort(TCustomComPort* port) { ComComboBoxPort->SetComPort(port); }
+void TfrmUsrSerial::SetComPort(TCustomComPort* port)
+{
+    ComComboBoxPort->SetComPort(port);
+}
 
 void TfrmUsrSerial::showEvent(QShowEvent* event)
 {

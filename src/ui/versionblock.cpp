@@ -11,9 +11,9 @@ namespace {
 
 struct TNode {
     std::string Key;
-    uint16_t Type = 1;               // 1 = text value, 0 = binary value
-    std::vector<uint8_t> Value;      // raw bytes of the value
-    uint16_t ValueLength = 0;        // as stored: characters for text, bytes for binary
+    uint16_t Type = 1;          // 1 = text value, 0 = binary value
+    std::vector<uint8_t> Value; // raw bytes of the value
+    uint16_t ValueLength = 0;   // as stored: characters for text, bytes for binary
     std::vector<TNode> Children;
 };
 
@@ -48,7 +48,7 @@ void Serialize(const TNode& node, std::vector<uint8_t>& out)
 {
     Align4(out);
     size_t start = out.size();
-    Put16(out, 0);   // length, patched below
+    Put16(out, 0); // length, patched below
     Put16(out, node.ValueLength);
     Put16(out, node.Type);
     std::vector<uint8_t> key = Utf16z(node.Key);
@@ -73,7 +73,10 @@ std::string HexCode(uint16_t language, uint16_t codePage)
 
 // ---- reading ----
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 struct TEntry {
     size_t End = 0;
@@ -84,7 +87,10 @@ struct TEntry {
     size_t ChildrenOffset = 0;
 };
 
-size_t Aligned(size_t offset) { return (offset + 3) & ~static_cast<size_t>(3); }
+size_t Aligned(size_t offset)
+{
+    return (offset + 3) & ~static_cast<size_t>(3);
+}
 
 bool ParseEntry(const uint8_t* block, size_t limit, size_t offset, TEntry& e)
 {
@@ -100,7 +106,7 @@ bool ParseEntry(const uint8_t* block, size_t limit, size_t offset, TEntry& e)
     size_t p = offset + 6;
     for (;;) {
         if (p + 2 > e.End)
-            return false;   // key without terminator
+            return false; // key without terminator
         uint16_t c = Get16(block + p);
         p += 2;
         if (c == 0)
@@ -122,14 +128,19 @@ bool ParseEntry(const uint8_t* block, size_t limit, size_t offset, TEntry& e)
 
 bool SameKey(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
 
-uint32_t Get32(const uint8_t* p) { return Get16(p) | (uint32_t{Get16(p + 2)} << 16); }
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (uint64_t{Get32(p + 4)} << 32); }
+uint32_t Get32(const uint8_t* p)
+{
+    return Get16(p) | (uint32_t{Get16(p + 2)} << 16);
+}
+uint64_t Get64(const uint8_t* p)
+{
+    return Get32(p) | (uint64_t{Get32(p + 4)} << 32);
+}
 
 bool ReadAt(std::ifstream& in, uint64_t fileSize, uint64_t offset, size_t count, uint8_t* out)
 {
@@ -161,18 +172,18 @@ std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& info)
     root.Key = "VS_VERSION_INFO";
     root.Type = 0;
     std::vector<uint8_t>& fixed = root.Value;
-    Put32(fixed, 0xFEEF04BD);   // signature
-    Put32(fixed, 0x00010000);   // structure version 1.0
+    Put32(fixed, 0xFEEF04BD); // signature
+    Put32(fixed, 0x00010000); // structure version 1.0
     Put32(fixed, (uint32_t{info.FileVersion[0]} << 16) | info.FileVersion[1]);
     Put32(fixed, (uint32_t{info.FileVersion[2]} << 16) | info.FileVersion[3]);
     Put32(fixed, (uint32_t{info.ProductVersion[0]} << 16) | info.ProductVersion[1]);
     Put32(fixed, (uint32_t{info.ProductVersion[2]} << 16) | info.ProductVersion[3]);
-    Put32(fixed, 0x3F);         // flags mask
-    Put32(fixed, 0);            // flags
-    Put32(fixed, 0x00040004);   // 32-bit Windows NT
-    Put32(fixed, 1);            // application
-    Put32(fixed, 0);            // subtype
-    Put32(fixed, 0);            // date
+    Put32(fixed, 0x3F);       // flags mask
+    Put32(fixed, 0);          // flags
+    Put32(fixed, 0x00040004); // 32-bit Windows NT
+    Put32(fixed, 1);          // application
+    Put32(fixed, 0);          // subtype
+    Put32(fixed, 0);          // date
     Put32(fixed, 0);
     root.ValueLength = static_cast<uint16_t>(fixed.size());
 
@@ -208,8 +219,8 @@ std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSpec& info)
     return out;
 }
 
-bool VerQueryValue(const void* blockPtr, uint32_t blockSize, const std::string& subBlock,
-                   const void** value, uint32_t* length)
+bool VerQueryValue(const void* blockPtr, uint32_t blockSize, const std::string& subBlock, const void** value,
+                   uint32_t* length)
 {
     if (!blockPtr || !value || !length)
         return false;
@@ -226,7 +237,7 @@ bool VerQueryValue(const void* blockPtr, uint32_t blockSize, const std::string& 
         std::string name = subBlock.substr(pos, next - pos);
         pos = next + 1;
         if (name.empty())
-            continue;   // leading, trailing or doubled separator
+            continue; // leading, trailing or doubled separator
         bool found = false;
         for (size_t child = current.ChildrenOffset; child < current.End;) {
             TEntry e;
@@ -278,7 +289,11 @@ bool ReadElfSection(const std::string& fileName, const std::string& sectionName,
     uint8_t header[64] = {};
     if (!ReadAt(in, fileSize, 0, 52, header))
         return false;
-    if (std::memcmp(header, "\x7f" "ELF", 4) != 0 || header[5] != 1 /* little-endian */)
+    if (std::memcmp(header,
+                    "\x7f"
+                    "ELF",
+                    4) != 0 ||
+        header[5] != 1 /* little-endian */)
         return false;
     bool is64 = header[4] == 2;
     if (!is64 && header[4] != 1)
@@ -336,7 +351,8 @@ bool ReadElfSection(const std::string& fileName, const std::string& sectionName,
             continue;
         const char* name = reinterpret_cast<const char*>(nameTable.data()) + s.Name;
         size_t maxLen = nameTable.size() - s.Name;
-        if (strnlen(name, maxLen) != sectionName.size() || std::memcmp(name, sectionName.data(), sectionName.size()) != 0)
+        if (strnlen(name, maxLen) != sectionName.size() ||
+            std::memcmp(name, sectionName.data(), sectionName.size()) != 0)
             continue;
         if (s.Type == SHT_NOBITS_ || s.Size > MaxVersionSection)
             return false;

@@ -11,11 +11,11 @@
 inline constexpr const char* VersionSectionName = ".moravent_version";
 
 struct TVersionBlockSpec {
-    uint16_t FileVersion[4] = {0, 0, 0, 0};     // fixed part: major, minor, release, build
+    uint16_t FileVersion[4] = {0, 0, 0, 0}; // fixed part: major, minor, release, build
     uint16_t ProductVersion[4] = {0, 0, 0, 0};
     uint16_t Language = 0x0409;
     uint16_t CodePage = 0x04E4;
-    std::vector<std::pair<std::string, std::string>> Strings;   // key, value (single-byte text)
+    std::vector<std::pair<std::string, std::string>> Strings; // key, value (single-byte text)
     bool WithTranslation = true;
 };
 
@@ -32,15 +32,13 @@ bool GetFileVersionInfo(const std::string& fileName, uint32_t size, void* data);
 // string value. Empty path components (doubled separators) are skipped and keys compare
 // case-insensitively. value points into the block; length is in bytes for binary values
 // and in characters (terminating zero included) for text.
-bool VerQueryValue(const void* block, uint32_t blockSize, const std::string& subBlock,
-                   const void** value, uint32_t* length);
+bool VerQueryValue(const void* block, uint32_t blockSize, const std::string& subBlock, const void** value,
+                   uint32_t* length);
 
 // The same for a text value, converted to single-byte characters (code units above 255
 // become '?').
-bool VerQueryString(const void* block, uint32_t blockSize, const std::string& subBlock,
-                    std::string& text);
+bool VerQueryString(const void* block, uint32_t blockSize, const std::string& subBlock, std::string& text);
 
 // Reads one named section of an ELF file (32 or 64 bit, little-endian). False when the
 // file cannot be read, is malformed or lacks the section.
-bool ReadElfSection(const std::string& fileName, const std::string& sectionName,
-                    std::vector<uint8_t>& contents);
+bool ReadElfSection(const std::string& fileName, const std::string& sectionName, std::vector<uint8_t>& contents);

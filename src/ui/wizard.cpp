@@ -12,7 +12,7 @@
 namespace {
 // The height a new label has before it gets any text; the line pitch derives from it.
 constexpr int NewLabelHeight = 17;
-}
+} // namespace
 
 TfrmConnectWiz::TfrmConnectWiz(QWidget* parent) : QDialog(parent, FixedDialogFlags(true))
 {
@@ -52,7 +52,10 @@ TfrmConnectWiz::TfrmConnectWiz(QWidget* parent) : QDialog(parent, FixedDialogFla
     FormCreate();
 }
 
-TfrmConnectWiz::~TfrmConnectWiz() { FormDestroy(); }
+TfrmConnectWiz::~TfrmConnectWiz()
+{
+    FormDestroy();
+}
 
 void TfrmConnectWiz::FormCreate()
 {
@@ -61,9 +64,15 @@ void TfrmConnectWiz::FormCreate()
     // JPEG pictures arrive as TJPEGImage graphics already decoded; nothing to register.
 }
 
-void TfrmConnectWiz::FormDestroy() { ClearInstructions(); }
+void TfrmConnectWiz::FormDestroy()
+{
+    ClearInstructions();
+}
 
-int TfrmConnectWiz::LabelTop(int index) { return 5 + RoundHalfEven(NewLabelHeight * 0.75 * index); }
+int TfrmConnectWiz::LabelTop(int index)
+{
+    return 5 + RoundHalfEven(NewLabelHeight * 0.75 * index);
+}
 
 void TfrmConnectWiz::ClearInstructions()
 {

@@ -83,8 +83,7 @@ std::vector<uint8_t> AppHarness::TestImage(int blocks)
     return image;
 }
 
-AppHarness::AppHarness(const JobSpec& job, const QString& exeName)
-    : FBlock(BuildBlock(job))
+AppHarness::AppHarness(const JobSpec& job, const QString& exeName) : FBlock(BuildBlock(job))
 {
     FExePath = FDir.path() + QLatin1Char('/') + exeName;
     SetApplicationTitle(QString::fromLatin1(DefaultApplicationTitle));
@@ -111,7 +110,7 @@ AppHarness::AppHarness(const JobSpec& job, const QString& exeName)
 AppHarness::~AppHarness()
 {
     FAnswerTimer.stop();
-    delete FForm;  // takes the other windows with it
+    delete FForm; // takes the other windows with it
     frmAbout = nullptr;
     frmUsrSerial = nullptr;
     frmConnectWiz = nullptr;

@@ -18,12 +18,12 @@ class TfrmUserFlash;
 struct JobSpec {
     int32_t version = 4;
     std::string title = "Test Scale 2.1";
-    std::vector<uint8_t> image;          // a whole number of blocks by default (see Job())
-    int32_t imageLength = -1;            // -1: the image's size
+    std::vector<uint8_t> image; // a whole number of blocks by default (see Job())
+    int32_t imageLength = -1;   // -1: the image's size
     int32_t flashStart = 0x1800;
     int32_t flashLength = 256000;
     uint16_t seed = 0x81;
-    bool picture = true;                 // a small bitmap
+    bool picture = true; // a small bitmap
     std::vector<std::string> instructions = {"Connect the cable.", "Press Next."};
     bool log = false;
     bool spoilChecksum = false;
@@ -31,7 +31,7 @@ struct JobSpec {
 
 // One recorded dialog: what kind, its caption and text, and the window's state meanwhile.
 struct Shown {
-    std::string kind;    // "Information", "Confirm", "Error", "message", "error-display", "UsrSerial", "Wizard"
+    std::string kind; // "Information", "Confirm", "Error", "message", "error-display", "UsrSerial", "Wizard"
     std::string text;
     bool startEnabled = false;
     bool busy = false;

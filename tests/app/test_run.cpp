@@ -230,7 +230,7 @@ TEST(Run, SecondRunStartsWithUserConnectOnTheLastPort)
     ASSERT_EQ(app.Dialogs.back().text, "Connect Cancelled by User");
 
     app.Dialogs.clear();
-    Operator second;  // Ok without a pick: the port chosen last stays
+    Operator second; // Ok without a pick: the port chosen last stays
     app.Run(second);
     ASSERT_FALSE(app.Dialogs.empty());
     EXPECT_EQ(app.Dialogs[0].kind, "UsrSerial");

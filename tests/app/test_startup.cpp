@@ -22,7 +22,6 @@ TEST(Startup, ValidJobEnablesStartAndTakesTitle)
     EXPECT_TRUE(app.Dialogs.empty());
     EXPECT_FALSE(QFile::exists(LogFileNameFor(app.ExePath()))) << "log switch off: no file";
 
-
     QString imageLine;
     QTimer::singleShot(50, [&imageLine] {
         if (auto* about = qobject_cast<TfrmAbout*>(QApplication::activeModalWidget())) {

@@ -26,7 +26,7 @@ namespace flashtest {
 
 struct RecordingSinks : IStatusSink, IProgressSink {
     std::vector<std::string> Statuses;
-    std::vector<std::string> Events;  // "range 0 100", "step 1", "pos 0", "by 128"
+    std::vector<std::string> Events; // "range 0 100", "step 1", "pos 0", "by 128"
     int Min = 0, Max = 100, Pos = 0;
     std::function<void()> OnStepBy;
 
@@ -55,7 +55,7 @@ struct RecordingSinks : IStatusSink, IProgressSink {
 
 struct StubPrompt : TUserPrompt {
     std::vector<std::string> Calls;
-    int CancelAfter = -1;  // Cancelled() turns true on its n-th call (1-based); -1 never
+    int CancelAfter = -1; // Cancelled() turns true on its n-th call (1-based); -1 never
     int CancelChecks = 0;
     void ShowPrompt(const std::string& text) override { Calls.push_back("show " + text); }
     bool Cancelled() override

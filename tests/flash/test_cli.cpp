@@ -76,7 +76,8 @@ private:
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // Stamps a job (raw image, typical settings, extra JSON keys) into a copy of the CLI.
@@ -88,8 +89,8 @@ std::string BuildJob(const TempDir& dir, const std::vector<uint8_t>& image, cons
            " \"program_serial\": {\"baud\": 57600, \"data_bits\": 8, \"stop_bits\": 1, \"parity\": \"none\"},"
            " \"image\": \"image.bin\""
         << extra << "}";
-    const Outcome built = RunProgram(MORAVENT_JOB, Args({"build", dir / "job.json", "-o", dir / "programmer",
-                                                  "--template", MORAVENT_FLASH_CLI}));
+    const Outcome built = RunProgram(
+        MORAVENT_JOB, Args({"build", dir / "job.json", "-o", dir / "programmer", "--template", MORAVENT_FLASH_CLI}));
     EXPECT_EQ(built.Exit, 0) << built.Err;
     return dir / "programmer";
 }
@@ -105,8 +106,12 @@ std::vector<uint8_t> ReadFile(const std::string& path)
 TEST(Cli, UsageErrorsExitTwo)
 {
     const std::vector<QStringList> cases = {
-        {}, Args({"--method", "auto"}), Args({"--port"}), Args({"--port", "/dev/x", "--method", "fast"}),
-        Args({"--port", "/dev/x", "--bogus"}), Args({"--list-ports", "--port", "/dev/x"}),
+        {},
+        Args({"--method", "auto"}),
+        Args({"--port"}),
+        Args({"--port", "/dev/x", "--method", "fast"}),
+        Args({"--port", "/dev/x", "--bogus"}),
+        Args({"--list-ports", "--port", "/dev/x"}),
     };
     for (const QStringList& args : cases) {
         const Outcome o = RunProgram(MORAVENT_FLASH_CLI, args);
@@ -167,13 +172,14 @@ TEST(Cli, AutoFallsBackToTheBootMethodWithTheNotice)
     cfg.bootAnswerFrom = 2;
     unitsim::UnitSimulator sim(cfg);
     sim.Start();
-    const Outcome o = RunProgram(MORAVENT_FLASH_CLI, Args({"--port", sim.SlavePath(), "--job", programmer,
-                                                    "--log", dir / "comms.txt"}));
+    const Outcome o = RunProgram(MORAVENT_FLASH_CLI,
+                                 Args({"--port", sim.SlavePath(), "--job", programmer, "--log", dir / "comms.txt"}));
     EXPECT_EQ(o.Exit, 0) << o.Err;
     EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
-    EXPECT_EQ(o.Err, "User Connect Method Failed (No reply to start command).\n"
-                     "Now Trying Boot Method: Turn unit off.\n"
-                     "Reset the Unit\n");
+    EXPECT_EQ(o.Err,
+              "User Connect Method Failed (No reply to start command).\n"
+              "Now Trying Boot Method: Turn unit off.\n"
+              "Reset the Unit\n");
     const std::vector<uint8_t> flash = sim.Flash();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
     EXPECT_TRUE(sim.Violations().empty()) << sim.Trace();
@@ -195,7 +201,10 @@ TEST(Cli, FailuresGiveTheMessageWithTheFullStopRule)
         {"user", [](auto& c) { c.eraseVerdict = '%'; }, "Erase Failed: Device Failure.\n"},
         {"user", [](auto& c) { c.verify.failBlock = 3; }, "Verify Failed at address 0x00000100 (256).\n"},
         {"user", [](auto& c) { c.seed = 1; }, "Flash uP does not match definition.\n"},
-        {"boot", [](auto& c) { c.fault(unitsim::Reply::Connect) = {unitsim::FaultKind::Wrong, 0}; },
+        {"boot",
+         [](auto& c) {
+             c.fault(unitsim::Reply::Connect) = {unitsim::FaultKind::Wrong, 0};
+         },
          "Reset the Unit\nUnexpected reply to connect command.\n"},
     };
     for (const Case& c : cases) {
@@ -231,7 +240,7 @@ TEST(Cli, CtrlCDuringTheTransferAbortsIt)
     TempDir dir;
     const std::string programmer = BuildJob(dir, Pattern(64 * 128));
     unitsim::SimConfig cfg;
-    cfg.blockDelayMs = 50;  // about 3 s of programming
+    cfg.blockDelayMs = 50; // about 3 s of programming
     unitsim::UnitSimulator sim(cfg);
     sim.Start();
     const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--method", "user"}), 2500);
@@ -292,7 +301,7 @@ TEST(Cli, EndToEndWithTheSimulatorCommand)
     const Outcome o = RunProgram(programmer, Args({"--port", port}));
     EXPECT_EQ(o.Exit, 0) << o.Err;
     EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
-    EXPECT_EQ(o.Err, "");  // no terminal: no progress bar
+    EXPECT_EQ(o.Err, ""); // no terminal: no progress bar
     ASSERT_TRUE(unit.waitForFinished(10000));
     EXPECT_EQ(unit.exitCode(), 0) << unit.readAllStandardError().toStdString();
     const std::vector<uint8_t> dump = ReadFile(dir / "dump.bin");

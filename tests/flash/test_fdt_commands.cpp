@@ -102,8 +102,8 @@ TEST(Transfer, WholeRunProgramsTheFlashAndStepsTheBarInBytes)
     EXPECT_NE(host.find(Bytes({0xC3, 0x37, 0x23, 0xC6})), std::string::npos);
     for (const std::string& l : log.StepLines())
         EXPECT_TRUE(l.rfind("TFlashFDTDevice.IdentifyDevice", 0) == 0 || l.rfind("THitachiFlash", 0) == 0 ||
-                    l.rfind("TFlashFDTDevice.ConnectDevice", 0) == 0 || l.rfind("TFlashFDTDevice.UserConnect", 0) == 0 ||
-                    l.rfind("TFlashFDTDevice.FDTConnect", 0) == 0)
+                    l.rfind("TFlashFDTDevice.ConnectDevice", 0) == 0 ||
+                    l.rfind("TFlashFDTDevice.UserConnect", 0) == 0 || l.rfind("TFlashFDTDevice.FDTConnect", 0) == 0)
             << l;
 }
 
@@ -117,7 +117,7 @@ TEST(Transfer, BytesOnTheLineForEachImageShape)
     ConnectedRig rig;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        rig.Flash->Erase();  // the simulated flash only programs erased cells
+        rig.Flash->Erase(); // the simulated flash only programs erased cells
         const std::vector<uint8_t> image = Pattern(c.Size, uint8_t(c.Size));
         TMemoryStream stream;
         Fill(stream, image);
@@ -211,7 +211,7 @@ void PrintTo(const CommandFailure& c, std::ostream* os)
     *os << c.Name;
 }
 
-class CommandFailures : public ::testing::TestWithParam<CommandFailure> {};
+class CommandFailures : public ::testing::TestWithParam<CommandFailure> { };
 
 TEST_P(CommandFailures, RaiseTheirMessage)
 {
@@ -243,41 +243,55 @@ TEST_P(CommandFailures, RaiseTheirMessage)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CommandFailures,
-    ::testing::Values(
-        CommandFailure{"EraseDeviceFailure", [](auto& c) { c.eraseVerdict = '%'; }, CommandFailure::Erase,
-                       "Erase Failed: Device Failure"},
-        CommandFailure{"EraseOtherVerdict", [](auto& c) { c.fault(Reply::Erase) = {FaultKind::Wrong, 0}; },
-                       CommandFailure::Erase, "Erase Failed: Unexpected Reply"},
-        CommandFailure{"EraseIdentityAfterwards", [](auto& c) { c.fault(Reply::Identity) = {FaultKind::Missing, 3}; },
-                       CommandFailure::Erase, "Can't Get ID"},
-        CommandFailure{"ProgramHashAtBlock32", [](auto& c) { c.program.failBlock = 32; }, CommandFailure::Program,
-                       "Write Failed at address 0x00000F80 (3968)."},
-        CommandFailure{"ProgramHashAtTheEnd", [](auto& c) { c.program.failBlock = 41; }, CommandFailure::Program,
-                       "Write Failed at address 0x00001380 (4992)."},
-        CommandFailure{"ProgramBlockReplyWrong",
-                       [](auto& c) { c.fault(Reply::ProgramBlock) = {FaultKind::Wrong, 3}; }, CommandFailure::Program,
-                       "Write Failed: Unexpected Response."},
-        CommandFailure{"ProgramFinalReplyWrong",
-                       [](auto& c) { c.fault(Reply::ProgramFinal) = {FaultKind::Wrong, 0}; }, CommandFailure::Program,
-                       "Write Failed: Unexpected Response."},
-        CommandFailure{"ProgramLineGone", [](auto& c) { c.program.hangupAtBlock = 5; }, CommandFailure::Program,
-                       "Write Failed: No reply"},
-        CommandFailure{"VerifyHashAtBlock2", [](auto& c) { c.verify.failBlock = 2; }, CommandFailure::Verify,
-                       "Verify Failed at address 0x00000080 (128)."},
-        CommandFailure{"VerifyBlockReplyWrong",
-                       [](auto& c) { c.fault(Reply::VerifyBlock) = {FaultKind::Wrong, 1}; }, CommandFailure::Verify,
-                       "Verify Failed: Unexpected Response."},
-        CommandFailure{"VerifyLineGone", [](auto& c) { c.verify.hangupAtBlock = 7; }, CommandFailure::Verify,
-                       "Verify Failed: No Reply."},
-        CommandFailure{"HashThenNoIdentity",
-                       [](auto& c) {
-                           c.program.failBlock = 1;
-                           c.fault(Reply::Identity) = {FaultKind::Missing, 4};
-                       },
-                       CommandFailure::Program, "Can't Get ID"},
-        // The one slow command path: no verdict within the 5000 ms erase wait.
-        CommandFailure{"EraseNoVerdict", [](auto& c) { c.fault(Reply::Erase) = {FaultKind::Missing, 0}; },
-                       CommandFailure::Erase, "No Reply Within Time Out Period", true}),
+    ::testing::Values(CommandFailure{"EraseDeviceFailure", [](auto& c) { c.eraseVerdict = '%'; }, CommandFailure::Erase,
+                                     "Erase Failed: Device Failure"},
+                      CommandFailure{"EraseOtherVerdict",
+                                     [](auto& c) {
+                                         c.fault(Reply::Erase) = {FaultKind::Wrong, 0};
+                                     },
+                                     CommandFailure::Erase, "Erase Failed: Unexpected Reply"},
+                      CommandFailure{"EraseIdentityAfterwards",
+                                     [](auto& c) {
+                                         c.fault(Reply::Identity) = {FaultKind::Missing, 3};
+                                     },
+                                     CommandFailure::Erase, "Can't Get ID"},
+                      CommandFailure{"ProgramHashAtBlock32", [](auto& c) { c.program.failBlock = 32; },
+                                     CommandFailure::Program, "Write Failed at address 0x00000F80 (3968)."},
+                      CommandFailure{"ProgramHashAtTheEnd", [](auto& c) { c.program.failBlock = 41; },
+                                     CommandFailure::Program, "Write Failed at address 0x00001380 (4992)."},
+                      CommandFailure{"ProgramBlockReplyWrong",
+                                     [](auto& c) {
+                                         c.fault(Reply::ProgramBlock) = {FaultKind::Wrong, 3};
+                                     },
+                                     CommandFailure::Program, "Write Failed: Unexpected Response."},
+                      CommandFailure{"ProgramFinalReplyWrong",
+                                     [](auto& c) {
+                                         c.fault(Reply::ProgramFinal) = {FaultKind::Wrong, 0};
+                                     },
+                                     CommandFailure::Program, "Write Failed: Unexpected Response."},
+                      CommandFailure{"ProgramLineGone", [](auto& c) { c.program.hangupAtBlock = 5; },
+                                     CommandFailure::Program, "Write Failed: No reply"},
+                      CommandFailure{"VerifyHashAtBlock2", [](auto& c) { c.verify.failBlock = 2; },
+                                     CommandFailure::Verify, "Verify Failed at address 0x00000080 (128)."},
+                      CommandFailure{"VerifyBlockReplyWrong",
+                                     [](auto& c) {
+                                         c.fault(Reply::VerifyBlock) = {FaultKind::Wrong, 1};
+                                     },
+                                     CommandFailure::Verify, "Verify Failed: Unexpected Response."},
+                      CommandFailure{"VerifyLineGone", [](auto& c) { c.verify.hangupAtBlock = 7; },
+                                     CommandFailure::Verify, "Verify Failed: No Reply."},
+                      CommandFailure{"HashThenNoIdentity",
+                                     [](auto& c) {
+                                         c.program.failBlock = 1;
+                                         c.fault(Reply::Identity) = {FaultKind::Missing, 4};
+                                     },
+                                     CommandFailure::Program, "Can't Get ID"},
+                      // The one slow command path: no verdict within the 5000 ms erase wait.
+                      CommandFailure{"EraseNoVerdict",
+                                     [](auto& c) {
+                                         c.fault(Reply::Erase) = {FaultKind::Missing, 0};
+                                     },
+                                     CommandFailure::Erase, "No Reply Within Time Out Period", true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(Checksums, ImageSumAndBlockSum)
@@ -286,7 +300,7 @@ TEST(Checksums, ImageSumAndBlockSum)
         const char* Name;
         std::vector<uint8_t> Bytes;
         uint16_t Seed;
-        int32_t BlockSize;  // 0: CheckImageSum
+        int32_t BlockSize; // 0: CheckImageSum
         bool Expected;
     } cases[] = {
         {"image sum true", {0x01, 0x02, 0x00, 0x03}, 0, 0, true},

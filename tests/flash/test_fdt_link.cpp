@@ -21,7 +21,8 @@ std::string SimName()
 
 std::string IdentityLine()
 {
-    return "TFlashFDTDevice.IdentifyDevice: Got device id, name: " + SimName() + ", start 6144, length 256000, seed 129";
+    return "TFlashFDTDevice.IdentifyDevice: Got device id, name: " + SimName() +
+        ", start 6144, length 256000, seed 129";
 }
 
 } // namespace
@@ -34,10 +35,10 @@ TEST(ScaleBaudRegister, ArithmeticAndWrap)
         uint8_t expected;
     } cases[] = {
         {0x40, 9600, 19200, 0x20},
-        {0x9B, 9600, 57600, 0x19},   // 25.83 truncated
-        {0x81, 9600, 9600, 0x81},    // equal rates keep the register
-        {0x40, 57600, 9600, 0x80},   // faster to slower grows it
-        {0x80, 19200, 9600, 0x00},   // 256 wraps to 0
+        {0x9B, 9600, 57600, 0x19}, // 25.83 truncated
+        {0x81, 9600, 9600, 0x81},  // equal rates keep the register
+        {0x40, 57600, 9600, 0x80}, // faster to slower grows it
+        {0x80, 19200, 9600, 0x00}, // 256 wraps to 0
         {0xFF, 256000, 110, uint8_t(255LL * 256000 / 110)},
         {0x00, 9600, 115200, 0x00},
     };
@@ -97,22 +98,24 @@ TEST(Connect, BootMethodShowsAndHidesThePromptAndFillsTheBar)
 {
     LogCapture log;
     Rig rig;
-    rig.Config.bootAnswerFrom = 3;  // the unit is reset during the third attempt
+    rig.Config.bootAnswerFrom = 3; // the unit is reset during the third attempt
     rig.Start();
     rig.Connect(1);
     EXPECT_EQ(rig.Prompt.Calls, (std::vector<std::string>{"show Reset the Unit", "hide"}));
     EXPECT_EQ(rig.Sim->Stats().bootAttempts, 3);
     const std::vector<std::string> steps = log.StepLines();
     ASSERT_GE(steps.size(), 6u);
-    EXPECT_EQ(steps[2], "TFlashFDTDevice.BootConnect: Sending connect string \"SyNcBoOt\" up to 100 times, "
-                        "expecting \"SyNcBoOt\"");
+    EXPECT_EQ(steps[2],
+              "TFlashFDTDevice.BootConnect: Sending connect string \"SyNcBoOt\" up to 100 times, "
+              "expecting \"SyNcBoOt\"");
     EXPECT_EQ(steps[3], "TBriskoComPort.SendBufferExpect: No Reply Within Time Out Period");
     EXPECT_EQ(steps[4], "TBriskoComPort.SendBufferExpect: No Reply Within Time Out Period");
     EXPECT_EQ(steps[5], "TFlashFDTDevice.BootConnect: Got connect response");
     // Two failed attempts step the 100-attempt bar, success shows it full at 1 of 1.
     const std::vector<std::string> events(rig.Sinks.Events.begin(), rig.Sinks.Events.begin() + 9);
-    EXPECT_EQ(events, (std::vector<std::string>{"range 0 100", "step 1", "pos 0", "by 1", "by 1", "range 0 1",
-                                                "step 1", "pos 0", "by 1"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"range 0 100", "step 1", "pos 0", "by 1", "by 1", "range 0 1", "step 1",
+                                        "pos 0", "by 1"}));
     EXPECT_TRUE(rig.Sim->Violations().empty()) << rig.Sim->Trace();
 }
 
@@ -145,7 +148,7 @@ struct ConnectFailure {
     uint8_t Method;
     std::function<void(unitsim::SimConfig&)> Setup;
     const char* Message;
-    const char* LogLine;  // last step line before the raise; nullptr: none of its own
+    const char* LogLine; // last step line before the raise; nullptr: none of its own
     bool HitachiClass = false;
 };
 
@@ -154,7 +157,7 @@ void PrintTo(const ConnectFailure& c, std::ostream* os)
     *os << c.Name;
 }
 
-class ConnectFailures : public ::testing::TestWithParam<ConnectFailure> {};
+class ConnectFailures : public ::testing::TestWithParam<ConnectFailure> { };
 
 TEST_P(ConnectFailures, RaiseTheirMessageAfterTheirLogLine)
 {
@@ -189,33 +192,62 @@ TEST_P(ConnectFailures, RaiseTheirMessageAfterTheirLogLine)
 INSTANTIATE_TEST_SUITE_P(
     Table, ConnectFailures,
     ::testing::Values(
-        ConnectFailure{"UserNoReply", 0, [](auto& c) { c.fault(Reply::Connect) = {FaultKind::Missing, 0}; },
+        ConnectFailure{"UserNoReply", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Connect) = {FaultKind::Missing, 0};
+                       },
                        "No reply to start command", "TFlashFDTDevice.UserConnect: No reply to start command"},
-        ConnectFailure{"UserShortReply", 0, [](auto& c) { c.fault(Reply::Connect) = {FaultKind::Short, 0}; },
+        ConnectFailure{"UserShortReply", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Connect) = {FaultKind::Short, 0};
+                       },
                        "No reply to start command", "TFlashFDTDevice.UserConnect: No reply to start command"},
-        ConnectFailure{"UserWrongReply", 0, [](auto& c) { c.fault(Reply::Connect) = {FaultKind::Wrong, 0}; },
+        ConnectFailure{"UserWrongReply", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Connect) = {FaultKind::Wrong, 0};
+                       },
                        "Reply doesn't match", "TFlashFDTDevice.UserConnect: Reply \"SyNcBoO"},
-        ConnectFailure{"BootAlwaysWrong", 1, [](auto& c) { c.fault(Reply::Connect) = {FaultKind::Wrong, 0}; },
+        ConnectFailure{"BootAlwaysWrong", 1,
+                       [](auto& c) {
+                           c.fault(Reply::Connect) = {FaultKind::Wrong, 0};
+                       },
                        "Unexpected reply to connect command",
                        "TFlashFDTDevice.BootConnect: Unexpected reply to connect command"},
-        ConnectFailure{"RegisterMissing", 0, [](auto& c) { c.fault(Reply::Register) = {FaultKind::Missing, 0}; },
+        ConnectFailure{"RegisterMissing", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Register) = {FaultKind::Missing, 0};
+                       },
                        "Baud Rate Register not received",
                        "TFlashFDTDevice.FDTConnect: Baud Rate Register not received"},
-        ConnectFailure{"AckMissing", 0, [](auto& c) { c.fault(Reply::Ack) = {FaultKind::Missing, 0}; },
+        ConnectFailure{"AckMissing", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Ack) = {FaultKind::Missing, 0};
+                       },
                        "Acknowledge data not received", "TFlashFDTDevice.FDTConnect: Acknowledge data not received"},
-        ConnectFailure{"AckShort", 0, [](auto& c) { c.fault(Reply::Ack) = {FaultKind::Short, 0}; },
+        ConnectFailure{"AckShort", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Ack) = {FaultKind::Short, 0};
+                       },
                        "Acknowledge data not received", "TFlashFDTDevice.FDTConnect: Acknowledge data not received"},
-        ConnectFailure{"AckLastByteWrong", 0, [](auto& c) { c.fault(Reply::Ack) = {FaultKind::Wrong, 0}; },
-                       "Acknowledge data doesn't match",
-                       "TFlashFDTDevice.FDTConnect: Acknowledge data doesn't match"},
-        ConnectFailure{"IdentityMissing", 0, [](auto& c) { c.fault(Reply::Identity) = {FaultKind::Missing, 0}; },
+        ConnectFailure{"AckLastByteWrong", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Ack) = {FaultKind::Wrong, 0};
+                       },
+                       "Acknowledge data doesn't match", "TFlashFDTDevice.FDTConnect: Acknowledge data doesn't match"},
+        ConnectFailure{"IdentityMissing", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Identity) = {FaultKind::Missing, 0};
+                       },
                        "Can't Get ID", "TFlashFDTDevice.IdentifyDevice: Can't Get ID"},
-        ConnectFailure{"IdentityShort", 0, [](auto& c) { c.fault(Reply::Identity) = {FaultKind::Short, 0}; },
+        ConnectFailure{"IdentityShort", 0,
+                       [](auto& c) {
+                           c.fault(Reply::Identity) = {FaultKind::Short, 0};
+                       },
                        "Can't Get ID", "TFlashFDTDevice.IdentifyDevice: Can't Get ID"},
-        ConnectFailure{"OtherSeed", 0, [](auto& c) { c.seed = 0x0082; }, "Flash uP does not match definition",
-                       nullptr, true},
-        ConnectFailure{"OtherLength", 0, [](auto& c) { c.flashLength = 128000; },
-                       "Flash uP does not match definition", nullptr, true}),
+        ConnectFailure{"OtherSeed", 0, [](auto& c) { c.seed = 0x0082; }, "Flash uP does not match definition", nullptr,
+                       true},
+        ConnectFailure{"OtherLength", 0, [](auto& c) { c.flashLength = 128000; }, "Flash uP does not match definition",
+                       nullptr, true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // Controller built for the default unit, unit reporting another identity.
@@ -287,7 +319,7 @@ TEST(KeepAlive, HeldOffWhileBusyAndStoppedByAFailure)
     Rig rig;
     rig.Config.fault(Reply::Identity) = {FaultKind::Missing, 4};
     rig.Start();
-    rig.Connect(0);  // identities 1 and 2
+    rig.Connect(0); // identities 1 and 2
     std::vector<std::string> errors;
     rig.Flash->Device->OnKeepAliveError = [&](const Exception& e) { errors.push_back(e.message()); };
 
@@ -296,9 +328,9 @@ TEST(KeepAlive, HeldOffWhileBusyAndStoppedByAFailure)
     EXPECT_EQ(rig.Sim->Stats().identities, 2) << "a tick sent an identity request while busy";
 
     rig.Flash->Device->Busy = false;
-    Pump(1300);  // identity 3 answers
+    Pump(1300); // identity 3 answers
     EXPECT_GE(rig.Sim->Stats().identities, 3);
-    Pump(2000);  // identity 4 goes unanswered: reported once, timer stopped
+    Pump(2000); // identity 4 goes unanswered: reported once, timer stopped
     EXPECT_EQ(errors, std::vector<std::string>{"Can't Get ID"});
     EXPECT_FALSE(rig.Flash->Device->KeepAliveTimer->isActive());
     const int after = rig.Sim->Stats().identities;

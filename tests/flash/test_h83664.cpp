@@ -43,8 +43,8 @@ TEST(Controller, SelectConnectionByMethodAndDTR)
         TBaudRate ConnectRate;
         TDTRFlowControl Dtr;
     } cases[] = {
-        {0, 1, br115200, dtrEnable},  // user connect takes all of the operator port's settings
-        {1, 1, br19200, dtrEnable},   // boot connect keeps the stored rate
+        {0, 1, br115200, dtrEnable}, // user connect takes all of the operator port's settings
+        {1, 1, br19200, dtrEnable},  // boot connect keeps the stored rate
         {1, 0, br19200, dtrDisable},
     };
     for (const Case& c : cases) {
@@ -90,7 +90,7 @@ TEST(Controller, PrepareImageByMode)
         uint8_t Mode;
         int32_t FlashLength, FlashBlockSize;
         std::vector<uint8_t> Image;
-        const char* Error;  // nullptr: passes
+        const char* Error; // nullptr: passes
         size_t SizeAfter;
     } cases[] = {
         {"mode 0 pads with FF", 0, 1000, 0, std::vector<uint8_t>(130, 0x55), nullptr, 256},
@@ -213,7 +213,7 @@ TEST(ApplyRecord, SettingOutsideItsEnumerationIsRefusedByName)
         {7, 4, 0, 0, "Serial setting DataBits holds the unknown value 4"},
         {7, 3, 3, 0, "Serial setting StopBits holds the unknown value 3"},
         {7, 3, 0, 5, "Serial setting Parity holds the unknown value 5"},
-        {0x107, 3, 0, 0, nullptr},  // only the low byte counts: 7
+        {0x107, 3, 0, 0, nullptr}, // only the low byte counts: 7
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> record = TypicalRecord();

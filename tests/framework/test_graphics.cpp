@@ -82,18 +82,39 @@ TEST(Bitmap, CorruptInputsRaise)
     const std::string bmp = testimg::Bmp(16, 16);
     TBitmap b;
     Load(b, bmp); // a failed load must also clear what was loaded before
-    ExpectAllRejected(b, {
-        {"empty", [] { return std::string(); }},
-        {"all zero region", [] { return std::string(4096, '\0'); }},
-        {"random bytes", [] { return RandomBytes(2000, 1); }},
-        {"truncated", [&] { return bmp.substr(0, bmp.size() / 2); }},
-        {"info header cut off, then padding", [&] { return Region(bmp.substr(0, 20), 8192); }},
-        {"declared size beyond region", [&] { auto s = bmp; Put32(s, 2, 1u << 30); return s; }},
-        {"pixel offset beyond file", [&] { auto s = bmp; Put32(s, 10, uint32_t(bmp.size()) + 10); return s; }},
-        {"huge width", [&] { auto s = bmp; Put32(s, 18, 1000000); return s; }},
-        {"huge height", [&] { auto s = bmp; Put32(s, 22, 0x7FFFFFFF); return s; }},
-        {"header only", [&] { return bmp.substr(0, 14); }},
-    });
+    ExpectAllRejected(b,
+                      {
+                          {"empty", [] { return std::string(); }},
+                          {"all zero region", [] { return std::string(4096, '\0'); }},
+                          {"random bytes", [] { return RandomBytes(2000, 1); }},
+                          {"truncated", [&] { return bmp.substr(0, bmp.size() / 2); }},
+                          {"info header cut off, then padding", [&] { return Region(bmp.substr(0, 20), 8192); }},
+                          {"declared size beyond region",
+                           [&] {
+                               auto s = bmp;
+                               Put32(s, 2, 1u << 30);
+                               return s;
+                           }},
+                          {"pixel offset beyond file",
+                           [&] {
+                               auto s = bmp;
+                               Put32(s, 10, uint32_t(bmp.size()) + 10);
+                               return s;
+                           }},
+                          {"huge width",
+                           [&] {
+                               auto s = bmp;
+                               Put32(s, 18, 1000000);
+                               return s;
+                           }},
+                          {"huge height",
+                           [&] {
+                               auto s = bmp;
+                               Put32(s, 22, 0x7FFFFFFF);
+                               return s;
+                           }},
+                          {"header only", [&] { return bmp.substr(0, 14); }},
+                      });
 }
 
 TEST(Icon, LoadsEveryImageAndOffersTheLargest)
@@ -111,21 +132,39 @@ TEST(Icon, CorruptInputsRaise)
 {
     const std::string ico = testimg::Ico({16});
     TIcon icon;
-    ExpectAllRejected(icon, {
-        {"empty", [] { return std::string(); }},
-        {"all zero region", [] { return std::string(5120, '\0'); }},
-        {"random bytes", [] { return RandomBytes(5120, 2); }},
-        {"directory count beyond data", [&] { auto s = ico; s[4] = char(200); return s; }},
-        {"image beyond region", [&] { auto s = ico; Put32(s, 6 + 8, 1u << 20); return s; }},
-        {"image offset inside directory", [&] { auto s = ico; Put32(s, 6 + 12, 2); return s; }},
-        {"truncated", [&] { return ico.substr(0, ico.size() - 100); }},
-        {"garbage image body", [&] { return ico.substr(0, 22) + RandomBytes(ico.size() - 22, 3); }},
-    });
+    ExpectAllRejected(icon,
+                      {
+                          {"empty", [] { return std::string(); }},
+                          {"all zero region", [] { return std::string(5120, '\0'); }},
+                          {"random bytes", [] { return RandomBytes(5120, 2); }},
+                          {"directory count beyond data",
+                           [&] {
+                               auto s = ico;
+                               s[4] = char(200);
+                               return s;
+                           }},
+                          {"image beyond region",
+                           [&] {
+                               auto s = ico;
+                               Put32(s, 6 + 8, 1u << 20);
+                               return s;
+                           }},
+                          {"image offset inside directory",
+                           [&] {
+                               auto s = ico;
+                               Put32(s, 6 + 12, 2);
+                               return s;
+                           }},
+                          {"truncated", [&] { return ico.substr(0, ico.size() - 100); }},
+                          {"garbage image body", [&] { return ico.substr(0, 22) + RandomBytes(ico.size() - 22, 3); }},
+                      });
 }
 
 TEST(JPEGImage, DecodesRgbAndGrayFromPaddedRegion)
 {
-    struct Case { int w, h, components; };
+    struct Case {
+        int w, h, components;
+    };
     for (const Case& c : {Case{16, 8, 3}, Case{9, 13, 1}}) {
         TJPEGImage j;
         Load(j, Region(testimg::Jpeg(c.w, c.h, c.components), 131072));
@@ -147,17 +186,34 @@ TEST(JPEGImage, CorruptInputsRaiseWithLibraryMessage)
     const size_t sof = jpg.find("\xFF\xC0");
     ASSERT_NE(sof, std::string::npos);
     TJPEGImage j;
-    ExpectAllRejected(j, {
-        {"empty", [] { return std::string(); }},
-        {"all zero region", [] { return std::string(131072, '\0'); }},
-        {"random bytes", [] { return RandomBytes(4000, 4); }},
-        {"truncated", [&] { return jpg.substr(0, jpg.size() / 2); }},
-        {"truncated then padded", [&] { return Region(jpg.substr(0, jpg.size() / 2), 131072); }},
-        {"header only", [&] { return jpg.substr(0, sof + 2); }},
-        {"huge declared size", [&] { auto s = jpg; s[sof + 5] = s[sof + 6] = s[sof + 7] = s[sof + 8] = char(0xF0); return s; }},
-        {"zero width", [&] { auto s = jpg; s[sof + 7] = s[sof + 8] = 0; return s; }},
-        {"scrambled scan data", [&] { auto s = jpg; for (size_t i = s.size() - 80; i < s.size() - 2; ++i) s[i] = char(0xFF); return s; }},
-    });
+    ExpectAllRejected(j,
+                      {
+                          {"empty", [] { return std::string(); }},
+                          {"all zero region", [] { return std::string(131072, '\0'); }},
+                          {"random bytes", [] { return RandomBytes(4000, 4); }},
+                          {"truncated", [&] { return jpg.substr(0, jpg.size() / 2); }},
+                          {"truncated then padded", [&] { return Region(jpg.substr(0, jpg.size() / 2), 131072); }},
+                          {"header only", [&] { return jpg.substr(0, sof + 2); }},
+                          {"huge declared size",
+                           [&] {
+                               auto s = jpg;
+                               s[sof + 5] = s[sof + 6] = s[sof + 7] = s[sof + 8] = char(0xF0);
+                               return s;
+                           }},
+                          {"zero width",
+                           [&] {
+                               auto s = jpg;
+                               s[sof + 7] = s[sof + 8] = 0;
+                               return s;
+                           }},
+                          {"scrambled scan data",
+                           [&] {
+                               auto s = jpg;
+                               for (size_t i = s.size() - 80; i < s.size() - 2; ++i)
+                                   s[i] = char(0xFF);
+                               return s;
+                           }},
+                      });
     try {
         Load(j, std::string(100, '\0'));
     } catch (const EInvalidGraphic& e) {

@@ -31,7 +31,10 @@ inline std::string Encode(const QImage& img, const char* format)
     return bytes.toStdString();
 }
 
-inline std::string Bmp(int w, int h) { return Encode(Pattern(w, h), "BMP"); }
+inline std::string Bmp(int w, int h)
+{
+    return Encode(Pattern(w, h), "BMP");
+}
 
 // An icon file holding one image per size, written by Qt's icon writer.
 inline std::string Ico(const std::vector<int>& sizes)

@@ -35,7 +35,10 @@ TEST(MemoryStream, ReadBufferPastEndRaisesReadError)
 
 TEST(Exceptions, FullStopRule)
 {
-    struct Case { const char* in; const char* out; };
+    struct Case {
+        const char* in;
+        const char* out;
+    };
     const Case cases[] = {
         {"", ""},
         {"Connect Cancelled by User", "Connect Cancelled by User."},

@@ -13,24 +13,32 @@
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
 
-TPtyPair::TPtyPair() {
+TPtyPair::TPtyPair()
+{
     FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (FMaster < 0 || grantpt(FMaster) != 0 || unlockpt(FMaster) != 0)
         throw std::runtime_error("no pseudo-terminal");
     char name[128];
-    if (ptsname_r(FMaster, name, sizeof name) != 0) throw std::runtime_error("no pseudo-terminal name");
+    if (ptsname_r(FMaster, name, sizeof name) != 0)
+        throw std::runtime_error("no pseudo-terminal name");
     FSlave = name;
     fcntl(FMaster, F_SETFL, fcntl(FMaster, F_GETFL) | O_NONBLOCK);
 }
 
-TPtyPair::~TPtyPair() { CloseMaster(); }
+TPtyPair::~TPtyPair()
+{
+    CloseMaster();
+}
 
-void TPtyPair::CloseMaster() {
-    if (FMaster >= 0) close(FMaster);
+void TPtyPair::CloseMaster()
+{
+    if (FMaster >= 0)
+        close(FMaster);
     FMaster = -1;
 }
 
-void TPtyPair::Write(const std::string& bytes) {
+void TPtyPair::Write(const std::string& bytes)
+{
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(FMaster, bytes.data() + done, bytes.size() - done);
@@ -43,7 +51,8 @@ void TPtyPair::Write(const std::string& bytes) {
     }
 }
 
-std::string TPtyPair::Read(size_t n, int timeoutMs) {
+std::string TPtyPair::Read(size_t n, int timeoutMs)
+{
     std::string got;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (got.size() < n && std::chrono::steady_clock::now() < end) {
@@ -54,49 +63,58 @@ std::string TPtyPair::Read(size_t n, int timeoutMs) {
         } else {
             pollfd p{FMaster, POLLIN, 0};
             poll(&p, 1, 5);
-            if (p.revents & POLLHUP) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (p.revents & POLLHUP)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
     return got;
 }
 
-uint32_t TPtyPair::Speed() const {
+uint32_t TPtyPair::Speed() const
+{
     termios2 t{};
     ioctl(FMaster, TCGETS2, &t);
     return t.c_ospeed;
 }
 
-bool TPtyPair::TwoStopBits() const {
+bool TPtyPair::TwoStopBits() const
+{
     termios2 t{};
     ioctl(FMaster, TCGETS2, &t);
     return (t.c_cflag & CSTOPB) != 0;
 }
 
 TResponder::TResponder(TPtyPair& pty, size_t requestSize, std::string reply, int delayMs)
-    : FPty(pty), FRequestSize(requestSize), FReply(std::move(reply)), FDelayMs(delayMs), FThread([this] { Run(); }) {}
+    : FPty(pty), FRequestSize(requestSize), FReply(std::move(reply)), FDelayMs(delayMs), FThread([this] { Run(); })
+{
+}
 
-TResponder::~TResponder() {
+TResponder::~TResponder()
+{
     FStop = true;
     FThread.join();
 }
 
-std::string TResponder::Received() {
+std::string TResponder::Received()
+{
     std::lock_guard<std::mutex> g(FLock);
     return FReceived;
 }
 
-void TResponder::Run() {
+void TResponder::Run()
+{
     size_t pending = 0;
     while (!FStop) {
         pollfd p{FPty.Master(), POLLIN, 0};
         poll(&p, 1, 5);
-        if (p.revents & POLLHUP) {  // no slave open at the moment
+        if (p.revents & POLLHUP) { // no slave open at the moment
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
         char buf[4096];
         ssize_t n = read(FPty.Master(), buf, sizeof buf);
-        if (n <= 0) continue;
+        if (n <= 0)
+            continue;
         {
             std::lock_guard<std::mutex> g(FLock);
             FReceived.append(buf, size_t(n));
@@ -104,7 +122,8 @@ void TResponder::Run() {
         pending += size_t(n);
         while (FRequestSize > 0 && pending >= FRequestSize) {
             pending -= FRequestSize;
-            if (FDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(FDelayMs));
+            if (FDelayMs)
+                std::this_thread::sleep_for(std::chrono::milliseconds(FDelayMs));
             FPty.Write(FReply);
         }
     }

@@ -46,13 +46,12 @@ private:
 };
 
 // Calls ProcessMessages until pred holds or timeoutMs passes; returns pred().
-template <class Pred>
-bool PumpUntil(Pred pred, int timeoutMs = 3000);
+template <class Pred> bool PumpUntil(Pred pred, int timeoutMs = 3000);
 
 #include <chrono>
 #include "syncqueue.h"
-template <class Pred>
-bool PumpUntil(Pred pred, int timeoutMs) {
+template <class Pred> bool PumpUntil(Pred pred, int timeoutMs)
+{
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!pred() && std::chrono::steady_clock::now() < end) {
         ProcessMessages();
@@ -62,6 +61,7 @@ bool PumpUntil(Pred pred, int timeoutMs) {
 }
 
 // Milliseconds since start.
-inline double MsSince(std::chrono::steady_clock::time_point start) {
+inline double MsSince(std::chrono::steady_clock::time_point start)
+{
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }

@@ -19,13 +19,15 @@ using Clock = std::chrono::steady_clock;
 struct TOpenPort {
     TPtyPair pty;
     TBriskoComPort port;
-    TOpenPort() {
+    TOpenPort()
+    {
         port.SetPort(pty.SlavePath());
         port.OpenPort();
     }
 };
 
-TEST(BriskoPort, ConstructorDefaults) {
+TEST(BriskoPort, ConstructorDefaults)
+{
     TBriskoComPort port;
     EXPECT_EQ(port.Buffer()->InputSize(), 4096);
     EXPECT_EQ(port.Buffer()->OutputSize(), 1024);
@@ -41,14 +43,15 @@ TEST(BriskoPort, ConstructorDefaults) {
 
 struct TExpectCase {
     const char* name;
-    std::string stale;   // arrives before the send
-    std::string answer;  // the responder's reply to the 3-byte request
+    std::string stale;  // arrives before the send
+    std::string answer; // the responder's reply to the 3-byte request
     int32_t replyCount;
     bool timesOut;
     double minMs, maxMs;
 };
 
-TEST(BriskoPort, SendBufferExpect) {
+TEST(BriskoPort, SendBufferExpect)
+{
     const TExpectCase cases[] = {
         {"complete reply ends early", "", "OK!", 3, false, 0, 900},
         {"stale bytes are purged first", "junk", "OK!", 3, false, 0, 900},
@@ -80,7 +83,8 @@ TEST(BriskoPort, SendBufferExpect) {
     }
 }
 
-TEST(BriskoPort, SetReadTimeoutTakesEffectAtTheNextRead) {
+TEST(BriskoPort, SetReadTimeoutTakesEffectAtTheNextRead)
+{
     TOpenPort o;
     o.port.SetReadTimeout(200);
     char reply[2];
@@ -91,8 +95,9 @@ TEST(BriskoPort, SetReadTimeoutTakesEffectAtTheNextRead) {
     EXPECT_LT(ms, 900);
 }
 
-TEST(BriskoPort, WriteThatMovesNothingEnds) {
-    TOpenPort o;  // nobody reads the far end: the pseudo-terminal fills up
+TEST(BriskoPort, WriteThatMovesNothingEnds)
+{
+    TOpenPort o; // nobody reads the far end: the pseudo-terminal fills up
     o.port.Timeouts()->SetWriteTotalMultiplier(0);
     o.port.Timeouts()->SetWriteTotalConstant(200);
     const std::string big(1 << 20, 'z');
@@ -104,14 +109,15 @@ TEST(BriskoPort, WriteThatMovesNothingEnds) {
     }
 }
 
-TEST(BriskoPort, ClosedPortAndBadArguments) {
+TEST(BriskoPort, ClosedPortAndBadArguments)
+{
     TBriskoComPort port;
     char reply[4];
     try {
         port.SendBufferExpect("x", 1, reply, 1);
         FAIL();
     } catch (const EComPort& e) {
-        EXPECT_EQ(e.ErrorCode(), 5);  // the purge comes first
+        EXPECT_EQ(e.ErrorCode(), 5); // the purge comes first
     }
     TOpenPort o;
     EXPECT_THROW(o.port.SendBuffer("x", -1), EComPort);
@@ -119,7 +125,8 @@ TEST(BriskoPort, ClosedPortAndBadArguments) {
     EXPECT_THROW(o.port.CopySettings(nullptr), Exception);
 }
 
-void SetLineSettings(TComPort& source) {
+void SetLineSettings(TComPort& source)
+{
     source.SetBaudRate(br57600);
     source.SetDataBits(dbSeven);
     source.SetStopBits(sbTwoStopBits);
@@ -129,7 +136,8 @@ void SetLineSettings(TComPort& source) {
     source.Buffer()->SetInputSize(64);
 }
 
-TEST(BriskoPort, CopySettings) {
+TEST(BriskoPort, CopySettings)
+{
     TComPort source;
     SetLineSettings(source);
     {
@@ -142,7 +150,7 @@ TEST(BriskoPort, CopySettings) {
         EXPECT_EQ(closed.DataBits(), dbSeven);
         EXPECT_EQ(closed.Parity()->Bits(), prOdd);
         EXPECT_EQ(closed.FlowControl()->ControlDTR(), dtrEnable);
-        EXPECT_EQ(closed.Timeouts()->ReadTotalConstant(), 1000);  // not copied
+        EXPECT_EQ(closed.Timeouts()->ReadTotalConstant(), 1000); // not copied
         EXPECT_EQ(closed.Buffer()->InputSize(), 4096);
     }
     TOpenPort o;
@@ -155,11 +163,12 @@ TEST(BriskoPort, CopySettings) {
     EXPECT_EQ(o.pty.Speed(), 57600u);
     EXPECT_TRUE(o.pty.TwoStopBits());
     source.SetPort("/dev/no-such-serial-device");
-    EXPECT_THROW(o.port.CopySettings(&source), EComPort);  // the reopen fails
+    EXPECT_THROW(o.port.CopySettings(&source), EComPort); // the reopen fails
     EXPECT_FALSE(o.port.Connected());
 }
 
-TEST(BriskoPort, DelayKeepsTheEventLoopAndQueueServiced) {
+TEST(BriskoPort, DelayKeepsTheEventLoopAndQueueServiced)
+{
     bool timerFired = false;
     QTimer::singleShot(50, [&] { timerFired = true; });
     std::atomic<bool> synced{false};
@@ -177,14 +186,16 @@ TEST(BriskoPort, DelayKeepsTheEventLoopAndQueueServiced) {
     EXPECT_LT(ms, 3000);
 }
 
-std::string ReadFile(const std::filesystem::path& p) {
+std::string ReadFile(const std::filesystem::path& p)
+{
     std::ifstream in(p, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
 }
 
-TEST(BriskoPort, TrafficIsLogged) {
+TEST(BriskoPort, TrafficIsLogged)
+{
     const auto log = std::filesystem::temp_directory_path() / ("brisko_log_" + std::to_string(getpid()) + ".txt");
     std::filesystem::remove(log);
     CommsLoggingInit(log.string());
@@ -206,4 +217,4 @@ TEST(BriskoPort, TrafficIsLogged) {
     std::filesystem::remove(log);
 }
 
-}  // namespace
+} // namespace

@@ -15,7 +15,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-TEST(PortOpen, MissingDeviceFailsWithHooks) {
+TEST(PortOpen, MissingDeviceFailsWithHooks)
+{
     int before = 0, after = 0;
     TComPort port;
     port.SetPort("/dev/no-such-serial-device");
@@ -34,7 +35,8 @@ TEST(PortOpen, MissingDeviceFailsWithHooks) {
     EXPECT_EQ(after, 0);
 }
 
-TEST(PortOpen, NonTerminalDeviceRefused) {
+TEST(PortOpen, NonTerminalDeviceRefused)
+{
     TComPort port;
     port.SetPort("/dev/null");
     try {
@@ -47,7 +49,8 @@ TEST(PortOpen, NonTerminalDeviceRefused) {
     EXPECT_FALSE(port.Connected());
 }
 
-TEST(PortOpen, SecondOpenRefusedUntilFirstCloses) {
+TEST(PortOpen, SecondOpenRefusedUntilFirstCloses)
+{
     TPtyPair pty;
     TComPort first, second;
     first.SetPort(pty.SlavePath());
@@ -62,11 +65,12 @@ TEST(PortOpen, SecondOpenRefusedUntilFirstCloses) {
     }
     EXPECT_FALSE(second.Connected());
     first.ClosePort();
-    second.OpenPort();  // the exclusive flag does not outlive the first owner
+    second.OpenPort(); // the exclusive flag does not outlive the first owner
     EXPECT_TRUE(second.Connected());
 }
 
-TEST(PortSettings, EveryBitRateReachesTheDevice) {
+TEST(PortSettings, EveryBitRateReachesTheDevice)
+{
     TPtyPair pty;
     TComPort port;
     port.SetPort(pty.SlavePath());
@@ -90,7 +94,8 @@ TEST(PortSettings, EveryBitRateReachesTheDevice) {
     EXPECT_EQ(pty.Speed(), 31250u);
 }
 
-TEST(PortSettings, StoredWhileClosedAppliedAtOpen) {
+TEST(PortSettings, StoredWhileClosedAppliedAtOpen)
+{
     TPtyPair pty;
     TComPort port;
     port.SetPort(pty.SlavePath());
@@ -106,7 +111,8 @@ TEST(PortSettings, StoredWhileClosedAppliedAtOpen) {
     EXPECT_TRUE(pty.TwoStopBits());
 }
 
-TEST(PortSettings, PortNameChangeReopens) {
+TEST(PortSettings, PortNameChangeReopens)
+{
     TPtyPair pty;
     const auto dir = std::filesystem::temp_directory_path() / ("serialnames" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
@@ -129,14 +135,15 @@ TEST(PortSettings, PortNameChangeReopens) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(PortSettings, SyncMethodRefusedWhileOpen) {
+TEST(PortSettings, SyncMethodRefusedWhileOpen)
+{
     TPtyPair pty;
     TComPort port;
     port.SetPort(pty.SlavePath());
     port.SetSyncMethod(smNone);
     port.SetSyncMethod(smThreadSync);
     port.OpenPort();
-    port.SetSyncMethod(smThreadSync);  // same value: nothing
+    port.SetSyncMethod(smThreadSync); // same value: nothing
     try {
         port.SetSyncMethod(smNone);
         FAIL();
@@ -151,12 +158,13 @@ TEST(PortSettings, SyncMethodRefusedWhileOpen) {
 struct TReadCase {
     const char* name;
     int32_t interval, multiplier, constant;
-    std::string before, later;  // sent before the read, and 200 ms into it
+    std::string before, later; // sent before the read, and 200 ms into it
     int32_t count, expected;
     double minMs, maxMs;
 };
 
-TEST(PortRead, TimeoutRules) {
+TEST(PortRead, TimeoutRules)
+{
     const TReadCase cases[] = {
         {"-1 with zero totals returns at once", -1, 0, 0, "ab", "", 5, 2, 0, 150},
         {"-1 with zero totals, nothing queued", -1, 0, 0, "", "", 5, 0, 0, 150},
@@ -193,7 +201,8 @@ TEST(PortRead, TimeoutRules) {
     }
 }
 
-TEST(PortQueues, CountPurgeAndLineStates) {
+TEST(PortQueues, CountPurgeAndLineStates)
+{
     TPtyPair pty;
     TComPort port;
     port.SetPort(pty.SlavePath());
@@ -218,20 +227,23 @@ TEST(PortQueues, CountPurgeAndLineStates) {
     EXPECT_THROW(port.WriteBytes(nullptr, 4), EComPort);
 }
 
-TEST(PortWrite, BytesOfAFinishedWriteSurviveTheClose) {
+TEST(PortWrite, BytesOfAFinishedWriteSurviveTheClose)
+{
     TPtyPair pty;
     std::string data(3000, 'x');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = char('a' + i % 26);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = char('a' + i % 26);
     {
         TComPort port;
         port.SetPort(pty.SlavePath());
         port.OpenPort();
         EXPECT_EQ(port.WriteBytes(data.data(), int32_t(data.size())), int32_t(data.size()));
-    }  // destructor closes at once
+    } // destructor closes at once
     EXPECT_EQ(pty.Read(data.size()), data);
 }
 
-TEST(PortUnplug, ReadAndWriteRaiseAndCloseStillWorks) {
+TEST(PortUnplug, ReadAndWriteRaiseAndCloseStillWorks)
+{
     TPtyPair pty;
     TComPort port;
     port.SetPort(pty.SlavePath());
@@ -247,7 +259,7 @@ TEST(PortUnplug, ReadAndWriteRaiseAndCloseStillWorks) {
         EXPECT_EQ(e.ErrorCode(), 3);
         EXPECT_EQ(e.SystemError(), EIO);
     }
-    EXPECT_LT(MsSince(start), 1000);  // no waiting for the time-out
+    EXPECT_LT(MsSince(start), 1000); // no waiting for the time-out
     try {
         port.WriteBytes("abcd", 4);
         FAIL() << "write on a vanished device succeeded";
@@ -258,4 +270,4 @@ TEST(PortUnplug, ReadAndWriteRaiseAndCloseStillWorks) {
     EXPECT_FALSE(port.Connected());
 }
 
-}  // namespace
+} // namespace

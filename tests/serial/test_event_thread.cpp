@@ -13,9 +13,10 @@
 
 namespace {
 
-TEST(EventThread, NoThreadWithoutEventsButHooksStillFire) {
+TEST(EventThread, NoThreadWithoutEventsButHooksStillFire)
+{
     TPtyPair pty;
-    std::string trace;  // outlives the port, whose destructor fires hooks
+    std::string trace; // outlives the port, whose destructor fires hooks
     TComPort port;
     port.SetPort(pty.SlavePath());
     port.SetEvents(0);
@@ -31,7 +32,8 @@ TEST(EventThread, NoThreadWithoutEventsButHooksStillFire) {
     EXPECT_TRUE(port.ThreadCreated());
 }
 
-TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread) {
+TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread)
+{
     TPtyPair pty;
     std::atomic<int> count{0};
     bool onUiThread = false;
@@ -50,7 +52,8 @@ TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread) {
     EXPECT_EQ(std::string(buf, 3), "abc");
 }
 
-TEST(EventThread, HookAssignedWhileOpenIsDeliveredToo) {
+TEST(EventThread, HookAssignedWhileOpenIsDeliveredToo)
+{
     // Without hooks the thread waits for nothing; a hook assigned later is picked up.
     TPtyPair pty;
     std::atomic<int> count{0};
@@ -64,7 +67,8 @@ TEST(EventThread, HookAssignedWhileOpenIsDeliveredToo) {
     EXPECT_TRUE(PumpUntil([&] { return count.load() == 2; }));
 }
 
-TEST(EventThread, BytesWrittenJustBeforeCloseReachTheFarEnd) {
+TEST(EventThread, BytesWrittenJustBeforeCloseReachTheFarEnd)
+{
     // The far end reads only after the close: with or without an event thread, the
     // close must not throw away what has been written.
     for (TComEvents events : {TComEvents(0), AllComEvents}) {
@@ -81,7 +85,8 @@ TEST(EventThread, BytesWrittenJustBeforeCloseReachTheFarEnd) {
     }
 }
 
-TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone) {
+TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone)
+{
     TPtyPair pty;
     std::atomic<bool> elsewhere{false};
     TComPort port;
@@ -93,11 +98,13 @@ TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone) {
     port.OpenPort();
     pty.Write("x");
     // Nothing here services the queue: the delivery must not need the UI thread.
-    for (int i = 0; i < 300 && !elsewhere; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 300 && !elsewhere; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(elsewhere);
 }
 
-TEST(EventThread, CloseRunsAPendingDeliveryAndEnds) {
+TEST(EventThread, CloseRunsAPendingDeliveryAndEnds)
+{
     TPtyPair pty;
     int delivered = 0;
     TComPort port;
@@ -114,7 +121,8 @@ TEST(EventThread, CloseRunsAPendingDeliveryAndEnds) {
     EXPECT_FALSE(port.ThreadCreated());
 }
 
-TEST(EventWait, StopWinsOverAPendingDeviceEvent) {
+TEST(EventWait, StopWinsOverAPendingDeviceEvent)
+{
     TPtyPair pty;
     auto device = CreateSerialDevice();
     ASSERT_EQ(device->Open(pty.SlavePath()), 0);
@@ -130,7 +138,8 @@ TEST(EventWait, StopWinsOverAPendingDeviceEvent) {
     device->Close();
 }
 
-TEST(EventWait, EdgeTriggeredAndHangupReportedOnce) {
+TEST(EventWait, EdgeTriggeredAndHangupReportedOnce)
+{
     TPtyPair pty;
     auto device = CreateSerialDevice();
     ASSERT_EQ(device->Open(pty.SlavePath()), 0);
@@ -149,22 +158,25 @@ TEST(EventWait, EdgeTriggeredAndHangupReportedOnce) {
         uint32_t ev = 0;
         while (wait->Wait(ev)) {
             ++any;
-            if (ev & emErr) returned = true;
+            if (ev & emErr)
+                returned = true;
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(any.load(), 0);
-    pty.CloseMaster();  // the far end vanishes: reported, then no spinning
-    for (int i = 0; i < 200 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    pty.CloseMaster(); // the far end vanishes: reported, then no spinning
+    for (int i = 0; i < 200 && !returned; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(returned.load());
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_LE(any.load(), 2);  // a hung-up device does not keep waking the thread
+    EXPECT_LE(any.load(), 2); // a hung-up device does not keep waking the thread
     wait->Stop();
     waiter.join();
     device->Close();
 }
 
-TEST(SyncQueue, ExceptionsReturnToTheCaller) {
+TEST(SyncQueue, ExceptionsReturnToTheCaller)
+{
     std::atomic<bool> caught{false};
     std::thread worker([&] {
         try {
@@ -177,4 +189,4 @@ TEST(SyncQueue, ExceptionsReturnToTheCaller) {
     worker.join();
 }
 
-}  // namespace
+} // namespace

@@ -20,14 +20,16 @@ struct TLineCase {
 
 const TLineCase LineCases[] = {
     {"defaults", [](TBriskoComPort&) {}, 9600, 0x0001, 1024, 8, 0, 0, 0},
-    {"DTR held on", [](TBriskoComPort& p) { p.FlowControl()->SetControlDTR(dtrEnable); }, 9600, 0x0011, 1024, 8, 0, 0, 0},
+    {"DTR held on", [](TBriskoComPort& p) { p.FlowControl()->SetControlDTR(dtrEnable); }, 9600, 0x0011, 1024, 8, 0, 0,
+     0},
     {"DTR handshake, RTS toggle",
      [](TBriskoComPort& p) {
          p.FlowControl()->SetControlDTR(dtrHandshake);
          p.FlowControl()->SetControlRTS(rtsToggle);
      },
      9600, 0x3021, 1024, 8, 0, 0, 0},
-    {"hardware flow", [](TBriskoComPort& p) { p.FlowControl()->SetFlowControl(fcHardware); }, 9600, 0x2005, 1024, 8, 0, 0, 0},
+    {"hardware flow", [](TBriskoComPort& p) { p.FlowControl()->SetFlowControl(fcHardware); }, 9600, 0x2005, 1024, 8, 0,
+     0, 0},
     {"software flow and the rest",
      [](TBriskoComPort& p) {
          p.FlowControl()->SetFlowControl(fcSoftware);
@@ -69,7 +71,8 @@ const TLineCase LineCases[] = {
      256000, 0x0001, 1024, 8, 0, 2, 0},
 };
 
-TEST(LineSettings, BuiltFromTheProperties) {
+TEST(LineSettings, BuiltFromTheProperties)
+{
     for (const TLineCase& c : LineCases) {
         SCOPED_TRACE(c.name);
         TBriskoComPort port;
@@ -88,8 +91,12 @@ TEST(LineSettings, BuiltFromTheProperties) {
     }
 }
 
-TEST(LineSettings, EventMasks) {
-    const struct { TComEvent ev; uint32_t bit; } table[] = {
+TEST(LineSettings, EventMasks)
+{
+    const struct {
+        TComEvent ev;
+        uint32_t bit;
+    } table[] = {
         {evRxChar, 0x0001}, {evTxEmpty, 0x0004}, {evRxFlag, 0x0002}, {evRing, 0x0100}, {evBreak, 0x0040},
         {evCTS, 0x0008},    {evDSR, 0x0010},     {evError, 0x0080},  {evRLSD, 0x0020}, {evRx80Full, 0x0400},
     };
@@ -98,11 +105,12 @@ TEST(LineSettings, EventMasks) {
         EXPECT_EQ(MaskToEvents(row.bit), ComEvent(row.ev)) << row.ev;
     }
     EXPECT_EQ(EventsToMask(AllComEvents), 0x05FFu);
-    EXPECT_EQ(MaskToEvents(0xFFFFFFFF), AllComEvents);  // unknown bits are ignored
+    EXPECT_EQ(MaskToEvents(0xFFFFFFFF), AllComEvents); // unknown bits are ignored
     EXPECT_EQ(MaskToEvents(0x0200), 0);
 }
 
-TEST(SettingsObjects, FlowControlSummary) {
+TEST(SettingsObjects, FlowControlSummary)
+{
     TComFlowControl fc;
     EXPECT_EQ(fc.FlowControl(), fcNone);
     fc.SetControlRTS(rtsEnable);
@@ -111,7 +119,7 @@ TEST(SettingsObjects, FlowControlSummary) {
     fc.SetOutDSRFlow(true);
     fc.SetFlowControl(fcNone);
     EXPECT_EQ(fc.FlowControl(), fcNone);
-    EXPECT_EQ(fc.ControlDTR(), dtrEnable);  // not part of the summary
+    EXPECT_EQ(fc.ControlDTR(), dtrEnable); // not part of the summary
     EXPECT_TRUE(fc.OutDSRFlow());
     fc.SetFlowControl(fcHardware);
     EXPECT_EQ(fc.ControlRTS(), rtsHandshake);
@@ -121,7 +129,7 @@ TEST(SettingsObjects, FlowControlSummary) {
     EXPECT_FALSE(fc.OutCTSFlow());
     fc.SetXonXoffIn(false);
     EXPECT_EQ(fc.FlowControl(), fcCustom);
-    fc.SetFlowControl(fcCustom);  // changes nothing
+    fc.SetFlowControl(fcCustom); // changes nothing
     EXPECT_EQ(fc.FlowControl(), fcCustom);
     EXPECT_TRUE(fc.XonXoffOut());
 }
@@ -135,9 +143,12 @@ public:
     void ApplyTimeoutSettings() override { ++timeouts; }
 };
 
-TEST(SettingsObjects, SettersApplyOnlyOnChange) {
+TEST(SettingsObjects, SettersApplyOnlyOnChange)
+{
     TCountingPort port;
-    const struct { int32_t set, held, applies; } sizes[] = {
+    const struct {
+        int32_t set, held, applies;
+    } sizes[] = {
         {4097, 4096, 1}, {4096, 4096, 0}, {-3, -3, 1}, {1, 0, 1}, {0, 0, 0}, {4097, 4096, 1}, {4097, 4096, 1},
     };
     for (auto& row : sizes) {
@@ -149,14 +160,15 @@ TEST(SettingsObjects, SettersApplyOnlyOnChange) {
     port.Parity()->SetBits(prNone);
     port.Timeouts()->SetReadInterval(-1);
     EXPECT_EQ(port.lines + port.timeouts, 0);
-    port.FlowControl()->SetFlowControl(fcNone);  // always applies
-    port.SetParity(*port.Parity());              // copies always apply once
+    port.FlowControl()->SetFlowControl(fcNone); // always applies
+    port.SetParity(*port.Parity());             // copies always apply once
     port.SetTimeouts(*port.Timeouts());
     EXPECT_EQ(port.lines, 2);
     EXPECT_EQ(port.timeouts, 1);
 }
 
-TEST(SettingsObjects, AssignCopiesWithoutApplyingOrChangingOwner) {
+TEST(SettingsObjects, AssignCopiesWithoutApplyingOrChangingOwner)
+{
     TCountingPort port;
     TComTimeouts other;
     other.SetReadTotalConstant(77);
@@ -168,20 +180,30 @@ TEST(SettingsObjects, AssignCopiesWithoutApplyingOrChangingOwner) {
     EXPECT_EQ(port.Timeouts()->ComPort(), &port);
 }
 
-TEST(ComPortErrors, ErrorFlagsMapToTheSet) {
-    const struct { uint32_t flags; bool check; TComErrors errors; } table[] = {
+TEST(ComPortErrors, ErrorFlagsMapToTheSet)
+{
+    const struct {
+        uint32_t flags;
+        bool check;
+        TComErrors errors;
+    } table[] = {
         {efFrame, false, 1 << ceFrame},
-        {efRxParity, false, 0},  // parity errors only while checking parity
+        {efRxParity, false, 0}, // parity errors only while checking parity
         {efRxParity, true, 1 << ceRxParity},
         {efOverrun | efBreak, false, (1 << ceOverrun) | (1 << ceBreak)},
         {efIOE | efMode | efRxOver | efTxFull, false, (1 << ceIO) | (1 << ceMode) | (1 << ceRxOver) | (1 << ceTxFull)},
         {0x7000, true, 0},
     };
-    for (auto& row : table) EXPECT_EQ(ComErrorsFromFlags(row.flags, row.check), row.errors) << row.flags;
+    for (auto& row : table)
+        EXPECT_EQ(ComErrorsFromFlags(row.flags, row.check), row.errors) << row.flags;
 }
 
-TEST(ComPortErrors, Messages) {
-    const struct { int code, sys; const char* text; } table[] = {
+TEST(ComPortErrors, Messages)
+{
+    const struct {
+        int code, sys;
+        const char* text;
+    } table[] = {
         {1, 2, "Unable to open com port (win error code: 2)"},
         {2, 110, "WriteFile function failed (win error code: 110)"},
         {4, -1, "Invalid Async parameter"},
@@ -196,18 +218,33 @@ TEST(ComPortErrors, Messages) {
     }
 }
 
-TEST(DeviceNames, MapToPaths) {
-    const struct { const char* name; const char* path; } table[] = {
-        {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"ttyUSB0", "/dev/ttyUSB0"}, {"COM1", "/dev/ttyS0"},
-        {"com12", "/dev/ttyS11"},         {"COM0", ""},                {"", ""},
-        {"COMX", "/dev/COMX"},            {"pts/3", "/dev/pts/3"},     {"COM99999999999", "/dev/COM99999999999"},
+TEST(DeviceNames, MapToPaths)
+{
+    const struct {
+        const char* name;
+        const char* path;
+    } table[] = {
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"ttyUSB0", "/dev/ttyUSB0"},
+        {"COM1", "/dev/ttyS0"},
+        {"com12", "/dev/ttyS11"},
+        {"COM0", ""},
+        {"", ""},
+        {"COMX", "/dev/COMX"},
+        {"pts/3", "/dev/pts/3"},
+        {"COM99999999999", "/dev/COM99999999999"},
     };
-    for (auto& row : table) EXPECT_EQ(SerialDevicePath(row.name), row.path) << row.name;
+    for (auto& row : table)
+        EXPECT_EQ(SerialDevicePath(row.name), row.path) << row.name;
 }
 
-TEST(BaudRates, StandardValues) {
+TEST(BaudRates, StandardValues)
+{
     TBriskoComPort port;
-    const struct { TBaudRate rate; int32_t value; } table[] = {
+    const struct {
+        TBaudRate rate;
+        int32_t value;
+    } table[] = {
         {br110, 110},       {br14400, 14400},   {br56000, 56000},   {br57600, 57600},
         {br115200, 115200}, {br128000, 128000}, {br256000, 256000},
     };
@@ -220,4 +257,4 @@ TEST(BaudRates, StandardValues) {
     EXPECT_EQ(port.BaudRateValue(), 31250);
 }
 
-}  // namespace
+} // namespace

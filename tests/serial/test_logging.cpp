@@ -15,7 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Contents(const fs::path& p) {
+std::string Contents(const fs::path& p)
+{
     std::ifstream in(p, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
@@ -26,20 +27,25 @@ struct TLogFixture : ::testing::Test {
     fs::path dir = fs::temp_directory_path() / ("commslog_" + std::to_string(getpid()));
     fs::path file = dir / "programmer_log.txt";
     std::vector<std::string> errors;
-    void SetUp() override {
+    void SetUp() override
+    {
         fs::create_directories(dir);
         fs::remove(file);
         SetCommsLogErrorHook([this](const std::string& m) { errors.push_back(m); });
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         CommsLoggingDestroy();
         SetCommsLogErrorHook(nullptr);
         fs::remove_all(dir);
     }
 };
 
-TEST(CommsLogEscape, Table) {
-    const struct { std::string in, out; } table[] = {
+TEST(CommsLogEscape, Table)
+{
+    const struct {
+        std::string in, out;
+    } table[] = {
         {"ABCDE", "ABCDE"},
         {std::string("\r\n\t\x7f", 4), "\\x0D\\x0A\\x09\\x7F"},
         {"~\\ ", "~\\ "},
@@ -47,10 +53,12 @@ TEST(CommsLogEscape, Table) {
         {std::string("\0\x1f\xff", 3), "\\x00\\x1F\\xFF"},
         {"", ""},
     };
-    for (auto& row : table) EXPECT_EQ(CommsLogEscape(row.in), row.out);
+    for (auto& row : table)
+        EXPECT_EQ(CommsLogEscape(row.in), row.out);
 }
 
-TEST_F(TLogFixture, OffWritesNothing) {
+TEST_F(TLogFixture, OffWritesNothing)
+{
     CommsLog("nothing");
     CommsLogData("COM1", true, "x");
     CommsLoggingDestroy();
@@ -58,10 +66,11 @@ TEST_F(TLogFixture, OffWritesNothing) {
     EXPECT_FALSE(CommsLoggingActive());
 }
 
-TEST_F(TLogFixture, NewFileFormatAndAppend) {
+TEST_F(TLogFixture, NewFileFormatAndAppend)
+{
     CommsLoggingInit(file.string());
     ASSERT_TRUE(CommsLoggingActive());
-    CommsLoggingInit((dir / "other.txt").string());  // already running: nothing
+    CommsLoggingInit((dir / "other.txt").string()); // already running: nothing
     CommsLogData("COM1", true, "");
     CommsLogData("COM1", false, "c\xde=\x96");
     CommsLoggingDestroy();
@@ -81,16 +90,21 @@ TEST_F(TLogFixture, NewFileFormatAndAppend) {
     }
     EXPECT_EQ(consumed, text.size());
     const std::vector<std::string> expected = {
-        "CommsLoggingInit: Log file created", "CommsLoggingInit: Logging started",
-        "COM1 in: ",                          "COM1 out: c\\xDE=\\x96",
-        "CommsLoggingDestroy: Logging stopped", "CommsLoggingInit: Logging started",
-        "second start",                       "CommsLoggingDestroy: Logging stopped",
+        "CommsLoggingInit: Log file created",
+        "CommsLoggingInit: Logging started",
+        "COM1 in: ",
+        "COM1 out: c\\xDE=\\x96",
+        "CommsLoggingDestroy: Logging stopped",
+        "CommsLoggingInit: Logging started",
+        "second start",
+        "CommsLoggingDestroy: Logging stopped",
     };
     EXPECT_EQ(texts, expected);
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(TLogFixture, SecondWriterRefusedWithoutLosingTheLog) {
+TEST_F(TLogFixture, SecondWriterRefusedWithoutLosingTheLog)
+{
     {
         std::ofstream(file, std::ios::binary) << "earlier lines\r\n";
     }
@@ -111,12 +125,13 @@ TEST_F(TLogFixture, SecondWriterRefusedWithoutLosingTheLog) {
     EXPECT_NE(Contents(file).find(": visible\r\n"), std::string::npos);
 }
 
-TEST_F(TLogFixture, UncreatableFileReported) {
+TEST_F(TLogFixture, UncreatableFileReported)
+{
     CommsLoggingInit((dir / "missing-dir" / "x_log.txt").string());
     EXPECT_FALSE(CommsLoggingActive());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("cannot be opened (Cannot create file"), std::string::npos) << errors[0];
-    CommsLog("ignored");  // off: no effect, no failure
+    CommsLog("ignored"); // off: no effect, no failure
 }
 
-}  // namespace
+} // namespace

@@ -142,7 +142,10 @@ TEST(ProgrammingInfo, StructureVersion)
 
 TEST(ProgrammingInfo, FixedWidthTexts)
 {
-    struct Case { std::string stored; std::string expected; };
+    struct Case {
+        std::string stored;
+        std::string expected;
+    };
     const std::string full(40, 'W');
     const Case cases[] = {
         {full, full},
@@ -182,7 +185,10 @@ TEST(ProgrammingInfo, FullInstructionTextStopsBeforeTheLogSwitch)
 
 TEST(ProgrammingInfo, InstructionLinesSplitAtAnyLineBreak)
 {
-    struct Case { std::string text; std::vector<std::string> lines; };
+    struct Case {
+        std::string text;
+        std::vector<std::string> lines;
+    };
     const Case cases[] = {
         {"", {}},
         {"one", {"one"}},
@@ -212,7 +218,12 @@ TEST(ProgrammingInfo, PictureTypes)
 {
     const std::string jpg = testimg::Jpeg(20, 10);
     const std::string bmp = testimg::Bmp(6, 3);
-    struct Case { uint8_t type; const std::string* file; int width; const char* error; };
+    struct Case {
+        uint8_t type;
+        const std::string* file;
+        int width;
+        const char* error;
+    };
     const Case cases[] = {
         {1, &jpg, 20, nullptr},
         {0, &bmp, 6, nullptr},

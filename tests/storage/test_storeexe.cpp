@@ -52,7 +52,11 @@ TEST(StoredData, EverySingleByteChangeCountsExceptTheMarker)
     std::vector<uint8_t> block = MakeBlock(payload);
     ASSERT_TRUE(Valid(block));
 
-    struct Case { const char* name; size_t offset; bool stillValid; };
+    struct Case {
+        const char* name;
+        size_t offset;
+        bool stillValid;
+    };
     const Case cases[] = {
         {"first marker byte", 0, true},
         {"last marker byte", 19, true},

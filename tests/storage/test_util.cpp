@@ -8,8 +8,7 @@
 
 namespace {
 
-template <typename E, typename F>
-std::string MessageOf(F&& f)
+template <typename E, typename F> std::string MessageOf(F&& f)
 {
     try {
         f();
@@ -23,19 +22,25 @@ std::string MessageOf(F&& f)
 
 TEST(Hex, PairValues)
 {
-    struct Case { std::string in; int value; };
-    for (const Case& c : {Case{"ff", 255}, Case{"FF", 255}, Case{"fF", 255}, Case{"0A7", 10}, Case{"00", 0},
-                          Case{"9a", 0x9A}})
+    struct Case {
+        std::string in;
+        int value;
+    };
+    for (const Case& c :
+         {Case{"ff", 255}, Case{"FF", 255}, Case{"fF", 255}, Case{"0A7", 10}, Case{"00", 0}, Case{"9a", 0x9A}})
         EXPECT_EQ(HexPairValue(c.in), c.value) << c.in;
 }
 
 TEST(Hex, BadInputMessages)
 {
-    struct Case { std::string in; std::string message; };
-    for (const Case& c : {Case{"7", "String too short to convert"}, Case{"", "String too short to convert"},
-                          Case{"G1", "Can't convert non-hex character: G"},
-                          Case{"1g", "Can't convert non-hex character: g"},
-                          Case{" 1", "Can't convert non-hex character:  "}})
+    struct Case {
+        std::string in;
+        std::string message;
+    };
+    for (const Case& c :
+         {Case{"7", "String too short to convert"}, Case{"", "String too short to convert"},
+          Case{"G1", "Can't convert non-hex character: G"}, Case{"1g", "Can't convert non-hex character: g"},
+          Case{" 1", "Can't convert non-hex character:  "}})
         EXPECT_EQ(MessageOf<EConvertError>([&] { HexPairValue(c.in); }), c.message) << c.in;
 }
 
@@ -49,12 +54,18 @@ TEST(Util, Swaps)
 
 TEST(Util, UnescapeText)
 {
-    struct Case { std::string in; std::string out; };
+    struct Case {
+        std::string in;
+        std::string out;
+    };
     const Case cases[] = {
         {"", ""},
         {"%41%42", "AB"},
         {"AB%0D", "AB\r"},
-        {"%02AB%03", "\x02" "AB" "\x03"},
+        {"%02AB%03",
+         "\x02"
+         "AB"
+         "\x03"},
         {"plain text", "plain text"},
         {"%25", "%"},
         {"a%00b", std::string("a\0b", 3)}, // a counted string keeps the NUL
@@ -66,10 +77,13 @@ TEST(Util, UnescapeText)
 
 TEST(Util, UnescapeBadEscapes)
 {
-    struct Case { std::string in; std::string message; };
-    for (const Case& c : {Case{"A%", "String too short to convert"}, Case{"AB%4", "String too short to convert"},
-                          Case{"%G1", "Can't convert non-hex character: G"},
-                          Case{"x%1Z", "Can't convert non-hex character: Z"}})
+    struct Case {
+        std::string in;
+        std::string message;
+    };
+    for (const Case& c :
+         {Case{"A%", "String too short to convert"}, Case{"AB%4", "String too short to convert"},
+          Case{"%G1", "Can't convert non-hex character: G"}, Case{"x%1Z", "Can't convert non-hex character: Z"}})
         EXPECT_EQ(MessageOf<EConvertError>([&] { UnescapeText(c.in); }), c.message) << c.in;
 }
 

@@ -94,8 +94,8 @@ Bytes Bitmap()
 
 Bytes Jpeg()
 {
-    return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x10, 0x00, 0x20,
-            0x01, 0x01, 0x11, 0x00, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x34, 0xFF, 0xD9};
+    return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x10, 0x00, 0x20, 0x01,
+            0x01, 0x11, 0x00, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x34, 0xFF, 0xD9};
 }
 
 class TempDir {
@@ -142,7 +142,10 @@ Result RunCommand(const std::string& command, const TempDir& dir)
     return r;
 }
 
-std::string JobText(const std::string& body) { return "{" + body + "}"; }
+std::string JobText(const std::string& body)
+{
+    return "{" + body + "}";
+}
 
 } // namespace
 
@@ -160,11 +163,13 @@ TEST(ImageReaders, EveryFormatGivesTheSameBytes)
         {"S28", s19Header + SRecord(2, Start, PartA) + SRecord(2, Start + 0x120, PartB) + SRecord(8, 0, {}), false},
         {"S37", SRecord(3, Start + 0x120, PartB) + SRecord(3, Start, PartA) + SRecord(5, 2, {}) + SRecord(7, Start, {}),
          false},
-        {"HEX linear", HexRecord(4, 0, {0x00, 0x01}) + HexRecord(0, 0x2000, PartA) + HexRecord(0, 0x2120, PartB) +
-                           HexRecord(5, 0, {0, 0, 0, 0}) + HexRecord(1, 0, {}),
+        {"HEX linear",
+         HexRecord(4, 0, {0x00, 0x01}) + HexRecord(0, 0x2000, PartA) + HexRecord(0, 0x2120, PartB) +
+             HexRecord(5, 0, {0, 0, 0, 0}) + HexRecord(1, 0, {}),
          true},
-        {"HEX segment", HexRecord(2, 0, {0x12, 0x00}) + HexRecord(0, 0x0000, PartA) + HexRecord(0, 0x0120, PartB) +
-                            "\n" + HexRecord(1, 0, {}),
+        {"HEX segment",
+         HexRecord(2, 0, {0x12, 0x00}) + HexRecord(0, 0x0000, PartA) + HexRecord(0, 0x0120, PartB) + "\n" +
+             HexRecord(1, 0, {}),
          true},
     };
     for (const auto& c : cases) {
@@ -196,13 +201,15 @@ TEST(ImageReaders, RejectBadFilesNamingTheLine)
         {"odd digits", false, "S1050000100\n", "odd number of hex digits"},
         {"S4", false, "S4030000FC\n", "line 1: bad syntax: not an S-record"},
         {"junk line", false, SRecord(1, 0x1000, PartA) + "hello\n", "line 2: bad syntax"},
-        {"below start", false, SRecord(1, 0x0FFF, PartA), "line 1: record at 0x00000FFF lies below flash_start 0x00001000"},
+        {"below start", false, SRecord(1, 0x0FFF, PartA),
+         "line 1: record at 0x00000FFF lies below flash_start 0x00001000"},
         {"beyond region", false, SRecord(1, 0x13F8, PartA), "beyond the flash region, which ends at 0x00001400"},
         {"overlap", false, SRecord(1, 0x1000, PartA) + SRecord(1, 0x1008, PartB), "line 2: record overlaps"},
         {"hex checksum", true, badHexSum + HexRecord(1, 0, {}), "line 1: bad checksum"},
         {"hex no colon", true, "00000001FF\n", "line 1: bad syntax: a record starts with ':'"},
         {"hex no end", true, HexRecord(0, 0x1000, PartA), "no end-of-file record"},
-        {"hex after end", true, HexRecord(1, 0, {}) + HexRecord(0, 0x1000, PartA), "line 2: data after the end-of-file"},
+        {"hex after end", true, HexRecord(1, 0, {}) + HexRecord(0, 0x1000, PartA),
+         "line 2: data after the end-of-file"},
         {"hex type", true, HexRecord(6, 0, {}) + HexRecord(1, 0, {}), "line 1: unknown record type 0x06"},
         {"hex ext length", true, HexRecord(4, 0, {0}) + HexRecord(1, 0, {}), "must hold 2 bytes"},
         {"hex count", true, ":0500000001FA\n", "byte count does not match"},
@@ -397,7 +404,8 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         {R"("program_serial": {"data_bits": 9})", "key \"program_serial.data_bits\": 9 is outside 5..8"},
         {R"("program_serial": {"speed": 9600})", "key \"program_serial.speed\": unknown key"},
         {R"("boot_connect": "AB%0")", "key \"boot_connect\": bad %xx escape in \"AB%0\": String too short"},
-        {R"("user_connect": "%G1")", "key \"user_connect\": bad %xx escape in \"%G1\": Can't convert non-hex character: G"},
+        {R"("user_connect": "%G1")",
+         "key \"user_connect\": bad %xx escape in \"%G1\": Can't convert non-hex character: G"},
         {R"("flash_check_seed": 65536)", "key \"flash_check_seed\": 65536 is outside 0..65535"},
         {R"("flash_encryption": -1)", "key \"flash_encryption\": -1 is outside 0..255"},
         {R"("flash_start": 2147483648)", "key \"flash_start\": 2147483648 is outside"},
@@ -405,7 +413,7 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         {R"("flash_start": 4096, "flash_length": 1024, "image": "fw.mot")", "key \"image\": "},
         {R"("flash_start": 4096, "flash_length": 1024, "image": "missing.s19")", "missing.s19: No such file"},
         {R"("flash_length": 1024, "image": "big.bin")", "2048 bytes, more than flash_length 1024"},
-        {R"("picture": "pic.png")", "key \"picture\": " },
+        {R"("picture": "pic.png")", "key \"picture\": "},
         {R"("icon": "pic.png")", "not an icon file"},
         {R"("picture": "unit.ico")", "neither a Windows bitmap nor a JPEG"},
         {R"("instructions": "long.txt")", "2100 bytes joined with CR LF, at most 2048"},
@@ -463,7 +471,7 @@ TEST_F(JobCommand, BuildThenShowRoundTrips)
     const std::string out = dir.File("flash.exe");
     Result r = Tool("build " + dir.File("job.json") + " -o " + out + " --template " + probe);
     ASSERT_EQ(r.status, 0) << r.err;
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
     // The stamped executable accepts its own block.
@@ -499,8 +507,8 @@ TEST_F(JobCommand, MarkerMustOccurExactlyOnce)
     } cases[] = {{"twice.exe", "occurs 2 times, it must occur exactly once"}, {"none.exe", "no stored data block"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.templ);
-        const Result r = Tool("build " + dir.File("job.json") + " -o " + dir.File("out.exe") + " --template " +
-                              dir.File(c.templ));
+        const Result r =
+            Tool("build " + dir.File("job.json") + " -o " + dir.File("out.exe") + " --template " + dir.File(c.templ));
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(dir.File("out.exe")));

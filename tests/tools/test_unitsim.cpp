@@ -32,7 +32,10 @@ Bytes H(std::initializer_list<int> v)
     return b;
 }
 
-Bytes BE(uint32_t v) { return H({int(v >> 24), int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)}); }
+Bytes BE(uint32_t v)
+{
+    return H({int(v >> 24), int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)});
+}
 
 const Bytes Identify = H({0x63, 0xDE, 0x3D, 0x96});
 const Bytes Erase = H({0xD7, 0x68, 0xFE, 0xFA});
@@ -76,7 +79,8 @@ public:
         Bytes out;
         const auto end = std::chrono::steady_clock::now() + timeout;
         while (out.size() < n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 break;
             pollfd p{Fd, POLLIN, 0};
@@ -189,12 +193,14 @@ TEST(ScaleBaudRegister, MatchesTheHostsRule)
     struct Case {
         int reg, from, to, expected;
     } cases[] = {
-        {0x40, 9600, 19200, 0x20}, {0x9B, 9600, 57600, 0x19}, {0x40, 9600, 9600, 0x40},
-        {0xFF, 115200, 9600, (255 * 12) & 0xFF}, {0x33, 9600, 115200, 4}, {0x01, 256000, 110, 2327 & 0xFF},
-        {0x40, 9600, 14400, 42}, {0x00, 9600, 57600, 0},
+        {0x40, 9600, 19200, 0x20}, {0x9B, 9600, 57600, 0x19},
+        {0x40, 9600, 9600, 0x40},  {0xFF, 115200, 9600, (255 * 12) & 0xFF},
+        {0x33, 9600, 115200, 4},   {0x01, 256000, 110, 2327 & 0xFF},
+        {0x40, 9600, 14400, 42},   {0x00, 9600, 57600, 0},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ScaleBaudRegister(uint8_t(c.reg), c.from, c.to), c.expected) << c.reg << " " << c.from << "->" << c.to;
+        EXPECT_EQ(ScaleBaudRegister(uint8_t(c.reg), c.from, c.to), c.expected)
+            << c.reg << " " << c.from << "->" << c.to;
 }
 
 TEST(ParseIdentity, ReadsFourFieldsAndRejectsBadOnes)
@@ -267,7 +273,11 @@ TEST_F(Session, BootConnectFollowsTheResetBehaviour)
         {"reset at attempt 3", 3, 0, true, {"", "", "SyNcBoOt", "SyNcBoOt"}},
         {"never reset", 0, 0, true, {"", "", "", ""}},
         {"wrong once, then silent", 0, 1, true, {"\xAC\x86\xB1\x9C\xBD\x90\xB0\x8B", "", "", ""}},
-        {"wrong once, then right", 1, 2, true, {"SyNcBoOt", "\xAC\x86\xB1\x9C\xBD\x90\xB0\x8B", "SyNcBoOt", "SyNcBoOt"}},
+        {"wrong once, then right",
+         1,
+         2,
+         true,
+         {"SyNcBoOt", "\xAC\x86\xB1\x9C\xBD\x90\xB0\x8B", "SyNcBoOt", "SyNcBoOt"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -476,7 +486,11 @@ TEST_F(Session, ReportsHostViolations)
         std::function<void(Host&)> script;
         const char* violation;
     } cases[] = {
-        {"garbage", [](Host& h) { h.Ask(H({0x10, 0x20}), 1, 200ms); }, "fit no command: 10 20"},
+        {"garbage",
+         [](Host& h) {
+             h.Ask(H({0x10, 0x20}), 1, 200ms);
+         },
+         "fit no command: 10 20"},
         {"continue byte after the last block",
          [](Host& h) {
              h.Send(Program + BE(0x1000) + BE(128));
@@ -674,9 +688,13 @@ TEST(UnitSimCommand, ExitsAfterFinishWhenAsked)
 
 TEST(UnitSimCommand, RejectsBadOptions)
 {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"--fault", "identity=sometimes"}, {"--fault", "nothing=wrong"}, {"--register", "300"},
-             {"--identity", "1,2,3"}, {"--frobnicate"}, {"--link"}, {"--user-connect", "%ZZ"}}) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--fault", "identity=sometimes"},
+                                                                               {"--fault", "nothing=wrong"},
+                                                                               {"--register", "300"},
+                                                                               {"--identity", "1,2,3"},
+                                                                               {"--frobnicate"},
+                                                                               {"--link"},
+                                                                               {"--user-connect", "%ZZ"}}) {
         args.insert(args.begin(), UNITSIM_EXE);
         Child c = Spawn(args);
         EXPECT_EQ(FirstLine(c.out), "") << args[1];

@@ -75,23 +75,23 @@ private:
 TEST_F(FakeTree, ListsRealDevicesAndPtyLinksSortedIgnoringCase)
 {
     Tty("ttyS0", true, "4");
-    Tty("ttyS1", true, "0");      // 8250 placeholder without hardware
+    Tty("ttyS1", true, "0"); // 8250 placeholder without hardware
     Tty("ttyS2", true, "4");
     Tty("ttyS10", true, "4");
-    Tty("ttyUSB0", true);         // no type file: not a serial-core port
+    Tty("ttyUSB0", true); // no type file: not a serial-core port
     Tty("ttyACM0", true);
     Tty("tty0", false);
     Tty("console", false);
     fs::create_directories(Sys / "ttyGone");
-    fs::create_symlink(Sys / "nowhere", Sys / "ttyGone" / "device");   // dangling device link
+    fs::create_symlink(Sys / "nowhere", Sys / "ttyGone" / "device"); // dangling device link
 
     WriteFile((Dev / "pts" / "3").string(), "");
-    fs::create_symlink("pts/3", Dev / "ttyV0");               // relative, as socat makes it
-    fs::create_symlink(Dev / "pts" / "3", Dev / "Virt");      // absolute
+    fs::create_symlink("pts/3", Dev / "ttyV0");          // relative, as socat makes it
+    fs::create_symlink(Dev / "pts" / "3", Dev / "Virt"); // absolute
     fs::create_symlink("pts/3", Dev / "aux");
-    fs::create_symlink("pts/7", Dev / "stale");               // the pty has gone
+    fs::create_symlink("pts/7", Dev / "stale"); // the pty has gone
     fs::create_symlink("pts/ptmx", Dev / "ptmx");
-    fs::create_symlink("/proc/self/fd/0", Dev / "stdin");     // reaches a pty only via /proc
+    fs::create_symlink("/proc/self/fd/0", Dev / "stdin"); // reaches a pty only via /proc
     fs::create_symlink("ttyS0", Dev / "modem");
     WriteFile((Dev / "ttyS0").string(), "");
 
@@ -106,7 +106,7 @@ TEST_F(FakeTree, NoPortsIsAnEmptyListAndAnUnreadableTreeAnError)
 
     fs::remove_all(Sys);
     fs::remove_all(Dev);
-    EXPECT_EQ(List(), Names{});   // no tty class at all: still no ports, not a failure
+    EXPECT_EQ(List(), Names{}); // no tty class at all: still no ports, not a failure
 
     for (const fs::path& file : {Sys, Dev}) {
         fs::create_directories(Sys);
@@ -146,20 +146,25 @@ TEST(PortSort, CaseInsensitiveTextOrder)
 TEST(ComComboBox, LinkingSelectsTheMatchingEntryWithoutTouchingThePort)
 {
     ListerScope ports({"ttyS0", "ttyS1", "ttyS10", "ttyUSB0"});
-    struct Case { const char* portName; int index; const char* text; const char* remembered; };
+    struct Case {
+        const char* portName;
+        int index;
+        const char* text;
+        const char* remembered;
+    };
     const Case cases[] = {
         {"ttyS10", 2, "ttyS10", "ttyS10"},
-        {"TTYusb0", 3, "ttyUSB0", "ttyUSB0"},   // found ignoring case; the port keeps its spelling
-        {"ttyS3", -1, "", "ttyS0"},             // not listed: nothing selected
+        {"TTYusb0", 3, "ttyUSB0", "ttyUSB0"}, // found ignoring case; the port keeps its spelling
+        {"ttyS3", -1, "", "ttyS0"},           // not listed: nothing selected
         {"COM1", -1, "", "ttyS0"},
     };
     for (const Case& c : cases) {
         TComComboBox combo;
         combo.SetComProperty(cpPort);
         combo.SetAutoApply(true);
-        EXPECT_EQ(combo.Text(), "ttyS0");      // no port yet: the first entry
+        EXPECT_EQ(combo.Text(), "ttyS0"); // no port yet: the first entry
         combo.SetText("ttyS0");
-        combo.Change();                        // remembered name ttyS0, nothing linked
+        combo.Change(); // remembered name ttyS0, nothing linked
         TComPort port;
         port.SetPort(c.portName);
         combo.SetComPort(&port);
@@ -184,11 +189,11 @@ TEST(ComComboBox, PickWritesIntoThePortOnlyWithAutoApply)
         std::vector<std::string> seenAtChange;
         combo.OnChange = [&] { seenAtChange.push_back(port.Port()); };
 
-        QTest::keyClick(&combo, Qt::Key_Down);   // the operator picks the next entry
+        QTest::keyClick(&combo, Qt::Key_Down); // the operator picks the next entry
         EXPECT_EQ(combo.Text(), "ttyS1");
         EXPECT_EQ(combo.ComSelect().Port, "ttyS1");
         EXPECT_EQ(port.Port(), autoApply ? "ttyS1" : "ttyS0");
-        EXPECT_EQ(seenAtChange, Names{port.Port()});   // OnChange runs after the port is set
+        EXPECT_EQ(seenAtChange, Names{port.Port()}); // OnChange runs after the port is set
     }
 }
 
@@ -196,12 +201,12 @@ TEST(ComComboBox, TextAndPropertyRules)
 {
     ListerScope ports({"ttyS0", "ttyS1"});
     TComComboBox combo;
-    EXPECT_EQ(combo.count(), 0);   // cpNone by default
+    EXPECT_EQ(combo.count(), 0); // cpNone by default
     EXPECT_EQ(combo.Text(), "");
     combo.SetComProperty(cpPort);
     combo.SetText("TTYS1");
     EXPECT_EQ(combo.Text(), "ttyS1");
-    combo.SetText("ttyS9");        // unlisted: nothing changes
+    combo.SetText("ttyS9"); // unlisted: nothing changes
     EXPECT_EQ(combo.Text(), "ttyS1");
     EXPECT_FALSE(combo.isEditable());
     combo.SetComProperty(cpNone);
@@ -232,7 +237,7 @@ TEST(ComComboBox, DestroyingTheLinkedPortUnlinksAndSelectsTheFirstEntry)
     }
     EXPECT_EQ(combo.ComPort(), nullptr);
     EXPECT_EQ(combo.Text(), "ttyS0");
-    QTest::keyClick(&combo, Qt::Key_Down);   // a pick with no port linked is harmless
+    QTest::keyClick(&combo, Qt::Key_Down); // a pick with no port linked is harmless
     EXPECT_EQ(combo.ComSelect().Port, "ttyS1");
 }
 
@@ -242,23 +247,23 @@ TEST(ComComboBox, RefreshKeepsTheSelectionRules)
     TComComboBox combo;
     combo.SetComProperty(cpPort);
     combo.SetText("ttyS1");
-    ListerScope::Current = {"ttyACM0", "ttyS0", "ttyS1"};   // an adapter was plugged in
+    ListerScope::Current = {"ttyACM0", "ttyS0", "ttyS1"}; // an adapter was plugged in
     combo.RefreshList();
     EXPECT_EQ(combo.count(), 3);
-    EXPECT_EQ(combo.Text(), "ttyS1");                        // previous pick kept
+    EXPECT_EQ(combo.Text(), "ttyS1"); // previous pick kept
     ListerScope::Current = {"ttyACM0", "ttyS0"};
     combo.RefreshList();
-    EXPECT_EQ(combo.Text(), "ttyACM0");                      // gone: first entry
+    EXPECT_EQ(combo.Text(), "ttyACM0"); // gone: first entry
 
     TComPort port;
     port.SetPort("ttyUSB0");
     combo.SetComPort(&port);
     ListerScope::Current = {"ttyACM0", "ttyS0", "ttyUSB0"};
     combo.RefreshList();
-    EXPECT_EQ(combo.Text(), "ttyUSB0");                      // the linked port's name
+    EXPECT_EQ(combo.Text(), "ttyUSB0"); // the linked port's name
     ListerScope::Fail = true;
     EXPECT_THROW(combo.RefreshList(), EComPort);
-    EXPECT_EQ(combo.count(), 3);                             // a failed read keeps the list
+    EXPECT_EQ(combo.count(), 3); // a failed read keeps the list
 }
 
 TEST(UsrSerial, PicksGoStraightIntoThePortAndSurviveCancel)
@@ -270,23 +275,23 @@ TEST(UsrSerial, PicksGoStraightIntoThePortAndSurviveCancel)
     EXPECT_EQ(form.ComComboBoxPort->Text(), "ttyS0");
     EXPECT_TRUE(form.ComComboBoxPort->AutoApply());
 
-    TComPort port;   // starts as COM1, which is not listed
+    TComPort port; // starts as COM1, which is not listed
     form.SetComPort(&port);
     EXPECT_EQ(form.ComComboBoxPort->Text(), "");
     form.open();
     QTest::keyClick(&form, Qt::Key_Return);
     EXPECT_EQ(form.result(), QDialog::Accepted);
-    EXPECT_EQ(port.Port(), "COM1");          // Ok without a pick keeps the name
+    EXPECT_EQ(port.Port(), "COM1"); // Ok without a pick keeps the name
 
     form.open();
     form.ComComboBoxPort->setCurrentIndex(2);
-    form.ComComboBoxPort->Change();          // the operator picks ttyUSB0
+    form.ComComboBoxPort->Change(); // the operator picks ttyUSB0
     QTest::keyClick(&form, Qt::Key_Escape);
     EXPECT_EQ(form.result(), QDialog::Rejected);
-    EXPECT_EQ(port.Port(), "ttyUSB0");       // the pick stays for the next run
+    EXPECT_EQ(port.Port(), "ttyUSB0"); // the pick stays for the next run
 
     ListerScope::Current = {"ttyACM0", "ttyS0", "ttyS1", "ttyUSB0"};
-    form.open();                             // each showing reads the list again
+    form.open(); // each showing reads the list again
     EXPECT_EQ(form.ComComboBoxPort->count(), 4);
     EXPECT_EQ(form.ComComboBoxPort->Text(), "ttyUSB0");
     form.btnCancel->click();
@@ -314,6 +319,6 @@ TEST(UsrSerial, ListFailuresReachTheErrorDisplayOrStopCreation)
 
     ListerScope::Fail = false;
     ListerScope::Current = {};
-    TfrmUsrSerial empty;   // no ports at all: the window still opens
+    TfrmUsrSerial empty; // no ports at all: the window still opens
     EXPECT_EQ(empty.ComComboBoxPort->count(), 0);
 }

@@ -10,7 +10,10 @@
 
 TEST(Prompt, EveryWayToCancelKeepsTheDialogOnScreen)
 {
-    struct Case { const char* what; std::function<void(TdlgUserPrompt*)> act; };
+    struct Case {
+        const char* what;
+        std::function<void(TdlgUserPrompt*)> act;
+    };
     const Case cases[] = {
         {"Cancel button", [](TdlgUserPrompt* d) { d->CancelBtn->click(); }},
         {"Esc", [](TdlgUserPrompt* d) { QTest::keyClick(d, Qt::Key_Escape); }},
@@ -34,18 +37,18 @@ TEST(Prompt, OnlyAFreshShowingClearsTheCancel)
 {
     TUserPromptDialog prompt;
     EXPECT_EQ(prompt.Dialog()->windowTitle(), "User Intervention Required...");
-    EXPECT_FALSE(prompt.Dialog()->isVisible());   // created hidden
-    prompt.HidePrompt();                          // hiding a hidden prompt does nothing
+    EXPECT_FALSE(prompt.Dialog()->isVisible()); // created hidden
+    prompt.HidePrompt();                        // hiding a hidden prompt does nothing
     EXPECT_FALSE(prompt.Cancelled());
 
     prompt.ShowPrompt("Reset the Unit");
     prompt.Dialog()->CancelBtn->click();
-    prompt.ShowPrompt("Turn the Unit off");       // still shown: text changes, cancel stays
+    prompt.ShowPrompt("Turn the Unit off"); // still shown: text changes, cancel stays
     EXPECT_EQ(prompt.Dialog()->lblDialogText->text(), "Turn the Unit off");
     EXPECT_TRUE(prompt.Cancelled());
 
     prompt.HidePrompt();
-    EXPECT_TRUE(prompt.Cancelled());              // hiding does not touch it
+    EXPECT_TRUE(prompt.Cancelled()); // hiding does not touch it
     prompt.ShowPrompt("Reset the Unit");
     EXPECT_FALSE(prompt.Cancelled());
 }
@@ -96,10 +99,10 @@ TEST(Prompt, DialogGoesWithItsOwnerWindowEitherWay)
     auto* owner = new QWidget;
     auto* prompt = new TUserPromptDialog(owner);
     prompt->ShowPrompt("Reset the Unit");
-    delete owner;   // takes the prompt and its dialog with it
+    delete owner; // takes the prompt and its dialog with it
 
     QWidget other;
     auto* second = new TUserPromptDialog(&other);
-    delete second;  // the dialog goes first, the window stays
+    delete second; // the dialog goes first, the window stays
     EXPECT_TRUE(other.findChildren<TdlgUserPrompt*>().isEmpty());
 }

@@ -18,9 +18,10 @@ const std::string NA = VersionInfoNotAvailable;
 TVersionBlockSpec SampleSpec(const std::string& fileVersion)
 {
     TVersionBlockSpec info;
-    info.FileVersion[0] = 2; info.FileVersion[2] = 1;
+    info.FileVersion[0] = 2;
+    info.FileVersion[2] = 1;
     info.Strings = {{"CompanyName", "Acme"}, {"FileDescription", "Test Tool"}, {"FileVersion", fileVersion},
-                    {"InternalName", "tt"}, {"LegalCopyright", "(C) Acme"}, {"LegalTrademarks", ""},
+                    {"InternalName", "tt"},  {"LegalCopyright", "(C) Acme"},   {"LegalTrademarks", ""},
                     {"ProductName", "TT-1"}, {"ProductVersion", fileVersion}};
     return info;
 }
@@ -42,7 +43,11 @@ TEST(VersionBlock, PathsWithDoubledSeparatorsAndAnyCaseFindTheStrings)
 {
     std::vector<uint8_t> block = BuildVersionBlock(SampleSpec("2.0.1.0"));
     const auto size = static_cast<uint32_t>(block.size());
-    struct Case { const char* path; bool found; const char* text; };
+    struct Case {
+        const char* path;
+        bool found;
+        const char* text;
+    };
     const Case cases[] = {
         {"\\StringFileInfo\\040904E4\\CompanyName", true, "Acme"},
         {"\\\\StringFileInfo\\\\040904E4\\\\CompanyName", true, "Acme"},
@@ -73,8 +78,8 @@ TEST(VersionBlock, PathsWithDoubledSeparatorsAndAnyCaseFindTheStrings)
     uint32_t fixed[13];
     std::memcpy(fixed, value, sizeof fixed);
     EXPECT_EQ(fixed[0], 0xFEEF04BDu);
-    EXPECT_EQ(fixed[2], 0x00020000u);   // 2.0
-    EXPECT_EQ(fixed[3], 0x00010000u);   // .1.0
+    EXPECT_EQ(fixed[2], 0x00020000u); // 2.0
+    EXPECT_EQ(fixed[3], 0x00010000u); // .1.0
 }
 
 TEST(VersionBlock, DamagedBlocksAreRefusedWithoutReadingOutside)
@@ -100,7 +105,13 @@ TEST(VersionBlock, DamagedBlocksAreRefusedWithoutReadingOutside)
 
 TEST(VersionSplit, FileVersionPartsFollowTheSeparatorRules)
 {
-    struct Case { const char* version; const char* major; const char* minor; const char* release; const char* build; };
+    struct Case {
+        const char* version;
+        const char* major;
+        const char* minor;
+        const char* release;
+        const char* build;
+    };
     const char* na = VersionInfoNotAvailable;
     const Case cases[] = {
         {"2.0.1.0", "2", "0", "1", "0"},
@@ -110,7 +121,7 @@ TEST(VersionSplit, FileVersionPartsFollowTheSeparatorRules)
         {"", na, na, na, na},
         {"1.2.3.4.5", "1", "2", "3", "4.5"},
         {"3,4", "3", "", "", "4"},
-        {"1,2.3", "1,2", "", "", "3"},   // a full stop wins as the separator
+        {"1,2.3", "1,2", "", "", "3"}, // a full stop wins as the separator
     };
     for (const Case& c : cases) {
         TCEVersionInfo info{TCEVersionInfo::NoRead{}};
@@ -132,7 +143,7 @@ TEST_F(VersionFile, ReadsTheBlockFromAnElfSection)
     EXPECT_EQ(info.FileDescription, "Test Tool");
     EXPECT_EQ(info.Internalname, "tt");
     EXPECT_EQ(info.LegalTradeMarks, "");
-    EXPECT_EQ(info.Comments, "");           // a key the table lacks reads empty
+    EXPECT_EQ(info.Comments, ""); // a key the table lacks reads empty
     EXPECT_EQ(info.OriginalFilename, "");
     EXPECT_EQ(info.MajorVersion, "2");
     EXPECT_EQ(info.Build, "0");
@@ -143,8 +154,8 @@ TEST_F(VersionFile, ReadsTheBlockFromAnElfSection)
     EXPECT_EQ(line, "TT-1-2.0.1\r");
     EXPECT_EQ(notice, "(C) Acme");
 
-    GetVersionStrings(Write("short", MakeElf(VersionSectionName, BuildVersionBlock(SampleSpec("1.0")))),
-                      description, line, notice);
+    GetVersionStrings(Write("short", MakeElf(VersionSectionName, BuildVersionBlock(SampleSpec("1.0")))), description,
+                      line, notice);
     EXPECT_EQ(line, "TT-1-1..\r");
 }
 
@@ -154,7 +165,7 @@ TEST_F(VersionFile, FilesWithoutUsableInformationGiveNotAvailableEverywhere)
     noTranslation.WithTranslation = false;
     std::string elf = MakeElf(VersionSectionName, BuildVersionBlock(SampleSpec("2.0.1.0")));
     std::string badOffset = elf;
-    badOffset[40] = '\x7f';   // section headers far beyond the end of the file
+    badOffset[40] = '\x7f'; // section headers far beyond the end of the file
 
     const std::vector<std::pair<const char*, std::string>> files = {
         {"no section", MakeElf(".text", {1, 2, 3, 4})},
@@ -170,11 +181,10 @@ TEST_F(VersionFile, FilesWithoutUsableInformationGiveNotAvailableEverywhere)
         std::string path = Write("f", bytes);
         TCEVersionInfo info{TCEVersionInfo::NoRead{}};
         info.ReadVersionInfo(path);
-        for (const std::string* s : {&info.CompanyName, &info.FileDescription, &info.FileVersion,
-                                     &info.Internalname, &info.LegalCopyright, &info.LegalTradeMarks,
-                                     &info.OriginalFilename, &info.ProductName, &info.ProductVersion,
-                                     &info.Comments, &info.MajorVersion, &info.MinorVersion, &info.Release,
-                                     &info.Build})
+        for (const std::string* s :
+             {&info.CompanyName, &info.FileDescription, &info.FileVersion, &info.Internalname, &info.LegalCopyright,
+              &info.LegalTradeMarks, &info.OriginalFilename, &info.ProductName, &info.ProductVersion, &info.Comments,
+              &info.MajorVersion, &info.MinorVersion, &info.Release, &info.Build})
             EXPECT_EQ(*s, NA) << what;
     }
     std::string description, line, notice;
@@ -186,7 +196,7 @@ TEST_F(VersionFile, FilesWithoutUsableInformationGiveNotAvailableEverywhere)
 
 TEST(OwnVersion, TheBuiltProgramCarriesItsVersionBlock)
 {
-    TCEVersionInfo info;   // reads the running executable
+    TCEVersionInfo info; // reads the running executable
     EXPECT_EQ(info.CompanyName, "Moravent Instruments Ltd");
     EXPECT_EQ(info.FileDescription, "Moravent Flash Programmer");
     EXPECT_EQ(info.FileVersion, "2.0.1.0");

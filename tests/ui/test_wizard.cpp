@@ -20,7 +20,10 @@ std::vector<std::string> Lines(int n)
     return lines;
 }
 
-int LabelsOnPanel(const TfrmConnectWiz& wiz) { return static_cast<int>(wiz.PanelText->findChildren<QLabel*>().size()); }
+int LabelsOnPanel(const TfrmConnectWiz& wiz)
+{
+    return static_cast<int>(wiz.PanelText->findChildren<QLabel*>().size());
+}
 
 } // namespace
 
@@ -44,7 +47,7 @@ TEST(Wizard, InstructionsReplaceEachOtherAndTooManyLeaveTheOldOnes)
     TfrmConnectWiz wiz;
     wiz.SetInstructions({"first", "", "third"});
     EXPECT_EQ(LabelsOnPanel(wiz), 3);
-    EXPECT_EQ(wiz.Labels[1]->y(), 18);   // an empty line keeps its place
+    EXPECT_EQ(wiz.Labels[1]->y(), 18); // an empty line keeps its place
     EXPECT_EQ(wiz.Labels[2]->y(), 31);
     QLabel* kept = wiz.Labels[0];
 
@@ -80,17 +83,15 @@ TEST(Wizard, InstructionsReplaceEachOtherAndTooManyLeaveTheOldOnes)
 
 TEST(Wizard, PictureLongerSideBecomesTwoHundredPixels)
 {
-    struct Case { int w, h, shownW, shownH; };
+    struct Case {
+        int w, h, shownW, shownH;
+    };
     const Case cases[] = {
-        {640, 480, 200, 150},
-        {300, 400, 150, 200},
-        {200, 200, 200, 200},
-        {50, 50, 200, 200},      // small pictures are enlarged
-        {3, 2, 200, 133},
-        {80, 5, 200, 12},        // 12.5 goes to the even 12
-        {400, 3, 200, 2},        // 1.5 goes to the even 2
-        {5, 80, 12, 200},
-        {1000, 1, 200, 0},       // 0.2 rounds away
+        {640, 480, 200, 150}, {300, 400, 150, 200},
+        {200, 200, 200, 200}, {50, 50, 200, 200}, // small pictures are enlarged
+        {3, 2, 200, 133},     {80, 5, 200, 12},   // 12.5 goes to the even 12
+        {400, 3, 200, 2},                         // 1.5 goes to the even 2
+        {5, 80, 12, 200},     {1000, 1, 200, 0},  // 0.2 rounds away
     };
     TfrmConnectWiz wiz;
     for (const Case& c : cases) {
@@ -127,7 +128,7 @@ TEST(Wizard, JpegPictureIsShownScaledAndIsACopy)
         TJPEGImage jpeg;
         jpeg.LoadFromStream(stream);
         wiz.SetPicture(jpeg);
-    }   // the caller's graphic is gone; the window keeps its copy
+    } // the caller's graphic is gone; the window keeps its copy
     EXPECT_EQ(wiz.Image->size(), QSize(200, 150));
     EXPECT_EQ(wiz.Picture().Height(), 240);
     EXPECT_FALSE(wiz.Image->pixmap().isNull());
@@ -140,7 +141,11 @@ TEST(Wizard, EnterGoesOnEscapeAndCloseBoxCancel)
     EXPECT_EQ(wiz.size(), QSize(484, 272));
     EXPECT_TRUE(wiz.btnNext->isDefault());
 
-    struct Case { const char* what; std::function<void()> act; int result; };
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        int result;
+    };
     const Case cases[] = {
         {"Enter", [&] { QTest::keyClick(&wiz, Qt::Key_Return); }, QDialog::Accepted},
         {"Next", [&] { wiz.btnNext->click(); }, QDialog::Accepted},

@@ -35,7 +35,7 @@ public:
             FImage.fill(Qt::darkCyan);
         }
     }
-    void LoadFromStream(TStream&) override {}
+    void LoadFromStream(TStream&) override { }
     std::unique_ptr<TGraphic> Clone() const override { return std::make_unique<TSizedGraphic>(*this); }
     const char* FormatName() const override { return "Test"; }
 };
@@ -66,16 +66,21 @@ inline std::string MakeElf(const std::string& name, const std::vector<uint8_t>& 
         for (int i = 0; i < bytes; ++i)
             f[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
     };
-    f[0] = 0x7f; f[1] = 'E'; f[2] = 'L'; f[3] = 'F';
-    f[4] = 2; f[5] = 1; f[6] = 1;
-    put(16, 2, 2);       // executable
-    put(18, 62, 2);      // x86-64
+    f[0] = 0x7f;
+    f[1] = 'E';
+    f[2] = 'L';
+    f[3] = 'F';
+    f[4] = 2;
+    f[5] = 1;
+    f[6] = 1;
+    put(16, 2, 2);  // executable
+    put(18, 62, 2); // x86-64
     put(20, 1, 4);
     put(40, shoff, 8);
     put(52, 64, 2);
-    put(58, 64, 2);      // section header size
+    put(58, 64, 2); // section header size
     put(60, count, 2);
-    put(62, 1, 2);       // names are section 1
+    put(62, 1, 2); // names are section 1
     f.replace(namesOffset, names.size(), names);
     if (!contents.empty())
         f.replace(dataOffset, contents.size(), std::string(contents.begin(), contents.end()));

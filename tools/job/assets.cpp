@@ -6,8 +6,14 @@ namespace job {
 
 namespace {
 
-uint32_t LE16(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
-uint32_t LE32(const uint8_t* p) { return LE16(p) | (LE16(p + 2) << 16); }
+uint32_t LE16(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+}
+uint32_t LE32(const uint8_t* p)
+{
+    return LE16(p) | (LE16(p + 2) << 16);
+}
 
 struct IconLayout {
     bool ok = false;
@@ -60,7 +66,7 @@ bool IsBitmap(const std::vector<uint8_t>& b, std::string& problem)
         problem = "unknown bitmap header size " + std::to_string(infoSize);
     else if (fileSize > b.size() || fileSize < 14 + infoSize)
         problem = "the bitmap's size field says " + std::to_string(fileSize) + " bytes, the file has " +
-                  std::to_string(b.size());
+            std::to_string(b.size());
     else if (bitsOffset < 14 + infoSize || bitsOffset >= fileSize)
         problem = "the bitmap's pixel data offset lies outside the file";
     return true;

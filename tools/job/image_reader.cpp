@@ -15,7 +15,10 @@ std::string Hex32(int64_t v)
     return buf;
 }
 
-std::string LineTag(int line) { return "line " + std::to_string(line) + ": "; }
+std::string LineTag(int line)
+{
+    return "line " + std::to_string(line) + ": ";
+}
 
 // Collects records into the image; catches records outside the region and overlaps.
 class ImageBuilder {
@@ -101,8 +104,7 @@ std::vector<uint8_t> HexPairs(int line, const std::string& text, size_t from)
 }
 
 // Splits at LF (a CR before it is dropped) and trims trailing blanks; calls f(lineNo, text).
-template <typename F>
-void ForEachLine(const std::string& text, F f)
+template <typename F> void ForEachLine(const std::string& text, F f)
 {
     size_t start = 0;
     int line = 0;

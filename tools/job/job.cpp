@@ -26,11 +26,14 @@ namespace {
 
 const char* const ParityNames[5] = {"none", "odd", "even", "mark", "space"};
 
-std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+std::string Quote(const std::string& s)
+{
+    return "\"" + s + "\"";
+}
 
 class Context {
 public:
-    Context(std::string jobName, std::string baseDir) : JobName(std::move(jobName)), BaseDir(std::move(baseDir)) {}
+    Context(std::string jobName, std::string baseDir) : JobName(std::move(jobName)), BaseDir(std::move(baseDir)) { }
 
     [[noreturn]] void Fail(const std::string& key, const std::string& what) const
     {
@@ -61,8 +64,9 @@ public:
         if (size < 0)
             Fail(key, "cannot read " + path + ": not a regular file");
         if (uint64_t(size) > limit)
-            Fail(key, path + ": " + std::to_string(size) + " bytes, more than the " + std::to_string(limit) +
-                          "-byte " + what);
+            Fail(key,
+                 path + ": " + std::to_string(size) + " bytes, more than the " + std::to_string(limit) + "-byte " +
+                     what);
         std::vector<uint8_t> bytes(static_cast<size_t>(size));
         in.seekg(0);
         if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
@@ -128,7 +132,8 @@ std::string ConnectText(Context& c, const std::string& key, const json& v)
 SerialSettings Serial(Context& c, const std::string& key, const json& v)
 {
     if (!v.is_object())
-        c.Fail(key, "expected an object like {\"baud\": 9600, \"data_bits\": 8, \"stop_bits\": 1, \"parity\": \"none\"}");
+        c.Fail(key,
+               "expected an object like {\"baud\": 9600, \"data_bits\": 8, \"stop_bits\": 1, \"parity\": \"none\"}");
     SerialSettings s;
     for (const auto& [sub, value] : v.items()) {
         const std::string k = key + "." + sub;
@@ -139,15 +144,16 @@ SerialSettings Serial(Context& c, const std::string& key, const json& v)
                 if (BaudRates[i] == rate)
                     ordinal = i;
             if (ordinal == 0)
-                c.Fail(k, std::to_string(rate) +
-                              " is not one of the rates 110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 "
-                              "57600 115200 128000 256000");
+                c.Fail(k,
+                       std::to_string(rate) +
+                           " is not one of the rates 110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 "
+                           "57600 115200 128000 256000");
             s.baudOrdinal = ordinal;
         } else if (sub == "data_bits") {
             s.dataBitsOrdinal = uint32_t(Integer(c, k, value, 5, 8) - 5);
         } else if (sub == "stop_bits") {
-            if (!value.is_number() || !(value.get<double>() == 1 || value.get<double>() == 1.5 ||
-                                        value.get<double>() == 2))
+            if (!value.is_number() ||
+                !(value.get<double>() == 1 || value.get<double>() == 1.5 || value.get<double>() == 2))
                 c.Fail(k, "must be 1, 1.5 or 2");
             const double d = value.get<double>();
             s.stopBitsOrdinal = d == 1 ? 0 : d == 1.5 ? 1 : 2;
@@ -191,7 +197,8 @@ std::string Instructions(Context& c, const std::string& key, const json& v)
 {
     std::vector<std::string> lines;
     if (v.is_string()) {
-        const std::vector<uint8_t> bytes = c.ReadFile(key, v.get<std::string>(), 65536, "limit for an instruction file");
+        const std::vector<uint8_t> bytes =
+            c.ReadFile(key, v.get<std::string>(), 65536, "limit for an instruction file");
         lines = SplitLines(std::string(bytes.begin(), bytes.end()));
     } else if (v.is_array()) {
         for (const auto& line : v) {
@@ -214,11 +221,13 @@ std::string Instructions(Context& c, const std::string& key, const json& v)
     if (lines.size() > size_t(MaxInstructionLines))
         c.Fail(key, std::to_string(lines.size()) + " lines, at most " + std::to_string(MaxInstructionLines));
     if (joined.size() > size_t(MaxInstructionBytes))
-        c.Fail(key, std::to_string(joined.size()) + " bytes joined with CR LF, at most " +
-                        std::to_string(MaxInstructionBytes));
+        c.Fail(key,
+               std::to_string(joined.size()) + " bytes joined with CR LF, at most " +
+                   std::to_string(MaxInstructionBytes));
     if (lines.size() > size_t(ShownInstructionLines))
-        c.Warn(key, std::to_string(lines.size()) + " lines; the connect wizard shows only " +
-                        std::to_string(ShownInstructionLines) + " whole");
+        c.Warn(key,
+               std::to_string(lines.size()) + " lines; the connect wizard shows only " +
+                   std::to_string(ShownInstructionLines) + " whole");
     return joined;
 }
 
@@ -314,8 +323,9 @@ ParsedJob ParseJob(const std::string& jsonText, const std::string& baseDir, cons
             case ImageFormat::Raw:
                 j.image = CheckRawImage(bytes, region);
                 if (j.image.size() % ProgramBlock != 0)
-                    c.Warn("image", path + ": " + std::to_string(j.image.size()) +
-                                        " bytes, not a multiple of 128; the programmer refuses such an image");
+                    c.Warn("image",
+                           path + ": " + std::to_string(j.image.size()) +
+                               " bytes, not a multiple of 128; the programmer refuses such an image");
                 break;
             }
         } catch (const ImageError& e) {
@@ -334,7 +344,8 @@ std::vector<uint8_t> BuildPayload(const Job& j)
     PutI32(p, layout::StructureVersion, layout::RequiredVersion);
     PutText(p, layout::ImageIdentifier, layout::TextWidth, j.identifier);
     PutText(p, layout::ImageTitle, layout::TextWidth, j.title);
-    for (auto [offset, s] : {std::pair{layout::ConnectSerial, j.connectSerial}, {layout::ProgramSerial, j.programSerial}})
+    for (auto [offset, s] :
+         {std::pair{layout::ConnectSerial, j.connectSerial}, {layout::ProgramSerial, j.programSerial}})
         PutSerialSettings(p, offset, s.baudOrdinal, s.dataBitsOrdinal, s.stopBitsOrdinal, s.parityOrdinal);
     PutText(p, layout::BootConnect, layout::TextWidth, j.bootConnect);
     PutText(p, layout::UserConnect, layout::TextWidth, j.userConnect);

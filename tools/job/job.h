@@ -15,10 +15,10 @@ public:
 };
 
 struct SerialSettings {
-    uint32_t baudOrdinal = 7; // br9600
+    uint32_t baudOrdinal = 7;     // br9600
     uint32_t dataBitsOrdinal = 3; // 8 data bits
     uint32_t stopBitsOrdinal = 0; // 1 stop bit
-    uint32_t parityOrdinal = 0; // none
+    uint32_t parityOrdinal = 0;   // none
 };
 
 struct Job {

@@ -209,8 +209,8 @@ int Show(int argc, char** argv)
     const uint32_t computed = PayloadChecksum(payload);
     if (stored != computed) {
         char buf[128];
-        std::snprintf(buf, sizeof buf, "stored data is not valid: checksum 0x%08X, the payload sums to 0x%08X",
-                      stored, computed);
+        std::snprintf(buf, sizeof buf, "stored data is not valid: checksum 0x%08X, the payload sums to 0x%08X", stored,
+                      computed);
         Fail(file + ": " + buf + (stored == 0 ? " (no job stamped into it?)" : ""));
     }
     try {

@@ -9,7 +9,7 @@ namespace unitsim {
 
 bool ReadLineSettings(int fd, LineSettings& out)
 {
-    struct termios2 t {};
+    struct termios2 t { };
     if (ioctl(fd, TCGETS2, &t) != 0)
         return false;
     out.bitRate = static_cast<int>(t.c_ospeed);

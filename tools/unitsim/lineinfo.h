@@ -11,10 +11,7 @@ struct LineSettings {
     bool parity = false;
 
     // Seconds one character takes on a real line: start bit, data, parity, stop bits.
-    double CharTime() const
-    {
-        return bitRate > 0 ? double(1 + dataBits + (parity ? 1 : 0) + stopBits) / bitRate : 0.0;
-    }
+    double CharTime() const { return bitRate > 0 ? double(1 + dataBits + (parity ? 1 : 0) + stopBits) / bitRate : 0.0; }
 };
 
 bool ReadLineSettings(int fd, LineSettings& out);

@@ -66,7 +66,10 @@ Exit status: 0, or 1 for a usage error or a pseudo-terminal that cannot be made.
 
 volatile sig_atomic_t g_signal = 0;
 
-void OnSignal(int sig) { g_signal = sig; }
+void OnSignal(int sig)
+{
+    g_signal = sig;
+}
 
 long long Number(const std::string& opt, const std::string& text, long long lo, long long hi)
 {
@@ -85,15 +88,18 @@ long long Number(const std::string& opt, const std::string& text, long long lo, 
 
 void ParseFault(const std::string& text, unitsim::SimConfig& cfg)
 {
-    static const std::map<std::string, unitsim::Reply> replies = {
-        {"connect", unitsim::Reply::Connect},           {"register", unitsim::Reply::Register},
-        {"ack", unitsim::Reply::Ack},                   {"identity", unitsim::Reply::Identity},
-        {"erase", unitsim::Reply::Erase},               {"program-block", unitsim::Reply::ProgramBlock},
-        {"program-final", unitsim::Reply::ProgramFinal}, {"verify-block", unitsim::Reply::VerifyBlock},
-        {"verify-final", unitsim::Reply::VerifyFinal}};
-    static const std::map<std::string, unitsim::FaultKind> kinds = {
-        {"wrong", unitsim::FaultKind::Wrong}, {"short", unitsim::FaultKind::Short},
-        {"missing", unitsim::FaultKind::Missing}};
+    static const std::map<std::string, unitsim::Reply> replies = {{"connect", unitsim::Reply::Connect},
+                                                                  {"register", unitsim::Reply::Register},
+                                                                  {"ack", unitsim::Reply::Ack},
+                                                                  {"identity", unitsim::Reply::Identity},
+                                                                  {"erase", unitsim::Reply::Erase},
+                                                                  {"program-block", unitsim::Reply::ProgramBlock},
+                                                                  {"program-final", unitsim::Reply::ProgramFinal},
+                                                                  {"verify-block", unitsim::Reply::VerifyBlock},
+                                                                  {"verify-final", unitsim::Reply::VerifyFinal}};
+    static const std::map<std::string, unitsim::FaultKind> kinds = {{"wrong", unitsim::FaultKind::Wrong},
+                                                                    {"short", unitsim::FaultKind::Short},
+                                                                    {"missing", unitsim::FaultKind::Missing}};
     const size_t eq = text.find('=');
     if (eq == std::string::npos)
         throw std::invalid_argument("--fault \"" + text + "\": expected REPLY=KIND[@N]");
@@ -218,7 +224,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    struct sigaction sa {};
+    struct sigaction sa { };
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
@@ -229,7 +235,7 @@ int main(int argc, char** argv)
     try {
         unitsim::UnitSimulator sim(o.cfg);
         if (!o.link.empty()) {
-            struct stat st {};
+            struct stat st { };
             if (::lstat(o.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
                 ::unlink(o.link.c_str()); // a stale link from an earlier run; never other files
             if (::symlink(sim.SlavePath().c_str(), o.link.c_str()) != 0)

@@ -45,7 +45,7 @@ constexpr uint8_t EraseWrongByte = 0x3F;
 uint32_t BE32(const Bytes& b, size_t at)
 {
     return (uint32_t(uint8_t(b[at])) << 24) | (uint32_t(uint8_t(b[at + 1])) << 16) |
-           (uint32_t(uint8_t(b[at + 2])) << 8) | uint32_t(uint8_t(b[at + 3]));
+        (uint32_t(uint8_t(b[at + 2])) << 8) | uint32_t(uint8_t(b[at + 3]));
 }
 
 void PutBE32(Bytes& b, uint32_t v)
@@ -268,16 +268,13 @@ struct UnitSimulator::Impl {
     }
 
     // Applies a configured fault to a reply; wrongFn makes the wrong version.
-    template <typename WrongFn>
-    Bytes Spoil(Reply r, int occurrence, Bytes reply, WrongFn wrongFn)
+    template <typename WrongFn> Bytes Spoil(Reply r, int occurrence, Bytes reply, WrongFn wrongFn)
     {
         if (!Faulted(r, occurrence))
             return reply;
         const ReplyFault& f = cfg.fault(r);
         switch (f.kind) {
-        case FaultKind::Missing:
-            Note("reply left out on purpose");
-            return {};
+        case FaultKind::Missing: Note("reply left out on purpose"); return {};
         case FaultKind::Short:
             Note("reply cut short on purpose");
             if (!reply.empty())
@@ -287,8 +284,7 @@ struct UnitSimulator::Impl {
             Note("wrong reply on purpose");
             wrongFn(reply);
             return reply;
-        case FaultKind::None:
-            break;
+        case FaultKind::None: break;
         }
         return reply;
     }
@@ -311,8 +307,7 @@ struct UnitSimulator::Impl {
         garbage.clear();
     }
 
-    template <typename F>
-    void WithStats(F f)
+    template <typename F> void WithStats(F f)
     {
         std::lock_guard<std::mutex> lock(m);
         f(stats);
@@ -435,9 +430,8 @@ struct UnitSimulator::Impl {
             Send(wrong);
             return;
         }
-        const bool answer = phase == Phase::BootLoader
-                                ? cfg.bootAnswerFrom != 0
-                                : cfg.bootAnswerFrom != 0 && bootAttempts >= cfg.bootAnswerFrom;
+        const bool answer = phase == Phase::BootLoader ? cfg.bootAnswerFrom != 0
+                                                       : cfg.bootAnswerFrom != 0 && bootAttempts >= cfg.bootAnswerFrom;
         if (!answer)
             return;
         const int n = Count(Reply::Connect);
@@ -482,8 +476,8 @@ struct UnitSimulator::Impl {
         const uint8_t expected = ScaleBaudRegister(uint8_t(registerSent), rateAtRequest, line.bitRate);
         if (registerReceived != expected)
             Violation("new baud register " + Hex8(unsigned(registerReceived)) + " where " + Hex8(expected) +
-                      " scales register " + Hex8(unsigned(registerSent)) + " from " +
-                      std::to_string(rateAtRequest) + " to " + std::to_string(line.bitRate) + " bit/s");
+                      " scales register " + Hex8(unsigned(registerSent)) + " from " + std::to_string(rateAtRequest) +
+                      " to " + std::to_string(line.bitRate) + " bit/s");
         else
             Note("new baud register " + Hex8(expected) + " fits " + std::to_string(line.bitRate) + " bit/s");
         registerReceived = -1;
@@ -685,17 +679,10 @@ struct UnitSimulator::Impl {
         if (state != State::NewRegister && registerReceived >= 0)
             CheckRegister();
         switch (state) {
-        case State::Idle:
-            FeedIdle(b);
-            return;
-        case State::Continue:
-            FeedContinue(b);
-            return;
-        case State::EndMarker:
-            FeedEndMarker(b);
-            return;
-        default:
-            break;
+        case State::Idle: FeedIdle(b); return;
+        case State::Continue: FeedContinue(b); return;
+        case State::EndMarker: FeedEndMarker(b); return;
+        default: break;
         }
         pending += char(b);
         if (pending.size() < need)
@@ -722,15 +709,9 @@ struct UnitSimulator::Impl {
             Expect(State::Idle, 0);
             Erase(BE32(data, 0), BE32(data, 4));
             break;
-        case State::TransferParams:
-            StartTransfer(BE32(data, 0), BE32(data, 4));
-            break;
-        case State::Block:
-            BlockReceived(data);
-            break;
-        default:
-            Expect(State::Idle, 0);
-            break;
+        case State::TransferParams: StartTransfer(BE32(data, 0), BE32(data, 4)); break;
+        case State::Block: BlockReceived(data); break;
+        default: Expect(State::Idle, 0); break;
         }
     }
 
@@ -744,8 +725,7 @@ struct UnitSimulator::Impl {
             s.lastBitRate = line.bitRate;
             s.lastStopBits = line.stopBits;
         });
-        const auto step =
-            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(line.CharTime()));
+        const auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(line.CharTime()));
         rxClock = std::max(rxClock, Clock::now());
         for (size_t i = 0; i < n; ++i) {
             if (cfg.pace) {
@@ -823,8 +803,7 @@ UnitSimulator::UnitSimulator(const SimConfig& config) : d(std::make_unique<Impl>
     d->name.resize(NameLength, '\0');
     if (!config.initialFlash.empty()) {
         if (config.initialFlash.size() != size_t(config.flashLength))
-            throw std::runtime_error("initial flash contents must be " + std::to_string(config.flashLength) +
-                                     " bytes");
+            throw std::runtime_error("initial flash contents must be " + std::to_string(config.flashLength) + " bytes");
         d->flash = config.initialFlash;
     } else {
         d->flash.assign(size_t(config.flashLength), config.initialFill);
@@ -875,7 +854,10 @@ UnitSimulator::~UnitSimulator()
         ::close(d->wake);
 }
 
-std::string UnitSimulator::SlavePath() const { return d->slavePath; }
+std::string UnitSimulator::SlavePath() const
+{
+    return d->slavePath;
+}
 
 void UnitSimulator::Start()
 {

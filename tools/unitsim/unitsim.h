@@ -61,9 +61,9 @@ struct SimConfig {
     // Attempt answered once with a full but wrong reply (0: none).
     int bootWrongReplyAt = 0;
 
-    uint8_t baudRegister = 0x40;   // reported to the register request
-    uint8_t eraseVerdict = '$';    // '$' erased, '%' failure, anything else
-    uint8_t initialFill = 0x00;    // flash contents before the first erase
+    uint8_t baudRegister = 0x40;       // reported to the register request
+    uint8_t eraseVerdict = '$';        // '$' erased, '%' failure, anything else
+    uint8_t initialFill = 0x00;        // flash contents before the first erase
     std::vector<uint8_t> initialFlash; // overrides initialFill when not empty
 
     ReplyFault faults[ReplyCount];
@@ -81,9 +81,9 @@ struct SimConfig {
 
 // Counts of what the unit has seen, for tests that want more than the trace.
 struct SimStats {
-    int userConnects = 0;     // user connect strings answered
-    int bootAttempts = 0;     // boot connect strings received
-    int bootConnects = 0;     // boot connect strings answered correctly
+    int userConnects = 0; // user connect strings answered
+    int bootAttempts = 0; // boot connect strings received
+    int bootConnects = 0; // boot connect strings answered correctly
     int registerRequests = 0;
     int acknowledges = 0;
     int identities = 0;
@@ -91,9 +91,9 @@ struct SimStats {
     int programs = 0; // transfers completed with '"'
     int verifies = 0;
     int finishes = 0;
-    int lastRegister = -1;  // last new register value received
-    int lastStopBits = 1;   // stop bits the host last applied (visible on a pty)
-    int lastBitRate = 0;    // bit rate the host last applied
+    int lastRegister = -1; // last new register value received
+    int lastStopBits = 1;  // stop bits the host last applied (visible on a pty)
+    int lastBitRate = 0;   // bit rate the host last applied
     bool hungUp = false;
 };
 

@@ -8,7 +8,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     try {
-        const auto image = job::ReadIntelHex(std::string(reinterpret_cast<const char*>(data), size), {0x10000, 0x40000});
+        const auto image =
+            job::ReadIntelHex(std::string(reinterpret_cast<const char*>(data), size), {0x10000, 0x40000});
         if (image.size() % job::ProgramBlock != 0 || image.size() > size_t(job::MaxImageSize))
             __builtin_trap();
     } catch (const job::ImageError&) {
