@@ -2,12 +2,12 @@
 //
 //   moravent-flash-cli --port PORT [--job FILE] [--method auto|user|boot] [--log FILE] [--no-progress]
 //   moravent-flash-cli --list-ports
+//   moravent-flash-cli --help | --version
 //
 // Exit status: 0 programmed, 1 failed (message on standard error), 2 usage error.
 #include <QCoreApplication>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "cmdline.h"
 #include "comms.h"
 #include "dev_params.h"
 #include "exceptions.h"
@@ -38,36 +39,9 @@
 
 namespace {
 
-constexpr int ExitOk = 0;
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
-
-volatile sig_atomic_t Interrupts = 0;
-
-extern "C" void OnInterrupt(int)
-{
-    if (Interrupts > 0) {
-        // A second Ctrl-C does not wait for the clean stop; the kernel closes the port.
-        static const char text[] = "\nInterrupted again: stopping at once\n";
-        [[maybe_unused]] ssize_t n = write(STDERR_FILENO, text, sizeof text - 1);
-        _exit(ExitFailed);
-    }
-    Interrupts = Interrupts + 1;
-}
-
 bool Interrupted()
 {
-    return Interrupts > 0;
-}
-
-void InstallInterruptHandler()
-{
-    struct sigaction sa { };
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0; // no SA_RESTART: a blocked read of the notice's Enter returns EINTR
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    return StopSignalsReceived() > 0;
 }
 
 void ThrowIfInterrupted()
@@ -83,12 +57,12 @@ struct Options {
     std::string LogFile;
     bool NoProgress = false;
     bool ListPorts = false;
-    bool Help = false;
 };
 
 const char Usage[] =
     "usage: moravent-flash-cli --port PORT [--job FILE] [--method auto|user|boot] [--log FILE] [--no-progress]\n"
     "       moravent-flash-cli --list-ports\n"
+    "       moravent-flash-cli --help | --version\n"
     "\n"
     "Programs the unit on PORT with the job stored in FILE (an executable stamped by\n"
     "'moravent-job build'), or with the job stamped into this program itself.\n"
@@ -98,51 +72,51 @@ const char Usage[] =
     "  --log FILE      write the communications log to FILE\n"
     "  --no-progress   no progress bar on standard error\n"
     "  --list-ports    print the system's serial ports, one per line\n"
+    "  --help          this text\n"
+    "  --version       the program's name and version\n"
     "Exit status: 0 programmed, 1 failed, 2 usage error.\n";
 
-struct UsageError {
-    std::string Text;
-};
-
-Options ParseArguments(const std::vector<std::string>& args)
+void CheckOptions(const TCommandLine& cmd, Options& o)
 {
-    Options o;
-    auto value = [&](size_t& i, const std::string& name) -> std::string {
-        if (i + 1 >= args.size() || args[i + 1].empty())
-            throw UsageError{"option " + name + " needs a value"};
-        return args[++i];
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--port")
-            o.Port = value(i, a);
-        else if (a == "--job")
-            o.Job = value(i, a);
-        else if (a == "--method")
-            o.Method = value(i, a);
-        else if (a == "--log")
-            o.LogFile = value(i, a);
-        else if (a == "--no-progress")
-            o.NoProgress = true;
-        else if (a == "--list-ports")
-            o.ListPorts = true;
-        else if (a == "--help" || a == "-h")
-            o.Help = true;
-        else
-            throw UsageError{"unknown argument '" + a + "'"};
-    }
-    if (o.Help)
-        return o;
+    if (!cmd.Positional().empty())
+        throw EUsageError("unknown argument '" + cmd.Positional()[0] + "'");
+    o.Port = cmd.Value("port");
+    o.Job = cmd.Value("job");
+    if (cmd.Has("method"))
+        o.Method = cmd.Value("method");
+    o.LogFile = cmd.Value("log");
+    o.NoProgress = cmd.Has("no-progress");
+    o.ListPorts = cmd.Has("list-ports");
     if (o.ListPorts) {
         if (!o.Port.empty() || !o.Job.empty() || !o.LogFile.empty())
-            throw UsageError{"--list-ports takes no other options"};
-        return o;
+            throw EUsageError("--list-ports takes no other options");
+        return;
     }
     if (o.Port.empty())
-        throw UsageError{"--port is required"};
+        throw EUsageError("--port is required");
     if (o.Method != "auto" && o.Method != "user" && o.Method != "boot")
-        throw UsageError{"--method must be auto, user or boot, not '" + o.Method + "'"};
-    return o;
+        throw EUsageError("--method must be auto, user or boot, not '" + o.Method + "'");
+}
+
+// False when --help or --version has been answered. A usage error carries the usage.
+bool ParseArguments(int argc, char** argv, Options& o)
+{
+    TCommandLine cmd("moravent-flash-cli", Usage);
+    cmd.MissingValueText = "option %1 needs a value";
+    cmd.UnknownOptionText = "unknown argument '%1'";
+    for (const char* name : {"port", "job", "method", "log"})
+        cmd.AddValue({name});
+    cmd.AddFlag({"no-progress"});
+    cmd.AddFlag({"list-ports"});
+    try {
+        if (!cmd.Parse(argc, argv))
+            return false;
+        CheckOptions(cmd, o);
+    } catch (EUsageError& e) {
+        e.setMessage(e.message() + "\n" + std::string(Usage, sizeof Usage - 2));
+        throw;
+    }
+    return true;
 }
 
 // ---- terminal status, progress and prompt ------------------------------------------------
@@ -459,27 +433,12 @@ int ListPorts()
     return ExitOk;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Run failures are printed without the program's name: their last line is the error
+// display's text, which scripts read.
+int ProgramUnit(int argc, char** argv, const Options& options)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    Options options;
-    try {
-        options = ParseArguments(args);
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "moravent-flash-cli: %s\n%s", e.Text.c_str(), Usage);
-        return ExitUsage;
-    }
-    if (options.Help) {
-        std::fputs(Usage, stdout);
-        return ExitOk;
-    }
-    if (options.ListPorts)
-        return ListPorts();
-
     QCoreApplication app(argc, argv);
-    InstallInterruptHandler();
+    CatchStopSignals("\nInterrupted again: stopping at once\n");
     SetCommsLogErrorHook([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
 
     const bool progressVisible = !options.NoProgress && isatty(STDERR_FILENO) != 0;
@@ -501,4 +460,16 @@ int main(int argc, char** argv)
     }
     std::printf("Unit Successfully Programmed!\n");
     return ExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return RunMain("moravent-flash-cli", [&] {
+        Options options;
+        if (!ParseArguments(argc, argv, options))
+            return ExitOk;
+        return options.ListPorts ? ListPorts() : ProgramUnit(argc, argv, options);
+    });
 }

@@ -109,6 +109,8 @@ TEST(Cli, UsageErrorsExitTwo)
         {},
         Args({"--method", "auto"}),
         Args({"--port"}),
+        Args({"--port="}),
+        Args({"--port", "/dev/x", "extra"}),
         Args({"--port", "/dev/x", "--method", "fast"}),
         Args({"--port", "/dev/x", "--bogus"}),
         Args({"--list-ports", "--port", "/dev/x"}),

@@ -492,6 +492,9 @@ TEST_F(JobCommand, BuildThenShowRoundTrips)
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.Path))
         ++files;
     EXPECT_EQ(files, 4u); // job, image, picture and OUT: nothing temporary
+    // File names are bytes: one that is not UTF-8 reaches the file system unchanged.
+    fs::copy_file(out, dir.File("\xff.exe"));
+    EXPECT_EQ(Tool("show " + dir.File("\xff.exe")).status, 0);
 }
 
 TEST_F(JobCommand, MarkerMustOccurExactlyOnce)
@@ -563,13 +566,53 @@ TEST_F(JobCommand, UsageAndHelp)
     for (const char* key : {"identifier", "connect_serial", "boot_connect", "flash_check_seed", "image", "icon",
                             "picture", "instructions", "log", "show", "build"})
         EXPECT_NE(help.out.find(key), std::string::npos) << key;
-    EXPECT_EQ(Tool("").status, 1);
-    EXPECT_EQ(Tool("build " + dir.File("job.json")).status, 1);
-    EXPECT_EQ(Tool("build " + dir.File("job.json") + " -o x --bogus").status, 1);
-    EXPECT_EQ(Tool("show").status, 1);
+    for (const std::string& usage : std::vector<std::string>{
+             "", "frob", "build " + dir.File("job.json"), "build " + dir.File("job.json") + " -o x --bogus",
+             "build a b -o x", "build " + dir.File("job.json") + " -o ''", "show", "show a b", "show a -o b"}) {
+        const Result r = Tool(usage);
+        EXPECT_EQ(r.status, 2) << usage;
+        EXPECT_EQ(r.err.rfind("moravent-job: ", 0), 0u) << usage;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
     const Result missing = Tool("build " + dir.File("nope.json") + " -o " + dir.File("o"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("nope.json"), std::string::npos);
+}
+
+TEST_F(JobCommand, LauncherStartsTheToolFromTheDesktop)
+{
+    // A folder whose name needs the desktop entry's quoting.
+    const std::string folder = dir.File("a b$c");
+    fs::create_directory(folder);
+    const std::string out = folder + "/demo flash";
+    const struct {
+        std::string job, name;
+        bool icon;
+    } cases[] = {{std::string(EXAMPLES_DIR) + "/demo-job.json", "Moravent Demo Scale 1.0", true},
+                 {dir.File("job.json"), "CLI demo", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.job);
+        fs::remove(out + ".png");
+        const Result r = Tool("build " + c.job + " -o '" + out + "' --launcher --template " + probe);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::ifstream in(out + ".desktop");
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        std::string expected =
+            "[Desktop Entry]\nType=Application\nName=" + c.name + "\nExec=\"" + folder + "/demo flash\"\n";
+        expected.replace(expected.find("$c"), 2, "\\\\$c");
+        if (c.icon)
+            expected += "Icon=" + out + ".png\n";
+        EXPECT_EQ(text, expected + "Terminal=false\nCategories=Development;Electronics;\n");
+        std::ifstream png(out + ".png", std::ios::binary);
+        std::string magic(4, '\0');
+        png.read(magic.data(), 4);
+        EXPECT_EQ(magic == "\x89PNG", c.icon);
+        if (std::system("command -v desktop-file-validate >/dev/null") == 0) {
+            const Result valid = RunCommand("desktop-file-validate '" + out + ".desktop'", dir);
+            EXPECT_EQ(valid.status, 0);
+            EXPECT_EQ(valid.out + valid.err, "");
+        }
+    }
 }
 
 TEST_F(JobCommand, DemoJobBuildsIntoAValidExecutable)

@@ -688,17 +688,27 @@ TEST(UnitSimCommand, ExitsAfterFinishWhenAsked)
 
 TEST(UnitSimCommand, RejectsBadOptions)
 {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--fault", "identity=sometimes"},
-                                                                               {"--fault", "nothing=wrong"},
-                                                                               {"--register", "300"},
-                                                                               {"--identity", "1,2,3"},
-                                                                               {"--frobnicate"},
-                                                                               {"--link"},
-                                                                               {"--user-connect", "%ZZ"}}) {
+    // A wrong command line is a usage error (2); a setting the unit cannot take fails (1).
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"--fault", "identity=sometimes"}, 2},
+        {{"--fault", "nothing=wrong"}, 2},
+        {{"--register", "300"}, 2},
+        {{"--identity", "1,2,3"}, 2},
+        {{"--frobnicate"}, 2},
+        {{"--link"}, 2},
+        {{"--dump="}, 2},
+        {{"stray"}, 2},
+        {{"--user-connect", "%ZZ"}, 1},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
         args.insert(args.begin(), UNITSIM_EXE);
-        Child c = Spawn(args);
-        EXPECT_EQ(FirstLine(c.out), "") << args[1];
-        EXPECT_EQ(Reap(c), 1) << args[1];
+        Child child = Spawn(args);
+        EXPECT_EQ(FirstLine(child.out), "") << args[1];
+        EXPECT_EQ(Reap(child), c.status) << args[1];
     }
     Child help = Spawn({UNITSIM_EXE, "--help"});
     EXPECT_EQ(FirstLine(help.out).rfind("usage:", 0), 0u);

@@ -13,21 +13,25 @@
 #include <vector>
 
 #include "block_writer.h"
+#include "cmdline.h"
 #include "job.h"
+#include "launcher.h"
 #include "record_layout.h"
 #include "storeexe.h"
 
 namespace {
 
 const char* const Usage = R"(usage:
-  moravent-job build JOB.json -o OUT [--template EXE]
+  moravent-job build JOB.json -o OUT [--template EXE] [--launcher]
   moravent-job show FILE
-  moravent-job --help
+  moravent-job --help | --version
 
 build  reads the job file and writes OUT (mode 0755): a copy of the template executable
        (default: moravent-flash next to moravent-job) with the job stamped into its stored
        data block. The template's block must be found exactly once. OUT is written to a
        temporary file and renamed, so a failed build leaves no OUT behind.
+       --launcher also writes OUT.desktop, which starts OUT from the desktop under the
+       job's title, and the job's icon beside it as OUT.png.
 show   checks the stored data block of FILE (checksum, structure version) and prints the
        job it carries as JSON, with image_length, image_sha256, icon_size, picture_size and
        picture_type added.
@@ -60,13 +64,15 @@ Job file keys (JSON object; an unknown key is an error; paths are relative to th
                            bytes and 20 lines (warning above 15: the wizard shows 15 whole)
   log                      true to start the communications log (default false)
 
-Exit status 0 on success, 1 on any error (one line on standard error).
+Exit status 0 on success, 1 on any error, 2 for a usage error (one line on standard error).
 )";
+
+const char* const BuildUsage = "usage: moravent-job build JOB.json -o OUT [--template EXE] [--launcher]";
+const char* const ShowUsage = "usage: moravent-job show FILE";
 
 [[noreturn]] void Fail(const std::string& message)
 {
-    std::fprintf(stderr, "moravent-job: %s\n", message.c_str());
-    std::exit(1);
+    throw Exception(message);
 }
 
 std::string ReadAll(const std::string& path, const std::string& what)
@@ -114,7 +120,7 @@ size_t FindTheBlock(const std::string& file, const std::string& bytes)
 }
 
 // Writes bytes to a temporary file beside out, then renames it into place.
-void WriteAtomically(const std::string& out, const std::string& bytes)
+void WriteAtomically(const std::string& out, const std::string& bytes, mode_t mode)
 {
     std::string tmp = out + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
@@ -135,8 +141,8 @@ void WriteAtomically(const std::string& out, const std::string& bytes)
             abandon("cannot write");
         done += size_t(w);
     }
-    if (::fchmod(fd, 0755) != 0)
-        abandon("cannot make it executable");
+    if (::fchmod(fd, mode) != 0)
+        abandon("cannot set its mode");
     if (::fsync(fd) != 0)
         abandon("cannot write");
     if (::close(fd) != 0) {
@@ -151,36 +157,18 @@ void WriteAtomically(const std::string& out, const std::string& bytes)
     }
 }
 
-int Build(int argc, char** argv)
+int Build(const TCommandLine& cmd)
 {
-    std::string jobFile, out, templ;
-    for (int i = 2; i < argc; ++i) {
-        const std::string a = argv[i];
-        if ((a == "-o" || a == "--output" || a == "--template") && i + 1 >= argc)
-            Fail(a + " needs a value");
-        if (a == "-o" || a == "--output")
-            out = argv[++i];
-        else if (a == "--template")
-            templ = argv[++i];
-        else if (!a.empty() && a[0] == '-')
-            Fail("unknown option \"" + a + "\" (see --help)");
-        else if (jobFile.empty())
-            jobFile = a;
-        else
-            Fail("more than one job file given (see --help)");
-    }
+    const std::vector<std::string>& args = cmd.Positional();
+    if (args.size() > 2)
+        throw EUsageError("more than one job file given (see --help)");
+    const std::string jobFile = args.size() == 2 ? args[1] : "", out = cmd.Value("o");
     if (jobFile.empty() || out.empty())
-        Fail("usage: moravent-job build JOB.json -o OUT [--template EXE]");
-    if (templ.empty())
-        templ = DefaultTemplate();
+        throw EUsageError(BuildUsage);
+    const std::string templ = cmd.Has("template") ? cmd.Value("template") : DefaultTemplate();
 
     const std::string text = ReadAll(jobFile, "the job file");
-    job::ParsedJob parsed;
-    try {
-        parsed = job::ParseJob(text, DirName(jobFile), jobFile);
-    } catch (const std::exception& e) {
-        Fail(e.what());
-    }
+    const job::ParsedJob parsed = job::ParseJob(text, DirName(jobFile), jobFile);
     for (const std::string& w : parsed.warnings)
         std::fprintf(stderr, "moravent-job: warning: %s\n", w.c_str());
 
@@ -191,15 +179,23 @@ int Build(int argc, char** argv)
     } catch (const std::exception& e) {
         Fail(templ + ": " + e.what());
     }
-    WriteAtomically(out, exe);
+    // Everything the launcher needs is made before anything is written.
+    job::Launcher launcher;
+    if (cmd.Has("launcher"))
+        launcher = job::MakeLauncher(parsed.job, out);
+    WriteAtomically(out, exe, 0755);
+    if (!launcher.iconPath.empty())
+        WriteAtomically(launcher.iconPath, std::string(launcher.png.begin(), launcher.png.end()), 0644);
+    if (!launcher.desktopPath.empty())
+        WriteAtomically(launcher.desktopPath, launcher.desktopText, 0644);
     return 0;
 }
 
-int Show(int argc, char** argv)
+int Show(const TCommandLine& cmd)
 {
-    if (argc != 3)
-        Fail("usage: moravent-job show FILE");
-    const std::string file = argv[2];
+    if (cmd.Positional().size() != 2 || !cmd.Given().empty())
+        throw EUsageError(ShowUsage);
+    const std::string file = cmd.Positional()[1];
     const std::string bytes = ReadAll(file, "the file");
     const size_t at = FindTheBlock(file, bytes);
     const uint8_t* block = reinterpret_cast<const uint8_t*>(bytes.data()) + at;
@@ -225,15 +221,23 @@ int Show(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    const std::string verb = argc > 1 ? argv[1] : "";
-    if (verb == "--help" || verb == "-h" || verb == "help") {
-        std::fputs(Usage, stdout);
-        return 0;
-    }
-    if (verb == "build")
-        return Build(argc, argv);
-    if (verb == "show")
-        return Show(argc, argv);
-    std::fputs(Usage, stderr);
-    return 1;
+    return RunMain("moravent-job", [&] {
+        TCommandLine cmd("moravent-job", Usage);
+        cmd.AddValue({"o", "output"});
+        cmd.AddValue({"template"});
+        cmd.AddFlag({"launcher"});
+        if (!cmd.Parse(argc, argv))
+            return ExitOk;
+        const std::string verb = cmd.Positional().empty() ? "" : cmd.Positional()[0];
+        if (verb == "help") {
+            std::fputs(Usage, stdout);
+            return ExitOk;
+        }
+        if (verb == "build")
+            return Build(cmd);
+        if (verb == "show")
+            return Show(cmd);
+        throw EUsageError((verb.empty() ? std::string("no command given") : "unknown command \"" + verb + "\"") +
+                          ": build or show (see --help)");
+    });
 }

@@ -11,8 +11,11 @@
 #include <iostream>
 #include <map>
 #include <stdexcept>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "cmdline.h"
 #include "unitsim.h"
 
 namespace {
@@ -59,17 +62,12 @@ Line and output:
   --trace FILE             write every byte both ways, with time stamps, to FILE at exit
   --exit-after-finish      exit once the host has sent the finish command
   --help                   this text
+  --version                the program's name and version
 
 Host behaviour that breaks the protocol is reported on standard error and in the trace.
-Exit status: 0, or 1 for a usage error or a pseudo-terminal that cannot be made.
+Exit status: 0; 1 when the unit cannot be set up as asked (a pseudo-terminal that cannot be
+made, a bad connect string), or --link, --dump or --trace fails; 2 for a usage error.
 )";
-
-volatile sig_atomic_t g_signal = 0;
-
-void OnSignal(int sig)
-{
-    g_signal = sig;
-}
 
 long long Number(const std::string& opt, const std::string& text, long long lo, long long hi)
 {
@@ -125,79 +123,102 @@ struct Options {
     bool exitAfterFinish = false;
 };
 
-Options Parse(int argc, char** argv)
+using Handler = std::function<void(Options&, const std::string& value)>;
+
+struct OptionRule {
+    const char* name;
+    bool takesValue;
+    Handler apply;
+    bool mayBeEmpty = false;
+};
+
+// A number in 0..hi.
+OptionRule Count(const char* name, long long hi, std::function<void(Options&, int)> set)
 {
-    Options o;
+    return {name, true, [name, hi, set](Options& o, const std::string& v) {
+                set(o, int(Number(std::string("--") + name, v, 0, hi)));
+            }};
+}
+
+OptionRule Flag(const char* name, std::function<void(Options&)> set)
+{
+    return {name, false, [set](Options& o, const std::string&) { set(o); }};
+}
+
+OptionRule Text(const char* name, std::string Options::*field)
+{
+    return {name, true, [field](Options& o, const std::string& v) { o.*field = v; }};
+}
+
+// A connect string or the reply to it, which may be empty on purpose.
+OptionRule ConfigText(const char* name, std::string unitsim::SimConfig::*field)
+{
+    return {name, true, [field](Options& o, const std::string& v) { o.cfg.*field = v; }, true};
+}
+
+const std::vector<OptionRule>& Rules()
+{
+    constexpr long long Blocks = 1 << 30, Many = 1000000, Byte = 255, Ms = 600000;
+    static const std::vector<OptionRule> rules = {
+        {"identity", true, [](Options& o, const std::string& v) { unitsim::ParseIdentity(v, o.cfg); }},
+        ConfigText("boot-connect", &unitsim::SimConfig::bootConnect),
+        ConfigText("user-connect", &unitsim::SimConfig::userConnect),
+        ConfigText("connect-response", &unitsim::SimConfig::connectResponse),
+        Flag("no-application", [](Options& o) { o.cfg.applicationRunning = false; }),
+        Flag("boot-loader", [](Options& o) { o.cfg.startInBootLoader = true; }),
+        Count("boot-answer-from", Many, [](Options& o, int n) { o.cfg.bootAnswerFrom = n; }),
+        Flag("boot-never", [](Options& o) { o.cfg.bootAnswerFrom = 0; }),
+        Count("boot-wrong-at", Many, [](Options& o, int n) { o.cfg.bootWrongReplyAt = n; }),
+        Count("register", Byte, [](Options& o, int n) { o.cfg.baudRegister = uint8_t(n); }),
+        Count("erase-verdict", Byte, [](Options& o, int n) { o.cfg.eraseVerdict = uint8_t(n); }),
+        Count("fill", Byte, [](Options& o, int n) { o.cfg.initialFill = uint8_t(n); }),
+        {"fault", true, [](Options& o, const std::string& v) { ParseFault(v, o.cfg); }},
+        Count("fail-program-block", Blocks, [](Options& o, int n) { o.cfg.program.failBlock = n; }),
+        Count("fail-verify-block", Blocks, [](Options& o, int n) { o.cfg.verify.failBlock = n; }),
+        Count("silent-from-program-block", Blocks, [](Options& o, int n) { o.cfg.program.silentFromBlock = n; }),
+        Count("silent-from-verify-block", Blocks, [](Options& o, int n) { o.cfg.verify.silentFromBlock = n; }),
+        Count("hangup-at-program-block", Blocks, [](Options& o, int n) { o.cfg.program.hangupAtBlock = n; }),
+        Count("hangup-at-verify-block", Blocks, [](Options& o, int n) { o.cfg.verify.hangupAtBlock = n; }),
+        Count("block-delay", Ms, [](Options& o, int n) { o.cfg.blockDelayMs = n; }),
+        Count("erase-delay", Ms, [](Options& o, int n) { o.cfg.eraseDelayMs = n; }),
+        Flag("pace", [](Options& o) { o.cfg.pace = true; }),
+        Text("link", &Options::link),
+        Text("dump", &Options::dump),
+        Text("trace", &Options::trace),
+        Flag("exit-after-finish", [](Options& o) { o.exitAfterFinish = true; }),
+    };
+    return rules;
+}
+
+// False when --help or --version has been answered. Options take effect in the order
+// given, so a later one overrides an earlier one.
+bool Parse(int argc, char** argv, Options& o)
+{
+    TCommandLine cmd("moravent-unitsim", Usage);
+    for (const OptionRule& r : Rules()) {
+        if (r.takesValue)
+            cmd.AddValue({r.name}, r.mayBeEmpty);
+        else
+            cmd.AddFlag({r.name});
+    }
+    if (!cmd.Parse(argc, argv))
+        return false;
+    if (!cmd.Positional().empty())
+        throw EUsageError("unexpected argument \"" + cmd.Positional()[0] + "\" (see --help)");
     o.cfg.reportToStderr = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw std::invalid_argument(a + " needs a value");
-            return argv[++i];
-        };
-        auto count = [&](long long hi) { return int(Number(a, value(), 0, hi)); };
-        if (a == "--help" || a == "-h") {
-            std::fputs(Usage, stdout);
-            std::exit(0);
-        } else if (a == "--identity") {
-            unitsim::ParseIdentity(value(), o.cfg);
-        } else if (a == "--boot-connect") {
-            o.cfg.bootConnect = value();
-        } else if (a == "--user-connect") {
-            o.cfg.userConnect = value();
-        } else if (a == "--connect-response") {
-            o.cfg.connectResponse = value();
-        } else if (a == "--no-application") {
-            o.cfg.applicationRunning = false;
-        } else if (a == "--boot-loader") {
-            o.cfg.startInBootLoader = true;
-        } else if (a == "--boot-answer-from") {
-            o.cfg.bootAnswerFrom = count(1000000);
-        } else if (a == "--boot-never") {
-            o.cfg.bootAnswerFrom = 0;
-        } else if (a == "--boot-wrong-at") {
-            o.cfg.bootWrongReplyAt = count(1000000);
-        } else if (a == "--register") {
-            o.cfg.baudRegister = uint8_t(count(255));
-        } else if (a == "--erase-verdict") {
-            o.cfg.eraseVerdict = uint8_t(count(255));
-        } else if (a == "--fill") {
-            o.cfg.initialFill = uint8_t(count(255));
-        } else if (a == "--fault") {
-            ParseFault(value(), o.cfg);
-        } else if (a == "--fail-program-block") {
-            o.cfg.program.failBlock = count(1 << 30);
-        } else if (a == "--fail-verify-block") {
-            o.cfg.verify.failBlock = count(1 << 30);
-        } else if (a == "--silent-from-program-block") {
-            o.cfg.program.silentFromBlock = count(1 << 30);
-        } else if (a == "--silent-from-verify-block") {
-            o.cfg.verify.silentFromBlock = count(1 << 30);
-        } else if (a == "--hangup-at-program-block") {
-            o.cfg.program.hangupAtBlock = count(1 << 30);
-        } else if (a == "--hangup-at-verify-block") {
-            o.cfg.verify.hangupAtBlock = count(1 << 30);
-        } else if (a == "--block-delay") {
-            o.cfg.blockDelayMs = count(600000);
-        } else if (a == "--erase-delay") {
-            o.cfg.eraseDelayMs = count(600000);
-        } else if (a == "--pace") {
-            o.cfg.pace = true;
-        } else if (a == "--link") {
-            o.link = value();
-        } else if (a == "--dump") {
-            o.dump = value();
-        } else if (a == "--trace") {
-            o.trace = value();
-        } else if (a == "--exit-after-finish") {
-            o.exitAfterFinish = true;
-        } else {
-            throw std::invalid_argument("unknown option \"" + a + "\" (see --help)");
+    for (const auto& [name, value] : cmd.Given()) {
+        for (const OptionRule& r : Rules()) {
+            if (name != r.name)
+                continue;
+            try {
+                r.apply(o, value);
+            } catch (const std::invalid_argument& e) {
+                throw EUsageError(e.what());
+            }
         }
     }
     o.cfg.keepTrace = !o.trace.empty();
-    return o;
+    return true;
 }
 
 bool WriteFile(const std::string& path, const void* data, size_t size)
@@ -212,25 +233,9 @@ bool WriteFile(const std::string& path, const void* data, size_t size)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Serve(const Options& o)
 {
-    Options o;
-    try {
-        o = Parse(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "moravent-unitsim: %s\n", e.what());
-        return 1;
-    }
-
-    struct sigaction sa { };
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
-
     int status = 0;
     try {
         unitsim::UnitSimulator sim(o.cfg);
@@ -244,7 +249,7 @@ int main(int argc, char** argv)
         std::printf("%s\n", sim.SlavePath().c_str());
         std::fflush(stdout);
         sim.Start();
-        while (!g_signal) {
+        while (!StopSignalsReceived()) {
             if (sim.WaitForStop(std::chrono::milliseconds(0)) && sim.Stats().hungUp)
                 break;
             if (o.exitAfterFinish && sim.WaitForFinish(std::chrono::milliseconds(100)))
@@ -265,11 +270,23 @@ int main(int argc, char** argv)
             if (!WriteFile(o.trace, trace.data(), trace.size()))
                 status = 1;
         }
-    } catch (const std::exception& e) {
+    } catch (...) {
         if (!o.link.empty())
             ::unlink(o.link.c_str());
-        std::fprintf(stderr, "moravent-unitsim: %s\n", e.what());
-        return 1;
+        throw;
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return RunMain("moravent-unitsim", [&] {
+        Options o;
+        if (!Parse(argc, argv, o))
+            return ExitOk;
+        CatchStopSignals();
+        return Serve(o);
+    });
 }

@@ -1,0 +1,193 @@
+#include "cmdline.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "product.h"
+
+namespace {
+
+// Latin-1 carries every byte through unchanged, so a file name that is not UTF-8 survives.
+QString FromBytes(const std::string& s)
+{
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string ToBytes(const QString& s)
+{
+    return s.toLatin1().toStdString();
+}
+
+std::string StripDashes(const std::string& arg)
+{
+    const size_t start = arg.find_first_not_of('-');
+    const size_t eq = arg.find('=');
+    return start == std::string::npos ? std::string() : arg.substr(start, eq == std::string::npos ? eq : eq - start);
+}
+
+[[noreturn]] void Refuse(const std::string& pattern, const std::string& option)
+{
+    std::string text = pattern;
+    if (const size_t at = text.find("%1"); at != std::string::npos)
+        text.replace(at, 2, option);
+    throw EUsageError(text);
+}
+
+} // namespace
+
+TCommandLine::TCommandLine(std::string program, std::string usage)
+    : Program(std::move(program)), Usage(std::move(usage))
+{
+    AddFlag({"help", "h"});
+    AddFlag({"version"});
+}
+
+TCommandLine::~TCommandLine() = default;
+
+void TCommandLine::AddFlag(std::vector<std::string> names)
+{
+    Specs.push_back({std::move(names), false, false});
+}
+
+void TCommandLine::AddValue(std::vector<std::string> names, bool mayBeEmpty)
+{
+    Specs.push_back({std::move(names), true, mayBeEmpty});
+}
+
+const TCommandLine::TSpec* TCommandLine::Find(const std::string& name) const
+{
+    for (const TSpec& spec : Specs)
+        for (const std::string& n : spec.Names)
+            if (n == name)
+                return &spec;
+    return nullptr;
+}
+
+bool TCommandLine::Parse(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    QCommandLineParser parser;
+    // "-port" is "--port"; without this it would read as -p -o -r -t.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const TSpec& spec : Specs) {
+        QStringList names;
+        for (const std::string& n : spec.Names)
+            names << FromBytes(n);
+        parser.addOption(spec.TakesValue ? QCommandLineOption(names, QString(), QStringLiteral("value"))
+                                         : QCommandLineOption(names));
+    }
+    QStringList list{FromBytes(Program)};
+    for (const std::string& a : args)
+        list << FromBytes(a);
+    if (!parser.parse(list)) {
+        if (!parser.unknownOptionNames().isEmpty()) {
+            const std::string name = ToBytes(parser.unknownOptionNames().first());
+            for (const std::string& a : args)
+                if (a.size() > 1 && a[0] == '-' && StripDashes(a) == name)
+                    Refuse(UnknownOptionText, a.substr(0, a.find('=')));
+            Refuse(UnknownOptionText, "--" + name);
+        }
+        // The parser's only other complaints: a value missing at the end, or one given to a flag.
+        if (!args.empty() && Find(StripDashes(args.back())) && Find(StripDashes(args.back()))->TakesValue)
+            Refuse(MissingValueText, args.back());
+        throw EUsageError(ToBytes(parser.errorText()));
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(Usage.c_str(), stdout);
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", Program.c_str(), ProductVersion);
+        return false;
+    }
+
+    // The values of an option come in order, one per mention; its names share them.
+    std::vector<size_t> used(Specs.size(), 0);
+    for (const QString& found : parser.optionNames()) {
+        const TSpec* spec = Find(ToBytes(found));
+        std::string value;
+        if (spec->TakesValue) {
+            const QStringList values = parser.values(found);
+            value = ToBytes(values.value(static_cast<qsizetype>(used[size_t(spec - Specs.data())]++)));
+            if (value.empty() && !spec->MayBeEmpty)
+                Refuse(MissingValueText, (spec->Names[0].size() == 1 ? "-" : "--") + spec->Names[0]);
+        }
+        GivenOptions.emplace_back(spec->Names[0], value);
+    }
+    for (const QString& p : parser.positionalArguments())
+        PositionalArgs.push_back(ToBytes(p));
+    return true;
+}
+
+bool TCommandLine::Has(const std::string& name) const
+{
+    const TSpec* spec = Find(name);
+    for (const auto& [given, value] : GivenOptions)
+        if (spec && given == spec->Names[0])
+            return true;
+    return false;
+}
+
+std::string TCommandLine::Value(const std::string& name) const
+{
+    const TSpec* spec = Find(name);
+    std::string last;
+    for (const auto& [given, value] : GivenOptions)
+        if (spec && given == spec->Names[0])
+            last = value;
+    return last;
+}
+
+int RunMain(const char* program, const std::function<int()>& body)
+{
+    try {
+        return body();
+    } catch (const EUsageError& e) {
+        std::fprintf(stderr, "%s: %s\n", program, e.what());
+        return ExitUsage;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", program, e.what());
+    } catch (...) {
+        std::fprintf(stderr, "%s: unexpected failure\n", program);
+    }
+    return ExitFailed;
+}
+
+namespace {
+
+volatile sig_atomic_t StopSignals = 0;
+const char* SecondSignalText = nullptr;
+
+extern "C" void OnStopSignal(int)
+{
+    if (StopSignals > 0 && SecondSignalText) {
+        // The kernel closes whatever is open; a port is not left locked.
+        [[maybe_unused]] ssize_t n =
+            write(STDERR_FILENO, SecondSignalText, std::char_traits<char>::length(SecondSignalText));
+        _exit(ExitFailed);
+    }
+    StopSignals = StopSignals + 1;
+}
+
+} // namespace
+
+void CatchStopSignals(const char* secondSignalText)
+{
+    SecondSignalText = secondSignalText;
+    struct sigaction sa { };
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR and the program looks
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+int StopSignalsReceived()
+{
+    return StopSignals;
+}
