@@ -17,9 +17,8 @@ add_custom_command(
   VERBATIM)
 add_custom_target(package_changelog ALL DEPENDS ${changelog_gz})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${changelog_gz} DESTINATION ${MORAVENT_DOC_DIR})
-if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/udev)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/udev DESTINATION ${MORAVENT_DOC_DIR})
-endif()
+# Looked for at install time, so a folder added since the last configure is packaged too.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/udev DESTINATION ${MORAVENT_DOC_DIR} OPTIONAL)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${MORAVENT_PACKAGE})

@@ -85,17 +85,8 @@ bool TCommandLine::Parse(int argc, char** argv)
     for (const std::string& a : args)
         list << FromBytes(a);
     if (!parser.parse(list)) {
-        if (!parser.unknownOptionNames().isEmpty()) {
-            const std::string name = ToBytes(parser.unknownOptionNames().first());
-            for (const std::string& a : args)
-                if (a.size() > 1 && a[0] == '-' && StripDashes(a) == name)
-                    Refuse(UnknownOptionText, a.substr(0, a.find('=')));
-            Refuse(UnknownOptionText, "--" + name);
-        }
-        // The parser's only other complaints: a value missing at the end, or one given to a flag.
-        if (!args.empty() && Find(StripDashes(args.back())) && Find(StripDashes(args.back()))->TakesValue)
-            Refuse(MissingValueText, args.back());
-        throw EUsageError(ToBytes(parser.errorText()));
+        const QStringList unknown = parser.unknownOptionNames();
+        RefuseParse(args, unknown.isEmpty() ? std::string() : ToBytes(unknown.first()), ToBytes(parser.errorText()));
     }
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(Usage.c_str(), stdout);
@@ -115,13 +106,44 @@ bool TCommandLine::Parse(int argc, char** argv)
             const QStringList values = parser.values(found);
             value = ToBytes(values.value(static_cast<qsizetype>(used[size_t(spec - Specs.data())]++)));
             if (value.empty() && !spec->MayBeEmpty)
-                Refuse(MissingValueText, (spec->Names[0].size() == 1 ? "-" : "--") + spec->Names[0]);
+                Refuse(MissingValueText, WrittenWithoutValue(args, *spec));
         }
         GivenOptions.emplace_back(spec->Names[0], value);
     }
     for (const QString& p : parser.positionalArguments())
         PositionalArgs.push_back(ToBytes(p));
     return true;
+}
+
+void TCommandLine::RefuseParse(const std::vector<std::string>& args, const std::string& unknown,
+                               const std::string& errorText) const
+{
+    if (!unknown.empty()) {
+        for (const std::string& a : args)
+            if (a.size() > 1 && a[0] == '-' && StripDashes(a) == unknown)
+                Refuse(UnknownOptionText, a.substr(0, a.find('=')));
+        Refuse(UnknownOptionText, "--" + unknown);
+    }
+    // The parser's only other complaints: a value missing at the end, or one given to a flag.
+    const TSpec* last = args.empty() ? nullptr : Find(StripDashes(args.back()));
+    if (last && last->TakesValue)
+        Refuse(MissingValueText, args.back());
+    throw EUsageError(errorText);
+}
+
+// How the option whose value is empty was written ("--output=", or "-o" before "").
+std::string TCommandLine::WrittenWithoutValue(const std::vector<std::string>& args, const TSpec& spec) const
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.size() < 2 || a[0] != '-' || Find(StripDashes(a)) != &spec)
+            continue;
+        if (a.back() == '=')
+            return a.substr(0, a.size() - 1);
+        if (i + 1 < args.size() && args[i + 1].empty())
+            return a;
+    }
+    return "--" + spec.Names[0];
 }
 
 bool TCommandLine::Has(const std::string& name) const

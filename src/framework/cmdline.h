@@ -49,6 +49,9 @@ private:
         bool MayBeEmpty;
     };
     const TSpec* Find(const std::string& name) const;
+    [[noreturn]] void RefuseParse(const std::vector<std::string>& args, const std::string& unknown,
+                                  const std::string& errorText) const;
+    std::string WrittenWithoutValue(const std::vector<std::string>& args, const TSpec& spec) const;
 
     std::string Program, Usage;
     std::vector<TSpec> Specs;
