@@ -204,7 +204,7 @@ void CatchStopSignals(const char* secondSignalText)
     struct sigaction sa { };
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR and the program looks
+    sa.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR, so the program can look
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
