@@ -75,3 +75,16 @@ std::vector<size_t> FindStoredBlock(const std::string& fileBytes)
         found.push_back(at);
     return found;
 }
+
+size_t LocateStoredBlock(const std::string& fileBytes, const std::string& fileName)
+{
+    const std::vector<size_t> found = FindStoredBlock(fileBytes);
+    if (found.empty())
+        throw Exception("No stored data block in " + fileName);
+    if (found.size() > 1)
+        throw Exception("More than one stored data block in " + fileName + " (the marker occurs " +
+                        std::to_string(found.size()) + " times, it must occur exactly once)");
+    if (fileBytes.size() - found[0] < size_t(layout::BlockSize))
+        throw Exception("Stored data block in " + fileName + " is cut short");
+    return found[0];
+}
