@@ -51,9 +51,6 @@ std::string ComErrorText(int code, int systemError)
 constexpr uint32_t EventMaskBits[10] = {emRxChar, emTxEmpty, emRxFlag, emRing, emBreak,
                                         emCTS,    emDSR,     emErr,    emRLSD, emRx80Full};
 
-constexpr int32_t StandardRates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
-                                       14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-
 void Check(int err, int code)
 {
     if (err != 0)
@@ -83,12 +80,6 @@ TComEvents MaskToEvents(uint32_t mask)
         if (mask & EventMaskBits[i])
             events |= TComEvents(1u << i);
     return events;
-}
-
-int32_t StandardBaudRate(TBaudRate rate)
-{
-    int i = int(rate);
-    return (i >= 0 && i < 16) ? StandardRates[i] : 0;
 }
 
 // ---------------------------------------------------------------- sub-objects

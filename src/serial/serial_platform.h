@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "line_settings.h"
 
@@ -86,3 +87,15 @@ std::unique_ptr<TSerialDevice> CreateSerialDevice();
 // Device path of a port name: "/dev/x" paths stay, "COMn" is /dev/ttyS<n-1>, any
 // other name lives under /dev. Empty when the name cannot name a device.
 std::string SerialDevicePath(const std::string& portName);
+
+// One serial port the system knows.
+struct TPlatformPort {
+    std::string Name; // the name TCustomComPort::SetPort accepts
+};
+
+// Appends the system's serial ports to ports, in no particular order: on Linux every tty
+// under sysClassTty with a device behind it (8250 placeholders whose type reads 0 left
+// out) and every symbolic link directly under devDir to a pseudo-terminal slave
+// (devDir/pts/N). A missing directory holds no ports; a directory that cannot be read
+// returns its error.
+int ListPlatformPorts(std::vector<TPlatformPort>& ports, const std::string& sysClassTty, const std::string& devDir);

@@ -392,11 +392,7 @@ public:
         // byte is there, or wait up to the constant for the first one.
         const bool returnOnAny =
             interval == UINT32_MAX && mult == UINT32_MAX && constant != 0 && constant != UINT32_MAX;
-        TDeadline total = TDeadline::Never();
-        if (returnOnAny)
-            total = TDeadline::After(constant);
-        else if (mult != 0 || constant != 0)
-            total = TDeadline::After(uint64_t(mult) * uint64_t(count) + constant);
+        const TDeadline total = returnOnAny ? TDeadline::After(constant) : TDeadline::ForTotal(mult, constant, count);
         const bool useInterval = interval != 0 && interval != UINT32_MAX;
         TDeadline gap = TDeadline::Never();
         auto* p = static_cast<unsigned char*>(buffer);
@@ -584,11 +580,8 @@ public:
 private:
     TDeadline WriteDeadline(int32_t count) const
     {
-        const uint32_t mult = AsUnsigned(FTimeouts.WriteTotalMultiplier);
-        const uint32_t constant = AsUnsigned(FTimeouts.WriteTotalConstant);
-        if (mult == 0 && constant == 0)
-            return TDeadline::Never();
-        return TDeadline::After(uint64_t(mult) * uint64_t(count) + constant);
+        return TDeadline::ForTotal(AsUnsigned(FTimeouts.WriteTotalMultiplier), AsUnsigned(FTimeouts.WriteTotalConstant),
+                                   count);
     }
 
     int FFd = -1;

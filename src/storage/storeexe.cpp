@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "byteorder.h"
 #include "exceptions.h"
 
 // The only place the marker's text exists; the rest of the block is zero-initialised
@@ -19,11 +20,6 @@ template <typename T> const T* Opaque(const T* p)
 {
     asm volatile("" : "+r"(p) : : "memory");
     return p;
-}
-
-uint32_t ReadLE32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 } // namespace
@@ -56,7 +52,7 @@ const uint8_t* CheckStoredData(const uint8_t* block)
 {
     block = Opaque(block);
     const uint8_t* payload = block + layout::PayloadOffset;
-    if (PayloadChecksum(payload) != ReadLE32(block + layout::ChecksumOffset))
+    if (PayloadChecksum(payload) != LoadLE32(block + layout::ChecksumOffset))
         throw EStoredDataError("Stored data is not valid");
     return payload;
 }
