@@ -59,6 +59,24 @@ void Check(int err, int code)
 
 } // namespace
 
+namespace {
+std::function<std::unique_ptr<TSerialDevice>()>& DeviceFactory()
+{
+    static std::function<std::unique_ptr<TSerialDevice>()> factory;
+    return factory;
+}
+} // namespace
+
+std::unique_ptr<TSerialDevice> CreateSerialDevice()
+{
+    return DeviceFactory() ? DeviceFactory()() : CreatePlatformSerialDevice();
+}
+
+void SetSerialDeviceFactory(std::function<std::unique_ptr<TSerialDevice>()> factory)
+{
+    DeviceFactory() = std::move(factory);
+}
+
 EComPort::EComPort(int code, int systemError)
     : Exception(ComErrorText(code, systemError)), FCode(code), FSystemError(systemError)
 {
@@ -456,6 +474,9 @@ void TCustomComPort::ClosePort()
     // time: once drained there is nothing left to discard, and on a pseudo-terminal an
     // output purge would also throw away what the other side has not read yet.
     FDevice->Purge(true, !drained);
+    // DTR and RTS are on only while open: the unit sees the line go down between one
+    // connect and the next. A device without modem lines, or one unplugged, has nothing to lower.
+    FDevice->SetLines(false, false);
     CloseDeviceHandle();
     FConnected = false;
     DoAfterClose();

@@ -21,15 +21,82 @@ bool PortNameLess(const std::string& a, const std::string& b)
     return a < b;
 }
 
-void ListSerialPorts(std::vector<std::string>& strings, const std::string& sysClassTty, const std::string& devDir)
+std::vector<TPlatformPort> ListSerialPortInfo(const std::string& sysClassTty, const std::string& devDir)
 {
     std::vector<TPlatformPort> ports;
     if (int err = ListPlatformPorts(ports, sysClassTty, devDir); err != 0)
         throw EComPort(CError_RegError, err);
+    std::stable_sort(ports.begin(), ports.end(),
+                     [](const TPlatformPort& a, const TPlatformPort& b) { return PortNameLess(a.Name, b.Name); });
+    ports.erase(std::unique(ports.begin(), ports.end(),
+                            [](const TPlatformPort& a, const TPlatformPort& b) { return a.Name == b.Name; }),
+                ports.end());
+    return ports;
+}
+
+void ListSerialPorts(std::vector<std::string>& strings, const std::string& sysClassTty, const std::string& devDir)
+{
     std::vector<std::string> names;
-    for (const TPlatformPort& p : ports)
+    for (const TPlatformPort& p : ListSerialPortInfo(sysClassTty, devDir))
         names.push_back(p.Name);
-    std::sort(names.begin(), names.end(), PortNameLess);
-    names.erase(std::unique(names.begin(), names.end()), names.end());
     strings = std::move(names);
+}
+
+std::string PortDescription(const TPlatformPort& port)
+{
+    if (!port.LinkTarget.empty())
+        return "link to " + port.LinkTarget;
+    if (port.Vid >= 0) {
+        std::string text = port.Product.empty() ? "USB serial adapter" : port.Product;
+        if (!port.Manufacturer.empty() && text.find(port.Manufacturer) == std::string::npos)
+            text += " (" + port.Manufacturer + ")";
+        return text;
+    }
+    if (port.Driver == "serial8250" || port.Driver == "serial" || port.Driver == "port")
+        return "built-in serial port";
+    return port.Driver;
+}
+
+namespace {
+
+std::string Candidates(const std::vector<TPlatformPort>& ports, bool byPath)
+{
+    std::string text;
+    for (const TPlatformPort& p : ports) {
+        if (p.Vid < 0)
+            continue;
+        const std::string key = byPath ? p.UsbPath : p.Serial;
+        text += (text.empty() ? "" : ", ") + (key.empty() ? std::string("(none)") : key) + " on " + p.Name;
+    }
+    return text.empty() ? "no USB serial adapters are present" : "present: " + text;
+}
+
+} // namespace
+
+std::string ResolvePortSelector(const std::string& selector, const std::vector<TPlatformPort>& ports)
+{
+    const bool bySerial = selector.rfind("usb:", 0) == 0;
+    const bool byPath = selector.rfind("usb-path:", 0) == 0;
+    if (!bySerial && !byPath)
+        return selector;
+    const std::string key = selector.substr(bySerial ? 4 : 9);
+    std::vector<const TPlatformPort*> found;
+    for (const TPlatformPort& p : ports) {
+        if (p.Vid < 0)
+            continue;
+        // A socket given without its interface means the adapter's first one.
+        const bool match = bySerial ? p.Serial == key : (p.UsbPath == key || p.UsbPath == key + ":1.0");
+        if (match)
+            found.push_back(&p);
+    }
+    const std::string what = bySerial ? "serial number " + key : "USB path " + key;
+    if (found.empty())
+        throw Exception("No USB serial adapter with " + what + " (" + Candidates(ports, byPath) + ")");
+    if (found.size() > 1) {
+        std::string names;
+        for (const TPlatformPort* p : found)
+            names += (names.empty() ? "" : ", ") + p->Name;
+        throw Exception("More than one USB serial adapter with " + what + ": " + names);
+    }
+    return found[0]->Name;
 }

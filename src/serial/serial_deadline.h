@@ -25,6 +25,14 @@ public:
             return Never();
         return After(uint64_t(multiplier) * uint64_t(count < 0 ? 0 : count) + constant);
     }
+    // The same deadline ns nanoseconds later (never stays never).
+    TDeadline Later(int64_t ns) const
+    {
+        TDeadline d = *this;
+        if (!d.FInfinite && ns > 0)
+            d.FAt += std::chrono::nanoseconds(ns);
+        return d;
+    }
     bool Infinite() const { return FInfinite; }
     int64_t RemainingNs() const
     {

@@ -59,23 +59,103 @@ bool IsPtyLink(const fs::directory_entry& entry, const fs::path& devDir)
     return fs::exists(target, ec) && !ec;
 }
 
+std::string ReadLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\n'))
+        line.pop_back();
+    return line;
+}
+
+int ReadHex(const fs::path& file)
+{
+    const std::string text = ReadLine(file);
+    if (text.empty() || text.size() > 4 || !std::all_of(text.begin(), text.end(), ::isxdigit))
+        return -1;
+    return std::stoi(text, nullptr, 16);
+}
+
+// The USB device above a tty's device: the interface (1-1.4:1.0) sits right below it, the
+// usb-serial port (ttyUSB0) of a converter one level further down.
+void ReadUsbIdentity(const fs::path& device, TPlatformPort& port)
+{
+    fs::path interface;
+    fs::path p = device;
+    for (int depth = 0; depth < 4 && p.has_relative_path(); ++depth, p = p.parent_path()) {
+        if (fs::exists(p / "idVendor")) {
+            port.Vid = ReadHex(p / "idVendor");
+            port.Pid = ReadHex(p / "idProduct");
+            port.Manufacturer = ReadLine(p / "manufacturer");
+            port.Product = ReadLine(p / "product");
+            port.Serial = ReadLine(p / "serial");
+            port.UsbPath = interface.filename().string();
+            return;
+        }
+        if (p.filename().string().find(':') != std::string::npos)
+            interface = p;
+    }
+}
+
+TPlatformPort DevicePort(const std::string& name, const fs::path& ttyDir, const fs::path& devDir)
+{
+    TPlatformPort port;
+    port.Name = name;
+    port.Path = (devDir / name).string();
+    std::error_code ec;
+    const fs::path device = fs::canonical(ttyDir / "device", ec);
+    if (ec)
+        return port;
+    const fs::path driver = fs::read_symlink(device / "driver", ec);
+    if (!ec)
+        port.Driver = driver.filename().string();
+    ReadUsbIdentity(device, port);
+    return port;
+}
+
 } // namespace
 
-int ListPlatformPorts(std::vector<TPlatformPort>& ports, const std::string& sysClassTty, const std::string& devDir)
+int ListPlatformPorts(std::vector<TPlatformPort>& ports, const std::string& sysClassTty, const std::string& devDirName)
 {
     const fs::path sys(sysClassTty);
+    const fs::path devDir(devDirName);
     int err = ForEachEntry(sys, [&](const fs::directory_entry& entry) {
         std::error_code ec;
         const fs::path dir = sys / entry.path().filename();
         if (!fs::exists(dir / "device", ec) || ec || IsPlaceholder(dir))
             return;
-        ports.push_back({entry.path().filename().string()});
+        ports.push_back(DevicePort(entry.path().filename().string(), dir, devDir));
     });
     if (err != 0)
         return err;
-    const fs::path dev = fs::path(devDir).lexically_normal();
+    const fs::path dev = devDir.lexically_normal();
     return ForEachEntry(dev, [&](const fs::directory_entry& entry) {
-        if (IsPtyLink(entry, dev))
-            ports.push_back({entry.path().filename().string()});
+        if (!IsPtyLink(entry, dev))
+            return;
+        TPlatformPort port;
+        port.Name = entry.path().filename().string();
+        port.Path = entry.path().string();
+        std::error_code ec;
+        fs::path target = fs::read_symlink(entry.path(), ec);
+        port.LinkTarget = (target.is_relative() ? dev / target : target).lexically_normal().string();
+        port.Driver = "pty";
+        ports.push_back(std::move(port));
     });
+}
+
+int LatencyTimerMs(const std::string& portName, const std::string& sysClassTty)
+{
+    // A link names its tty through the link target (/dev/ttyMV -> /dev/ttyUSB0).
+    std::error_code ec;
+    const std::string path = SerialDevicePath(portName);
+    if (path.empty())
+        return -1;
+    fs::path node = fs::canonical(path, ec);
+    if (ec)
+        node = path;
+    const std::string text = ReadLine(fs::path(sysClassTty) / node.filename() / "device" / "latency_timer");
+    if (text.empty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), ::isdigit))
+        return -1;
+    return std::stoi(text);
 }
