@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QAbstractItemView>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -49,8 +50,14 @@ protected:
 // Replaces the port source for one test.
 class ListerScope {
 public:
-    explicit ListerScope(Names names) : Saved(ComPortLister)
+    explicit ListerScope(Names names) : Saved(ComPortLister), SavedDescriber(ComPortDescriber)
     {
+        ComPortDescriber = [](const Names& listed) {
+            Names out;
+            for (const std::string& n : listed)
+                out.push_back(n == "ttyUSB0" ? "FT232R USB UART (FTDI)" : "");
+            return out;
+        };
         Current = std::move(names);
         ComPortLister = [](Names& out) {
             if (Fail)
@@ -61,6 +68,7 @@ public:
     ~ListerScope()
     {
         ComPortLister = Saved;
+        ComPortDescriber = SavedDescriber;
         Fail = false;
     }
     static inline Names Current;
@@ -68,6 +76,7 @@ public:
 
 private:
     std::function<void(Names&)> Saved;
+    std::function<Names(const Names&)> SavedDescriber;
 };
 
 } // namespace
@@ -280,6 +289,26 @@ TEST(ComComboBox, LinkingSelectsTheMatchingEntryWithoutTouchingThePort)
         EXPECT_EQ(port.Port(), c.portName);
         combo.SetComPort(nullptr);
     }
+}
+
+// The drop-down shows what each port is; the entry, and so the port's name, stays bare.
+TEST(ComComboBox, EntriesShowTheirDescriptionAndKeepTheBareName)
+{
+    ListerScope ports({"ttyS0", "ttyUSB0"});
+    TComComboBox combo;
+    combo.SetComProperty(cpPort);
+    combo.SetAutoApply(true);
+    TComPort port;
+    combo.SetComPort(&port);
+    EXPECT_EQ(combo.itemText(1), QStringLiteral("ttyUSB0"));
+    EXPECT_EQ(combo.itemData(1, PortDescriptionRole).toString(), QStringLiteral("FT232R USB UART (FTDI)"));
+    QStyleOptionViewItem option;
+    const QSize bare = combo.view()->itemDelegate()->sizeHint(option, combo.model()->index(0, 0));
+    const QSize described = combo.view()->itemDelegate()->sizeHint(option, combo.model()->index(1, 0));
+    EXPECT_GT(described.width(), bare.width() + 50) << "the description is drawn beside the name";
+    combo.setCurrentIndex(1);
+    combo.Change();
+    EXPECT_EQ(port.Port(), "ttyUSB0");
 }
 
 TEST(ComComboBox, PickWritesIntoThePortOnlyWithAutoApply)
