@@ -15,12 +15,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <optional>
-#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,11 +25,12 @@
 #include "comms.h"
 #include "dev_params.h"
 #include "exceptions.h"
-#include "exist_ms.h"
 #include "fdt.h"
+#include "files.h"
 #include "h83664.h"
 #include "logging.h"
 #include "portlist.h"
+#include "run.h"
 #include "storeexe.h"
 #include "userprompt.h"
 
@@ -157,6 +154,9 @@ public:
     }
     int Position() const override { return Pos; }
 
+    // The run's phase decides how progress reads: bytes while programming and verifying.
+    void SetPhase(TRunPhase phase) { RunPhase = phase; }
+
     void EndLine()
     {
         if (Visible && LineOpen) {
@@ -195,7 +195,7 @@ private:
         bar.append(static_cast<size_t>(Width - filled), '.');
         std::ostringstream line;
         line << Phase << " [" << bar << "] ";
-        const bool bytes = span > 1 && (Phase == "Programming FLASH..." || Phase == "Verifying FLASH...");
+        const bool bytes = span > 1 && (RunPhase == TRunPhase::Program || RunPhase == TRunPhase::Verify);
         const int percent = static_cast<int>(fraction * 100.0);
         if (bytes) {
             const double seconds = std::chrono::duration<double>(now - PhaseStart).count();
@@ -220,6 +220,7 @@ private:
     bool Visible;
     bool LineOpen = false;
     std::string Phase;
+    TRunPhase RunPhase = TRunPhase::Connect;
     int Min = 0, Max = 100, Step = 1, Pos = 0;
     Clock::time_point PhaseStart = Clock::now();
     Clock::time_point LastDraw{};
@@ -237,73 +238,30 @@ private:
     TerminalProgress& Out;
 };
 
-// ---- the job ---------------------------------------------------------------------------
-
-std::string ReadWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw Exception("Cannot open job file " + path + " (" + std::strerror(errno) + ")");
-    std::ostringstream data;
-    data << in.rdbuf();
-    if (in.bad())
-        throw Exception("Cannot read job file " + path);
-    return data.str();
-}
-
-// Returns the stored block of FILE, or of this program when no file is named. The
-// returned pointer stays valid for the life of the process (the file bytes are kept).
-const uint8_t* LocateBlock(const std::string& jobFile, std::string& keep)
-{
-    if (jobFile.empty())
-        return StoredDataBlock;
-    keep = ReadWholeFile(jobFile);
-    const std::vector<size_t> found = FindStoredBlock(keep);
-    if (found.empty())
-        throw Exception("No stored data block in " + jobFile);
-    if (found.size() > 1)
-        throw Exception("More than one stored data block in " + jobFile);
-    if (found[0] + static_cast<size_t>(layout::BlockSize) > keep.size())
-        throw Exception("Stored data block in " + jobFile + " is cut short");
-    return reinterpret_cast<const uint8_t*>(keep.data() + found[0]);
-}
-
-// The log file beside FILE (or this program), its extension replaced by "_log.txt".
-std::string LogFileBeside(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        return path.substr(0, dot) + "_log.txt";
-    return path + "_log.txt";
-}
-
-std::string OwnExecutable()
-{
-    std::error_code ec;
-    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string("moravent-flash-cli") : p.string();
-}
-
 // ---- the run ---------------------------------------------------------------------------
 
-class Programmer {
+TConnectMode ModeOf(const std::string& method)
+{
+    return method == "user" ? TConnectMode::User : method == "boot" ? TConnectMode::Boot : TConnectMode::Auto;
+}
+
+class Programmer : private TRunFrontEnd {
 public:
-    Programmer(const Options& options, bool progressVisible) : Opt(options), Terminal(progressVisible), Prompt(Terminal)
+    Programmer(const Options& options, bool progressVisible)
+        : Opt(options), Terminal(progressVisible), Prompt(Terminal), Run(&Terminal, &Terminal, &Prompt)
     {
-        Flash = std::make_unique<THitachiFlash>(nullptr, &Terminal, &Terminal, &Prompt);
         OperatorPort = std::make_unique<TBriskoComPort>(nullptr);
-        Flash->Device->OnKeepAliveError = [this](const Exception& e) { Terminal.Say(WithFullStop(e.message())); };
+        Run.Flash().Device->OnKeepAliveError = [this](const Exception& e) { Terminal.Say(WithFullStop(e.message())); };
         Terminal.OnStep = [this] {
             if (Interrupted())
-                Flash->Device->AbortRequested = true;
+                Run.Flash().Device->AbortRequested = true;
         };
     }
 
     ~Programmer()
     {
         try {
-            Flash->Disconnect();
+            Run.Flash().Disconnect();
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
         }
@@ -313,82 +271,37 @@ public:
     // Start-up checks; a failure is reported as "No Valid FLASH Image Present! (...)".
     void LoadJob()
     {
-        try {
-            const uint8_t* block = LocateBlock(Opt.Job, JobBytes);
-            const uint8_t* payload = CheckStoredData(block);
-            Info = std::make_unique<TExeProgrammingInfo>(payload);
-            Info->CheckVersion();
+        const auto startLog = [this](bool recordAsks) {
             if (!Opt.LogFile.empty())
                 CommsLoggingInit(Opt.LogFile);
-            else if (Info->GetLogEnabled())
-                CommsLoggingInit(LogFileBeside(Opt.Job.empty() ? OwnExecutable() : Opt.Job));
-            Info->ConfigureFlash(*Flash);
-        } catch (const Exception& e) {
-            throw Exception("No Valid FLASH Image Present! (" + e.message() + ").");
+            else if (recordAsks)
+                CommsLoggingInit(CommsLogFileFor(Opt.Job.empty() ? OwnExecutablePath() : Opt.Job));
+        };
+        try {
+            if (Opt.Job.empty())
+                Run.LoadJob(StoredDataBlock, startLog);
+            else
+                Run.LoadJobFile(Opt.Job, startLog);
+        } catch (const std::exception& e) {
+            throw Exception(NoValidImageMessage(e.what()));
         }
     }
 
-    void Run()
+    void Program()
     {
-        // The image is checked before the port opens: a job that can never be programmed
-        // leaves the unit untouched.
-        const std::span<const uint8_t> image = Info->GetImage();
-        TExistingMemoryStream stream(image.data(), static_cast<int64_t>(image.size()));
-        CheckImageForRun(*Flash, stream);
-
-        ConnectUnit();
-        ThrowIfInterrupted();
-        Flash->Erase();
-        ThrowIfInterrupted();
-        Flash->ProgramImage(stream);
-        ThrowIfInterrupted();
-        Flash->VerifyImage(stream);
-        ThrowIfInterrupted();
-        Flash->Finish();
-        Flash->Disconnect();
+        OperatorPort->SetPort(Opt.Port);
+        Choice.Port = OperatorPort.get();
+        Run.Program(Choice, ModeOf(Opt.Method), *this);
         Terminal.EndLine();
     }
 
     TerminalProgress& Out() { return Terminal; }
 
 private:
-    void SelectAndConnect(uint8_t method)
-    {
-        Choice.ConnectMethod = method;
-        Flash->SelectConnection(Choice);
-        Flash->Connect();
-    }
+    void PhaseStarted(TRunPhase phase) override { Terminal.SetPhase(phase); }
+    void CheckCancelled() override { ThrowIfInterrupted(); }
 
-    void ConnectUnit()
-    {
-        OperatorPort->SetPort(Opt.Port);
-        Choice.Port = OperatorPort.get();
-        Choice.UseDTR = 1;
-        if (Opt.Method == "user") {
-            SelectAndConnect(0);
-            return;
-        }
-        if (Opt.Method == "boot") {
-            SelectAndConnect(1);
-            return;
-        }
-        try {
-            SelectAndConnect(0);
-            return;
-        } catch (const Exception& e) {
-            Flash->Disconnect();
-            ThrowIfInterrupted();
-            BootMethodNotice(e.message());
-        }
-        try {
-            SelectAndConnect(1);
-        } catch (...) {
-            Flash->Disconnect();
-            throw;
-        }
-    }
-
-    void BootMethodNotice(const std::string& reason)
+    void BootMethodNotice(const std::string& reason) override
     {
         const bool ask = isatty(STDIN_FILENO) != 0;
         Terminal.Say("User Connect Method Failed (" + reason + ").");
@@ -412,10 +325,8 @@ private:
     const Options& Opt;
     TerminalProgress Terminal;
     TerminalPrompt Prompt;
-    std::unique_ptr<THitachiFlash> Flash;
+    TProgrammingRun Run;
     std::unique_ptr<TBriskoComPort> OperatorPort;
-    std::unique_ptr<TExeProgrammingInfo> Info;
-    std::string JobBytes;
     TConnectChoice Choice;
 };
 
@@ -446,7 +357,7 @@ int ProgramUnit(int argc, char** argv, const Options& options)
         Programmer programmer(options, progressVisible);
         try {
             programmer.LoadJob();
-            programmer.Run();
+            programmer.Program();
         } catch (...) {
             programmer.Out().EndLine();
             throw;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "byteorder.h"
 #include "logging.h"
 #include "streams.h"
 #include "userprompt.h"
@@ -33,6 +34,17 @@ constexpr uint8_t FailedAtBlock = 0x23;
 
 constexpr int BootAttempts = 100;
 
+// Read time-outs, pauses and the keep-alive period, in milliseconds. A real unit needs
+// every one of them: its boot loader restarts, its flash erases and writes slowly.
+constexpr int32_t BootAttemptTimeoutMs = 100;  // one boot connect attempt
+constexpr int32_t LinkTimeoutMs = 500;         // the negotiation and the identity requests after it
+constexpr int32_t EraseTimeoutMs = 5000;       // the erase verdict
+constexpr int32_t BlockTimeoutMs = 5000;       // each block reply of a transfer
+constexpr int32_t DtrSettleMs = 200;           // after each open while DTR is in use
+constexpr int32_t BootLoaderStartMs = 500;     // the unit restarts into its boot loader
+constexpr int32_t TransferHeaderPauseMs = 100; // after a transfer's code, address and size
+constexpr int KeepAliveIntervalMs = 1000;
+
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* fmt, ...)
 {
@@ -49,6 +61,51 @@ void Log(const std::string& text)
     CommsLog(text);
 }
 
+// A failing protocol step logs "TFlashFDTDevice.<step>: <logText>", then raises its short text.
+[[noreturn]] void Fail(const char* step, const std::string& logText, const std::string& raised)
+{
+    Log(std::string("TFlashFDTDevice.") + step + ": " + logText);
+    throw EFDTException(raised);
+}
+
+// One request and its reply of exactly replyCount bytes. A failure of the send or the wait
+// (no reply, a short one, a port error) becomes the step's failure; with no step the
+// failure is raised without a log line of its own.
+void Exchange(TBriskoComPort& port, const void* data, int32_t count, void* reply, int32_t replyCount, const char* step,
+              const char* failure)
+{
+    try {
+        port.SendBufferExpect(data, count, reply, replyCount);
+    } catch (const Exception&) {
+        if (step)
+            Fail(step, failure, failure);
+        throw EFDTException(failure);
+    }
+}
+
+// Sets the port's read time-out for a scope and sets restoreMs when it ends, however it ends.
+class ReadTimeoutScope {
+public:
+    ReadTimeoutScope(TBriskoComPort& port, int32_t ms, int32_t restoreMs) : Port(port), RestoreMs(restoreMs)
+    {
+        Port.SetReadTimeout(ms);
+    }
+    ~ReadTimeoutScope()
+    {
+        try {
+            Port.SetReadTimeout(RestoreMs);
+        } catch (...) {
+            // The step's own error, if any, is the one to report.
+        }
+    }
+    ReadTimeoutScope(const ReadTimeoutScope&) = delete;
+    ReadTimeoutScope& operator=(const ReadTimeoutScope&) = delete;
+
+private:
+    TBriskoComPort& Port;
+    int32_t RestoreMs;
+};
+
 // Sets the device's Busy flag for the length of one operation. A plain flag, not a
 // counter: an inner operation clears it when it ends.
 class BusyScope {
@@ -62,11 +119,6 @@ private:
     bool& Flag;
 };
 
-uint32_t BigEndian32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 } // namespace
 
 void ProcessPendingEvents()
@@ -78,7 +130,7 @@ TFlashFDTDevice::TFlashFDTDevice(QObject* owner) : QObject(owner)
 {
     ComPort = new TBriskoComPort(this);
     KeepAliveTimer = new QTimer(this);
-    KeepAliveTimer->setInterval(1000);
+    KeepAliveTimer->setInterval(KeepAliveIntervalMs);
     QObject::connect(KeepAliveTimer, &QTimer::timeout, this, [this] {
         // Nothing may escape into the event loop from here.
         try {
@@ -143,13 +195,15 @@ void TFlashFDTDevice::KeepAliveTick()
 
 void TFlashFDTDevice::SendDWord(uint32_t value)
 {
-    const uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+    uint8_t bytes[4];
+    StoreBE32(bytes, value);
     ComPort->SendBuffer(bytes, 4);
 }
 
 void TFlashFDTDevice::SendDWordExpect(uint32_t value, void* reply, int32_t count)
 {
-    const uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+    uint8_t bytes[4];
+    StoreBE32(bytes, value);
     ComPort->SendBufferExpect(bytes, 4, reply, count);
 }
 
@@ -176,12 +230,12 @@ void TFlashFDTDevice::ConnectDevice(const TFullConnectionInfo& info)
     ComPort->SetPort(info.ComConnect->Port());
     ComPort->CopySettings(info.ComConnect);
     if (info.UseDTR != 0)
-        TBriskoComPort::Delay(200);
+        TBriskoComPort::Delay(DtrSettleMs);
     if (info.ConnectMethod == 0)
         UserConnect(info);
     else if (info.ConnectMethod == 1)
         BootConnect(info);
-    TBriskoComPort::Delay(500);
+    TBriskoComPort::Delay(BootLoaderStartMs);
     FDTConnect(info);
     PingDevice();
     KeepAliveTimer->start();
@@ -196,17 +250,10 @@ void TFlashFDTDevice::UserConnect(const TFullConnectionInfo& info)
     const std::string request = UnescapeText(info.UserConnect);
     const std::string expected = UnescapeText(info.ConnectResponse);
     std::string reply(expected.size(), '\0');
-    try {
-        ComPort->SendBufferExpect(request.data(), static_cast<int32_t>(request.size()), reply.data(),
-                                  static_cast<int32_t>(reply.size()));
-    } catch (const Exception&) {
-        Log("TFlashFDTDevice.UserConnect: No reply to start command");
-        throw EFDTException("No reply to start command");
-    }
-    if (reply != expected) {
-        Log("TFlashFDTDevice.UserConnect: Reply \"" + reply + "\" doesn't match");
-        throw EFDTException("Reply doesn't match");
-    }
+    Exchange(*ComPort, request.data(), static_cast<int32_t>(request.size()), reply.data(),
+             static_cast<int32_t>(reply.size()), "UserConnect", "No reply to start command");
+    if (reply != expected)
+        Fail("UserConnect", "Reply \"" + reply + "\" doesn't match", "Reply doesn't match");
     StepProgress(1);
     Log("TFlashFDTDevice.UserConnect: Got connect response");
 }
@@ -219,7 +266,7 @@ void TFlashFDTDevice::BootConnect(const TFullConnectionInfo& info)
         std::to_string(BootAttempts) + " times, expecting \"" + info.ConnectResponse + "\"");
     const std::string request = UnescapeText(info.BootConnect);
     const std::string expected = UnescapeText(info.ConnectResponse);
-    ComPort->SetReadTimeout(100);
+    ComPort->SetReadTimeout(BootAttemptTimeoutMs);
     bool wrongReply = false;
 
     TUserPrompt* prompt = info.Prompt;
@@ -256,29 +303,21 @@ void TFlashFDTDevice::BootConnect(const TFullConnectionInfo& info)
             throw EFDTException("Connect Cancelled by User");
         StepProgress(1);
     }
-    if (wrongReply) {
-        Log("TFlashFDTDevice.BootConnect: Unexpected reply to connect command");
-        throw EFDTException("Unexpected reply to connect command");
-    }
-    Log("TFlashFDTDevice.BootConnect: No reply to start command");
-    throw EFDTException("No reply to connect command");
+    if (wrongReply)
+        Fail("BootConnect", "Unexpected reply to connect command", "Unexpected reply to connect command");
+    Fail("BootConnect", "No reply to start command", "No reply to connect command");
 }
 
 void TFlashFDTDevice::FDTConnect(const TFullConnectionInfo& info)
 {
-    ComPort->SetReadTimeout(500);
+    ComPort->SetReadTimeout(LinkTimeoutMs);
     ComPort->SetParity(*info.ComProgram->Parity());
     ComPort->SetDataBits(info.ComProgram->DataBits());
     ComPort->SetStopBits(info.ComProgram->StopBits());
 
     Log("TFlashFDTDevice.FDTConnect: Sending ACK length");
     uint8_t reg = 0;
-    try {
-        ComPort->SendBufferExpect(CmdRequestRegister, 2, &reg, 1);
-    } catch (const Exception&) {
-        Log("TFlashFDTDevice.FDTConnect: Baud Rate Register not received");
-        throw EFDTException("Baud Rate Register not received");
-    }
+    Exchange(*ComPort, CmdRequestRegister, 2, &reg, 1, "FDTConnect", "Baud Rate Register not received");
 
     const int32_t oldRate = ComPort->BaudRateValue();
     const int32_t newRate = info.ComProgram->BaudRateValue();
@@ -289,28 +328,18 @@ void TFlashFDTDevice::FDTConnect(const TFullConnectionInfo& info)
     try {
         ComPort->SendBuffer(&newReg, 1);
     } catch (const Exception&) {
-        Log("TFlashFDTDevice.FDTConnect: Couldn't send Baud Rate Register");
-        throw EFDTException("Couldn't send Baud Rate Register");
+        Fail("FDTConnect", "Couldn't send Baud Rate Register", "Couldn't send Baud Rate Register");
     }
 
     ComPort->CopySettings(info.ComProgram);
     if (info.UseDTR != 0)
-        TBriskoComPort::Delay(200);
+        TBriskoComPort::Delay(DtrSettleMs);
 
     Log("TFlashFDTDevice.FDTConnect: Sending acknowledge data");
     uint8_t echo[5] = {};
-    try {
-        ComPort->SendBufferExpect(AckData, 5, echo, 5);
-    } catch (const Exception&) {
-        Log("TFlashFDTDevice.FDTConnect: Acknowledge data not received");
-        throw EFDTException("Acknowledge data not received");
-    }
-    for (int i = 0; i < 5; ++i) {
-        if (echo[i] != AckData[i]) {
-            Log("TFlashFDTDevice.FDTConnect: Acknowledge data doesn't match");
-            throw EFDTException("Acknowledge data doesn't match");
-        }
-    }
+    Exchange(*ComPort, AckData, 5, echo, 5, "FDTConnect", "Acknowledge data not received");
+    if (!std::equal(std::begin(echo), std::end(echo), AckData))
+        Fail("FDTConnect", "Acknowledge data doesn't match", "Acknowledge data doesn't match");
     Log("TFlashFDTDevice.FDTConnect: Acknowledge data received correctly");
 }
 
@@ -320,15 +349,10 @@ void TFlashFDTDevice::IdentifyDevice(int32_t& start, int32_t& length, uint16_t& 
     {
         BusyScope busy(Busy);
         Log("TFlashFDTDevice.IdentifyDevice: Requesting device identity");
-        try {
-            ComPort->SendBufferExpect(CmdIdentify, 4, reply, 30);
-        } catch (const Exception&) {
-            Log("TFlashFDTDevice.IdentifyDevice: Can't Get ID");
-            throw EFDTException("Can't Get ID");
-        }
-        seed = static_cast<uint16_t>((reply[0] << 8) | reply[1]);
-        start = static_cast<int32_t>(BigEndian32(reply + 2));
-        length = static_cast<int32_t>(BigEndian32(reply + 6));
+        Exchange(*ComPort, CmdIdentify, 4, reply, 30, "IdentifyDevice", "Can't Get ID");
+        seed = LoadBE16(reply);
+        start = static_cast<int32_t>(LoadBE32(reply + 2));
+        length = static_cast<int32_t>(LoadBE32(reply + 6));
         name.assign(reinterpret_cast<const char*>(reply + 10), 20);
     }
     Log("TFlashFDTDevice.IdentifyDevice: Got device id, name: " + name +
@@ -353,19 +377,16 @@ void TFlashFDTDevice::EraseFlash(int32_t startAddress, int32_t endAddress)
     StartProgress(1);
     ComPort->SendBuffer(CmdErase, 4);
     SendDWord(static_cast<uint32_t>(startAddress));
-    ComPort->SetReadTimeout(5000);
-    try {
+    {
+        // A missing verdict passes on as the port's own time-out.
+        ReadTimeoutScope verdictWait(*ComPort, EraseTimeoutMs, LinkTimeoutMs);
         uint8_t verdict = 0;
         SendDWordExpect(static_cast<uint32_t>(endAddress) - static_cast<uint32_t>(startAddress), &verdict, 1);
         if (verdict == EraseDeviceFailure)
             throw EFDTException("Erase Failed: Device Failure");
         if (verdict != EraseDone)
             throw EFDTException("Erase Failed: Unexpected Reply");
-    } catch (...) {
-        ComPort->SetReadTimeout(500);
-        throw;
     }
-    ComPort->SetReadTimeout(500);
     PingDevice();
     StepProgress(1);
 }
@@ -406,8 +427,8 @@ void TFlashFDTDevice::TransferImage(TStream& stream, int32_t address, TTransferD
     ComPort->SendBuffer(code, 4);
     SendDWord(static_cast<uint32_t>(address));
     SendDWord(static_cast<uint32_t>(size));
-    TBriskoComPort::Delay(100);
-    ComPort->SetReadTimeout(5000);
+    TBriskoComPort::Delay(TransferHeaderPauseMs);
+    ComPort->SetReadTimeout(BlockTimeoutMs);
 
     stream.SetPosition(0);
     int64_t remaining = size;
@@ -418,11 +439,7 @@ void TFlashFDTDevice::TransferImage(TStream& stream, int32_t address, TTransferD
         const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(remaining, BlockSize));
         stream.ReadBuffer(block.data(), chunk);
         lastBlockLength = chunk;
-        try {
-            ComPort->SendBufferExpect(block.data(), chunk, &reply, 1);
-        } catch (const Exception&) {
-            throw EFDTException(texts.NoReply);
-        }
+        Exchange(*ComPort, block.data(), chunk, &reply, 1, nullptr, texts.NoReply);
         CheckBlockReply(reply, false, stream, lastBlockLength, texts);
         StepProgress(chunk);
         remaining -= chunk;
@@ -436,11 +453,7 @@ void TFlashFDTDevice::TransferImage(TStream& stream, int32_t address, TTransferD
     }
 
     const uint8_t endMarker = AbortRequested ? 0xFF : 0x00;
-    try {
-        ComPort->SendBufferExpect(&endMarker, 1, &reply, 1);
-    } catch (const Exception&) {
-        throw EFDTException(texts.NoReply);
-    }
+    Exchange(*ComPort, &endMarker, 1, &reply, 1, nullptr, texts.NoReply);
     CheckBlockReply(reply, true, stream, lastBlockLength, texts);
     PingDevice();
     if (AbortRequested)
@@ -484,7 +497,7 @@ bool TFlashFDTDevice::CheckImageSum(TStream& stream, uint16_t seed)
     }
     uint8_t stored[2];
     stream.ReadBuffer(stored, 2);
-    return sum == static_cast<uint16_t>((stored[0] << 8) | stored[1]);
+    return sum == LoadBE16(stored);
 }
 
 bool TFlashFDTDevice::FindBlockSum(TStream& stream, uint16_t seed, int32_t blockSize)
@@ -501,7 +514,7 @@ bool TFlashFDTDevice::FindBlockSum(TStream& stream, uint16_t seed, int32_t block
         if ((stream.Position() + 2) % blockSize == 0) {
             uint8_t stored[2];
             stream.ReadBuffer(stored, 2);
-            if (sum == static_cast<uint16_t>((stored[0] << 8) | stored[1]))
+            if (sum == LoadBE16(stored))
                 return true;
             stream.Seek(-2, soCurrent);
         }

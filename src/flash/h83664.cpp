@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "connect_defaults.h"
 #include "logging.h"
 #include "streams.h"
 #include "util.h"
@@ -32,14 +33,14 @@ void THitachiFlash::SetDefaults()
         port->SetStopBits(sbOneStopBit);
         port->Parity()->SetBits(prNone);
     }
-    ConnectionInfo.BootConnect = "SyNcBoOt";
-    ConnectionInfo.UserConnect = "%02XM5281%03";
-    ConnectionInfo.ConnectResponse = "SyNcBoOt";
+    ConnectionInfo.BootConnect = DefaultBootConnect;
+    ConnectionInfo.UserConnect = DefaultUserConnect;
+    ConnectionInfo.ConnectResponse = DefaultConnectResponse;
 }
 
 void THitachiFlash::ResetUserConnect()
 {
-    ConnectionInfo.UserConnect = "%02XM5281%03";
+    ConnectionInfo.UserConnect = DefaultUserConnect;
 }
 
 void THitachiFlash::SelectConnection(const TConnectChoice& choice)

@@ -51,9 +51,6 @@ std::string ComErrorText(int code, int systemError)
 constexpr uint32_t EventMaskBits[10] = {emRxChar, emTxEmpty, emRxFlag, emRing, emBreak,
                                         emCTS,    emDSR,     emErr,    emRLSD, emRx80Full};
 
-constexpr int32_t StandardRates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
-                                       14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-
 void Check(int err, int code)
 {
     if (err != 0)
@@ -61,6 +58,24 @@ void Check(int err, int code)
 }
 
 } // namespace
+
+namespace {
+std::function<std::unique_ptr<TSerialDevice>()>& DeviceFactory()
+{
+    static std::function<std::unique_ptr<TSerialDevice>()> factory;
+    return factory;
+}
+} // namespace
+
+std::unique_ptr<TSerialDevice> CreateSerialDevice()
+{
+    return DeviceFactory() ? DeviceFactory()() : CreatePlatformSerialDevice();
+}
+
+void SetSerialDeviceFactory(std::function<std::unique_ptr<TSerialDevice>()> factory)
+{
+    DeviceFactory() = std::move(factory);
+}
 
 EComPort::EComPort(int code, int systemError)
     : Exception(ComErrorText(code, systemError)), FCode(code), FSystemError(systemError)
@@ -83,12 +98,6 @@ TComEvents MaskToEvents(uint32_t mask)
         if (mask & EventMaskBits[i])
             events |= TComEvents(1u << i);
     return events;
-}
-
-int32_t StandardBaudRate(TBaudRate rate)
-{
-    int i = int(rate);
-    return (i >= 0 && i < 16) ? StandardRates[i] : 0;
 }
 
 // ---------------------------------------------------------------- sub-objects
@@ -465,6 +474,9 @@ void TCustomComPort::ClosePort()
     // time: once drained there is nothing left to discard, and on a pseudo-terminal an
     // output purge would also throw away what the other side has not read yet.
     FDevice->Purge(true, !drained);
+    // DTR and RTS are on only while open: the unit sees the line go down between one
+    // connect and the next. A device without modem lines, or one unplugged, has nothing to lower.
+    FDevice->SetLines(false, false);
     CloseDeviceHandle();
     FConnected = false;
     DoAfterClose();

@@ -10,53 +10,7 @@
 #include <string>
 
 #include "exceptions.h"
-
-enum TBaudRate {
-    brCustom,
-    br110,
-    br300,
-    br600,
-    br1200,
-    br2400,
-    br4800,
-    br9600,
-    br14400,
-    br19200,
-    br38400,
-    br56000,
-    br57600,
-    br115200,
-    br128000,
-    br256000
-};
-enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
-enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
-enum TParityBits { prNone, prOdd, prEven, prMark, prSpace };
-enum TDTRFlowControl { dtrDisable, dtrEnable, dtrHandshake };
-enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
-enum TFlowControl { fcHardware, fcSoftware, fcNone, fcCustom };
-enum TSyncMethod { smThreadSync, smWindowSync, smNone };
-enum TComEvent { evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full };
-using TComEvents = uint16_t; // bit n = TComEvent n
-constexpr TComEvents ComEvent(TComEvent e)
-{
-    return TComEvents(1u << e);
-}
-constexpr TComEvents AllComEvents = 0x03FF;
-
-// Line errors reported by LineErrors/OnError, bit n = TComError n.
-enum TComError { ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull };
-using TComErrors = uint8_t;
-// Input line states reported by ModemSignals, bit n = TComSignal n.
-enum TComSignal { csCTS, csDSR, csRing, csRLSD };
-using TComSignals = uint8_t;
-
-// Device event mask bits, as the event thread waits for them.
-uint32_t EventsToMask(TComEvents events);
-TComEvents MaskToEvents(uint32_t mask);
-
-// Bit rate of a standard TBaudRate (0 for brCustom).
-int32_t StandardBaudRate(TBaudRate rate);
+#include "serial_types.h"
 
 class EComPort : public Exception {
 public:

@@ -1,5 +1,6 @@
 #include "line_settings.h"
 
+#include "CPort.h"
 #include "serial_platform.h"
 
 TLineSettings BuildLineSettings(const TCustomComPort& port)

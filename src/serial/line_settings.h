@@ -4,7 +4,9 @@
 // so any backend can translate the one record.
 #include <cstdint>
 
-#include "CPort.h"
+#include "serial_types.h"
+
+class TCustomComPort;
 
 // Flag word bits.
 enum : uint32_t {

@@ -182,3 +182,12 @@ bool CommsLoggingActive()
     std::lock_guard<std::mutex> g(LogLock);
     return LogFile >= 0;
 }
+
+std::string CommsLogFileFor(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        return path.substr(0, dot) + "_log.txt";
+    return path + "_log.txt";
+}

@@ -1,75 +1,10 @@
 #include "portlist.h"
 
-#include "CPort.h"
-
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
-namespace fs = std::filesystem;
-
-namespace {
-
-[[noreturn]] void Fail(const std::error_code& ec)
-{
-    throw EComPort(CError_RegError, ec.value());
-}
-
-// Iterates the entries of dir; a missing directory has none, any other failure raises.
-template <class F> void ForEachEntry(const fs::path& dir, F&& f)
-{
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    if (ec) {
-        if (ec == std::errc::no_such_file_or_directory)
-            return;
-        Fail(ec);
-    }
-    for (fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec)
-            Fail(ec);
-        f(*it);
-    }
-    if (ec)
-        Fail(ec);
-}
-
-bool IsPlaceholder(const fs::path& ttyDir)
-{
-    std::ifstream type(ttyDir / "type");
-    if (!type)
-        return false; // only serial-core ports carry a type
-    std::string value;
-    type >> value;
-    return value == "0";
-}
-
-bool AllDigits(const std::string& s)
-{
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
-// A link to devDir/pts/N (one step only: /dev/stdin and friends reach a pty through
-// /proc and are not serial ports) whose slave still exists.
-bool IsPtyLink(const fs::directory_entry& entry, const fs::path& devDir)
-{
-    std::error_code ec;
-    if (!entry.is_symlink(ec) || ec)
-        return false;
-    fs::path target = fs::read_symlink(entry.path(), ec);
-    if (ec)
-        return false;
-    if (target.is_relative())
-        target = devDir / target;
-    target = target.lexically_normal();
-    if (target.parent_path() != (devDir / "pts").lexically_normal() || !AllDigits(target.filename().string()))
-        return false;
-    return fs::exists(target, ec) && !ec;
-}
-
-} // namespace
+#include "CPort.h"
+#include "serial_platform.h"
 
 bool PortNameLess(const std::string& a, const std::string& b)
 {
@@ -86,25 +21,82 @@ bool PortNameLess(const std::string& a, const std::string& b)
     return a < b;
 }
 
+std::vector<TPlatformPort> ListSerialPortInfo(const std::string& sysClassTty, const std::string& devDir)
+{
+    std::vector<TPlatformPort> ports;
+    if (int err = ListPlatformPorts(ports, sysClassTty, devDir); err != 0)
+        throw EComPort(CError_RegError, err);
+    std::stable_sort(ports.begin(), ports.end(),
+                     [](const TPlatformPort& a, const TPlatformPort& b) { return PortNameLess(a.Name, b.Name); });
+    ports.erase(std::unique(ports.begin(), ports.end(),
+                            [](const TPlatformPort& a, const TPlatformPort& b) { return a.Name == b.Name; }),
+                ports.end());
+    return ports;
+}
+
 void ListSerialPorts(std::vector<std::string>& strings, const std::string& sysClassTty, const std::string& devDir)
 {
     std::vector<std::string> names;
-    const fs::path sys(sysClassTty);
-    ForEachEntry(sys, [&](const fs::directory_entry& entry) {
-        std::error_code ec;
-        fs::path dir = sys / entry.path().filename();
-        if (!fs::exists(dir / "device", ec) || ec)
-            return;
-        if (IsPlaceholder(dir))
-            return;
-        names.push_back(entry.path().filename().string());
-    });
-    const fs::path dev = fs::path(devDir).lexically_normal();
-    ForEachEntry(dev, [&](const fs::directory_entry& entry) {
-        if (IsPtyLink(entry, dev))
-            names.push_back(entry.path().filename().string());
-    });
-    std::sort(names.begin(), names.end(), PortNameLess);
-    names.erase(std::unique(names.begin(), names.end()), names.end());
+    for (const TPlatformPort& p : ListSerialPortInfo(sysClassTty, devDir))
+        names.push_back(p.Name);
     strings = std::move(names);
+}
+
+std::string PortDescription(const TPlatformPort& port)
+{
+    if (!port.LinkTarget.empty())
+        return "link to " + port.LinkTarget;
+    if (port.Vid >= 0) {
+        std::string text = port.Product.empty() ? "USB serial adapter" : port.Product;
+        if (!port.Manufacturer.empty() && text.find(port.Manufacturer) == std::string::npos)
+            text += " (" + port.Manufacturer + ")";
+        return text;
+    }
+    if (port.Driver == "serial8250" || port.Driver == "serial" || port.Driver == "port")
+        return "built-in serial port";
+    return port.Driver;
+}
+
+namespace {
+
+std::string Candidates(const std::vector<TPlatformPort>& ports, bool byPath)
+{
+    std::string text;
+    for (const TPlatformPort& p : ports) {
+        if (p.Vid < 0)
+            continue;
+        const std::string key = byPath ? p.UsbPath : p.Serial;
+        text += (text.empty() ? "" : ", ") + (key.empty() ? std::string("(none)") : key) + " on " + p.Name;
+    }
+    return text.empty() ? "no USB serial adapters are present" : "present: " + text;
+}
+
+} // namespace
+
+std::string ResolvePortSelector(const std::string& selector, const std::vector<TPlatformPort>& ports)
+{
+    const bool bySerial = selector.rfind("usb:", 0) == 0;
+    const bool byPath = selector.rfind("usb-path:", 0) == 0;
+    if (!bySerial && !byPath)
+        return selector;
+    const std::string key = selector.substr(bySerial ? 4 : 9);
+    std::vector<const TPlatformPort*> found;
+    for (const TPlatformPort& p : ports) {
+        if (p.Vid < 0)
+            continue;
+        // A socket given without its interface means the adapter's first one.
+        const bool match = bySerial ? p.Serial == key : (p.UsbPath == key || p.UsbPath == key + ":1.0");
+        if (match)
+            found.push_back(&p);
+    }
+    const std::string what = bySerial ? "serial number " + key : "USB path " + key;
+    if (found.empty())
+        throw Exception("No USB serial adapter with " + what + " (" + Candidates(ports, byPath) + ")");
+    if (found.size() > 1) {
+        std::string names;
+        for (const TPlatformPort* p : found)
+            names += (names.empty() ? "" : ", ") + p->Name;
+        throw Exception("More than one USB serial adapter with " + what + ": " + names);
+    }
+    return found[0]->Name;
 }

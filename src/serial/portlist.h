@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "serial_platform.h"
+
 // Replaces strings with the sorted port names: every tty under sysClassTty with a device
 // behind it (8250 placeholders whose type reads 0 skipped) and every symbolic link
 // directly under devDir that points to a pseudo-terminal slave (devDir/pts/N), such as
@@ -14,3 +16,18 @@ void ListSerialPorts(std::vector<std::string>& strings, const std::string& sysCl
 
 // The list order: case-insensitive, ties broken by byte order.
 bool PortNameLess(const std::string& a, const std::string& b);
+
+// The same ports with what the system tells of each (driver, USB identity, link target),
+// in the same order.
+std::vector<TPlatformPort> ListSerialPortInfo(const std::string& sysClassTty = "/sys/class/tty",
+                                              const std::string& devDir = "/dev");
+
+// A short description for people: the adapter's product and maker, "built-in serial port",
+// "link to /dev/pts/3", or the driver's name.
+std::string PortDescription(const TPlatformPort& port);
+
+// The port name a --port selector stands for: "usb:SERIAL" is the adapter with that serial
+// number, "usb-path:PATH" the adapter in that hub socket (1-1.4:1.0, or 1-1.4 for its first
+// interface); anything else is a port name as it is. An unmatched or ambiguous selector
+// raises Exception listing what is there.
+std::string ResolvePortSelector(const std::string& selector, const std::vector<TPlatformPort>& ports);

@@ -17,6 +17,22 @@ public:
         d.FAt = Clock::now() + std::chrono::milliseconds(int64_t(ms));
         return d;
     }
+    // The total time-out of a transfer of count bytes: multiplier x count + constant
+    // milliseconds, or none when both are zero (the values as the port's time-outs hold them).
+    static TDeadline ForTotal(uint32_t multiplier, uint32_t constant, int32_t count)
+    {
+        if (multiplier == 0 && constant == 0)
+            return Never();
+        return After(uint64_t(multiplier) * uint64_t(count < 0 ? 0 : count) + constant);
+    }
+    // The same deadline ns nanoseconds later (never stays never).
+    TDeadline Later(int64_t ns) const
+    {
+        TDeadline d = *this;
+        if (!d.FInfinite && ns > 0)
+            d.FAt += std::chrono::nanoseconds(ns);
+        return d;
+    }
     bool Infinite() const { return FInfinite; }
     int64_t RemainingNs() const
     {

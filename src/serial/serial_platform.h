@@ -3,8 +3,10 @@
 // call returns 0 or a system error code (an errno value on POSIX); the component
 // turns failures into EComPort. A backend for another system implements this.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "line_settings.h"
 
@@ -78,11 +80,55 @@ public:
     virtual int QueuedInput(int32_t& count) = 0;
     virtual int ModemStatus(uint32_t& status) = 0;
     virtual int ErrorFlags(uint32_t& flags) = 0;
+    // Drives the DTR and RTS outputs (a device without modem lines accepts it and does nothing).
+    virtual int SetLines(bool dtr, bool rts) = 0;
     virtual std::unique_ptr<TSerialEventWait> CreateEventWait(uint32_t mask) = 0;
 };
 
+// The device a new port gets: the system's own backend unless a factory is set.
 std::unique_ptr<TSerialDevice> CreateSerialDevice();
+// The system's own backend (one per platform).
+std::unique_ptr<TSerialDevice> CreatePlatformSerialDevice();
+
+// Replaces the device every new port gets (tests watch the calls a port makes); an empty
+// function restores the system's own backend.
+void SetSerialDeviceFactory(std::function<std::unique_ptr<TSerialDevice>()> factory);
 
 // Device path of a port name: "/dev/x" paths stay, "COMn" is /dev/ttyS<n-1>, any
 // other name lives under /dev. Empty when the name cannot name a device.
 std::string SerialDevicePath(const std::string& portName);
+
+// One serial port the system knows, with what the system tells of the hardware behind it.
+// Texts are empty and numbers -1 where unknown.
+struct TPlatformPort {
+    std::string Name;       // the name TCustomComPort::SetPort accepts
+    std::string Path;       // the device node, or the link for a virtual port
+    std::string Driver;     // the kernel driver (ftdi_sio, cdc_acm, serial8250...)
+    std::string LinkTarget; // a virtual port: the pseudo-terminal its link points to
+    // USB adapters
+    int Vid = -1;
+    int Pid = -1;
+    std::string Manufacturer, Product, Serial;
+    std::string UsbPath; // the interface's bus-port chain, the same for the same socket of a hub (1-1.4:1.0)
+};
+
+// Appends the system's serial ports to ports, in no particular order: on Linux every tty
+// under sysClassTty with a device behind it (8250 placeholders whose type reads 0 left
+// out) and every symbolic link directly under devDir to a pseudo-terminal slave
+// (devDir/pts/N). A missing directory holds no ports; a directory that cannot be read
+// returns its error.
+int ListPlatformPorts(std::vector<TPlatformPort>& ports, const std::string& sysClassTty, const std::string& devDir);
+
+// The latency timer of a USB adapter that has one (FTDI), in milliseconds; -1 when the
+// port has none or it cannot be read.
+int LatencyTimerMs(const std::string& portName, const std::string& sysClassTty = "/sys/class/tty");
+
+// Lines that explain why opening portName failed with systemError, for a person: who owns
+// the device and the fix for a permission problem, which process holds a busy port, the
+// ports there are when it does not exist, a device that is not a serial port. Empty when
+// there is nothing to add.
+std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int systemError,
+                                             const std::vector<TPlatformPort>& ports);
+
+// True when a modem manager runs that may probe serial ports as they appear.
+bool ModemManagerRunning();

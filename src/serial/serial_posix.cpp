@@ -11,7 +11,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -355,6 +357,7 @@ public:
         t.c_ospeed = s.BaudRate;
         if (int err = Ioctl(FFd, TCSETS2, &t); err != 0)
             return err;
+        FCharTimeNs = CharTimeNs(s);
 
         int dtr = TIOCM_DTR, rts = TIOCM_RTS;
         int err = Ioctl(FFd, s.DTRControl() == dtrDisable ? TIOCMBIC : TIOCMBIS, &dtr);
@@ -392,11 +395,10 @@ public:
         // byte is there, or wait up to the constant for the first one.
         const bool returnOnAny =
             interval == UINT32_MAX && mult == UINT32_MAX && constant != 0 && constant != UINT32_MAX;
-        TDeadline total = TDeadline::Never();
-        if (returnOnAny)
-            total = TDeadline::After(constant);
-        else if (mult != 0 || constant != 0)
-            total = TDeadline::After(uint64_t(mult) * uint64_t(count) + constant);
+        // A completed write has only queued its bytes: the time-out of a reply counts from
+        // the moment the request has left the line, as it does where writes complete on the wire.
+        const TDeadline total =
+            (returnOnAny ? TDeadline::After(constant) : TDeadline::ForTotal(mult, constant, count)).Later(LineBusyNs());
         const bool useInterval = interval != 0 && interval != UINT32_MAX;
         TDeadline gap = TDeadline::Never();
         auto* p = static_cast<unsigned char*>(buffer);
@@ -445,6 +447,7 @@ public:
             ssize_t n = write(FFd, p + done, size_t(count - done));
             if (n > 0) {
                 done += int32_t(n);
+                Queued(n);
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -460,6 +463,7 @@ public:
                 n = write(FFd, p + done, size_t(count - done));
                 if (n > 0) {
                     done += int32_t(n);
+                    Queued(n);
                     continue;
                 }
                 return (n < 0 && errno != EAGAIN) ? errno : EIO;
@@ -475,6 +479,8 @@ public:
         if (!input && !output)
             return 0;
         int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+        if (output)
+            FLineFreeAt = Clock::now();
         return Ioctl(FFd, TCFLSH, reinterpret_cast<void*>(intptr_t(which)));
     }
 
@@ -576,6 +582,19 @@ public:
         return 0;
     }
 
+    int SetLines(bool dtr, bool rts) override
+    {
+        if (FFd < 0)
+            return EBADF;
+        int bit = TIOCM_DTR;
+        int err = Ioctl(FFd, dtr ? TIOCMBIS : TIOCMBIC, &bit);
+        if (err == 0) {
+            bit = TIOCM_RTS;
+            err = Ioctl(FFd, rts ? TIOCMBIS : TIOCMBIC, &bit);
+        }
+        return NotSupported(err) ? 0 : err; // a pseudo-terminal has no modem lines
+    }
+
     std::unique_ptr<TSerialEventWait> CreateEventWait(uint32_t mask) override
     {
         return std::make_unique<TPosixEventWait>(FFd, mask);
@@ -584,22 +603,43 @@ public:
 private:
     TDeadline WriteDeadline(int32_t count) const
     {
-        const uint32_t mult = AsUnsigned(FTimeouts.WriteTotalMultiplier);
-        const uint32_t constant = AsUnsigned(FTimeouts.WriteTotalConstant);
-        if (mult == 0 && constant == 0)
-            return TDeadline::Never();
-        return TDeadline::After(uint64_t(mult) * uint64_t(count) + constant);
+        return TDeadline::ForTotal(AsUnsigned(FTimeouts.WriteTotalMultiplier), AsUnsigned(FTimeouts.WriteTotalConstant),
+                                   count);
+    }
+
+    using Clock = std::chrono::steady_clock;
+
+    // Time one character takes on the line: start bit, data bits, parity, stop bits.
+    static int64_t CharTimeNs(const TLineSettings& s)
+    {
+        const double stop = s.StopBits == sbOneStopBit ? 1.0 : s.StopBits == sbOne5StopBits ? 1.5 : 2.0;
+        const double bits = 1.0 + s.ByteSize + (s.Parity != prNone ? 1.0 : 0.0) + stop;
+        return s.BaudRate > 0 ? int64_t(bits * 1e9 / s.BaudRate) : 0;
+    }
+
+    // Bytes just queued reach the line after those still ahead of them.
+    void Queued(ssize_t n)
+    {
+        FLineFreeAt = std::max(FLineFreeAt, Clock::now()) + std::chrono::nanoseconds(FCharTimeNs * n);
+    }
+
+    int64_t LineBusyNs() const
+    {
+        return std::max<int64_t>(
+            0, std::chrono::duration_cast<std::chrono::nanoseconds>(FLineFreeAt - Clock::now()).count());
     }
 
     int FFd = -1;
     TTimeoutSettings FTimeouts;
+    int64_t FCharTimeNs = 0;
+    Clock::time_point FLineFreeAt{};
     serial_icounter_struct FCounts{};
     bool FHaveCounts = false;
 };
 
 } // namespace
 
-std::unique_ptr<TSerialDevice> CreateSerialDevice()
+std::unique_ptr<TSerialDevice> CreatePlatformSerialDevice()
 {
     return std::make_unique<TPosixSerialDevice>();
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "byteorder.h"
 #include "exceptions.h"
 #include "storeexe.h"
 
@@ -90,7 +91,7 @@ void StampBlock(std::string& exeBytes, size_t markerOffset, const std::vector<ui
     if (exeBytes.compare(markerOffset, layout::MarkerSize, StoredDataMarker()) != 0)
         throw Exception("No stored data marker at offset " + std::to_string(markerOffset));
     std::memcpy(exeBytes.data() + markerOffset + layout::PayloadOffset, payload.data(), payload.size());
-    const uint32_t sum = PayloadChecksum(payload.data());
-    char le[4] = {char(sum), char(sum >> 8), char(sum >> 16), char(sum >> 24)};
-    exeBytes.replace(markerOffset + layout::ChecksumOffset, 4, le, 4);
+    uint8_t le[4];
+    StoreLE32(le, PayloadChecksum(payload.data()));
+    exeBytes.replace(markerOffset + layout::ChecksumOffset, 4, reinterpret_cast<const char*>(le), 4);
 }

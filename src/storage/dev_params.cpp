@@ -2,22 +2,14 @@
 
 #include <cstring>
 
+#include "byteorder.h"
 #include "exceptions.h"
 #include "exist_ms.h"
 #include "graphics.h"
 
-namespace {
-
-uint32_t LE32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-} // namespace
-
 int32_t TExeProgrammingInfo::GetStructureVersion() const
 {
-    return static_cast<int32_t>(LE32(FData + layout::StructureVersion));
+    return static_cast<int32_t>(LoadLE32(FData + layout::StructureVersion));
 }
 
 void TExeProgrammingInfo::CheckVersion() const
@@ -57,25 +49,24 @@ std::string TExeProgrammingInfo::GetConnectResponse() const
 
 int32_t TExeProgrammingInfo::GetFlashStart() const
 {
-    return int32_t(LE32(FData + layout::FlashStart));
+    return int32_t(LoadLE32(FData + layout::FlashStart));
 }
 int32_t TExeProgrammingInfo::GetFlashLength() const
 {
-    return int32_t(LE32(FData + layout::FlashLength));
+    return int32_t(LoadLE32(FData + layout::FlashLength));
 }
 int32_t TExeProgrammingInfo::GetImageLength() const
 {
-    return int32_t(LE32(FData + layout::ImageLength));
+    return int32_t(LoadLE32(FData + layout::ImageLength));
 }
 int32_t TExeProgrammingInfo::GetFlashBlockSize() const
 {
-    return int32_t(LE32(FData + layout::FlashBlockSize));
+    return int32_t(LoadLE32(FData + layout::FlashBlockSize));
 }
 
 uint16_t TExeProgrammingInfo::GetFlashCheckSeed() const
 {
-    const uint8_t* p = FData + layout::FlashCheckSeed;
-    return uint16_t(p[0] | (p[1] << 8));
+    return LoadLE16(FData + layout::FlashCheckSeed);
 }
 
 uint8_t TExeProgrammingInfo::GetFlashVerification() const

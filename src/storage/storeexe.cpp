@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "byteorder.h"
 #include "exceptions.h"
 
 // The only place the marker's text exists; the rest of the block is zero-initialised
@@ -19,11 +20,6 @@ template <typename T> const T* Opaque(const T* p)
 {
     asm volatile("" : "+r"(p) : : "memory");
     return p;
-}
-
-uint32_t ReadLE32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 } // namespace
@@ -56,7 +52,7 @@ const uint8_t* CheckStoredData(const uint8_t* block)
 {
     block = Opaque(block);
     const uint8_t* payload = block + layout::PayloadOffset;
-    if (PayloadChecksum(payload) != ReadLE32(block + layout::ChecksumOffset))
+    if (PayloadChecksum(payload) != LoadLE32(block + layout::ChecksumOffset))
         throw EStoredDataError("Stored data is not valid");
     return payload;
 }
@@ -74,4 +70,17 @@ std::vector<size_t> FindStoredBlock(const std::string& fileBytes)
     for (size_t at = fileBytes.find(marker); at != std::string::npos; at = fileBytes.find(marker, at + 1))
         found.push_back(at);
     return found;
+}
+
+size_t LocateStoredBlock(const std::string& fileBytes, const std::string& fileName)
+{
+    const std::vector<size_t> found = FindStoredBlock(fileBytes);
+    if (found.empty())
+        throw Exception("No stored data block in " + fileName);
+    if (found.size() > 1)
+        throw Exception("More than one stored data block in " + fileName + " (the marker occurs " +
+                        std::to_string(found.size()) + " times, it must occur exactly once)");
+    if (fileBytes.size() - found[0] < size_t(layout::BlockSize))
+        throw Exception("Stored data block in " + fileName + " is cut short");
+    return found[0];
 }

@@ -29,3 +29,8 @@ std::string StoredDataMarker();
 
 // Offsets of every occurrence of the marker in an executable file's bytes.
 std::vector<size_t> FindStoredBlock(const std::string& fileBytes);
+
+// The offset of the one stored data block in an executable file's bytes. Raises Exception
+// naming fileName when the marker is missing, occurs more than once, or the block runs
+// past the end of the file.
+size_t LocateStoredBlock(const std::string& fileBytes, const std::string& fileName);

@@ -4,11 +4,27 @@
 #include "formutil.h"
 #include "portlist.h"
 
+#include <QStyledItemDelegate>
 #include <cctype>
 
 std::function<void(std::vector<std::string>&)> ComPortLister = [](std::vector<std::string>& names) {
     ListSerialPorts(names);
 };
+
+std::function<std::vector<std::string>(const std::vector<std::string>&)> ComPortDescriber =
+    [](const std::vector<std::string>& names) {
+        std::vector<std::string> out(names.size());
+        try {
+            const std::vector<TPlatformPort> ports = ListSerialPortInfo();
+            for (size_t i = 0; i < names.size(); ++i)
+                for (const TPlatformPort& p : ports)
+                    if (p.Name == names[i])
+                        out[i] = PortDescription(p);
+        } catch (const std::exception&) {
+            // Descriptions are a help; the names alone still work.
+        }
+        return out;
+    };
 
 namespace {
 
@@ -32,6 +48,21 @@ const std::vector<std::string>& SettingTexts(TComProperty property)
     }
 }
 
+// The drop-down's entries read "name   description"; the closed box and the item text keep the name.
+class PortItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString description = index.data(PortDescriptionRole).toString();
+        if (!description.isEmpty())
+            option->text += QStringLiteral("   ") + description;
+    }
+};
+
 bool SameText(const std::string& a, const std::string& b)
 {
     if (a.size() != b.size())
@@ -54,6 +85,11 @@ void TComSelect::FillList()
     FOwner->clear();
     for (const std::string& item : items)
         FOwner->addItem(ToQString(item));
+    if (ComProperty == cpPort && ComPortDescriber) {
+        const std::vector<std::string> descriptions = ComPortDescriber(items);
+        for (size_t i = 0; i < items.size() && i < descriptions.size(); ++i)
+            FOwner->setItemData(int(i), ToQString(descriptions[i]), PortDescriptionRole);
+    }
 }
 
 int TComSelect::MatchingIndex() const
@@ -115,6 +151,7 @@ void TComSelect::Change(const std::string& text)
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), FSelect(this)
 {
     setEditable(false); // pick only, no typing
+    setItemDelegate(new PortItemDelegate(this));
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { GuardedCall([this] { Change(); }); });
 }
 

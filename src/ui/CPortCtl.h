@@ -13,6 +13,12 @@ enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity
 
 // Source of the port names; replaceable so tests can list a fake tree.
 extern std::function<void(std::vector<std::string>&)> ComPortLister;
+// A short description of each listed port (the adapter, "built-in serial port", a link's
+// target), shown beside its name in the drop-down; "" for none. Replaceable like the lister.
+extern std::function<std::vector<std::string>(const std::vector<std::string>& names)> ComPortDescriber;
+
+// The item data role that holds a port entry's description (the entry's text stays the bare name).
+inline constexpr int PortDescriptionRole = Qt::UserRole + 1;
 
 class TComComboBox;
 

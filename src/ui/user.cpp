@@ -24,6 +24,7 @@
 #include "storeexe.h"
 #include "userprompt_dialog.h"
 #include "usrserial.h"
+#include "run.h"
 #include "wizard.h"
 
 TfrmAbout* frmAbout = nullptr;
@@ -32,10 +33,7 @@ TfrmConnectWiz* frmConnectWiz = nullptr;
 
 QString LogFileNameFor(const QString& executablePath)
 {
-    const int slash = executablePath.lastIndexOf(QLatin1Char('/'));
-    const int dot = executablePath.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > slash ? executablePath.left(dot) : executablePath;
-    return stem + QStringLiteral("_log.txt");
+    return QFile::decodeName(CommsLogFileFor(QFile::encodeName(executablePath).toStdString()).c_str());
 }
 
 // Status texts go into the progress label.
@@ -50,6 +48,23 @@ public:
 
 private:
     QLabel* FLabel;
+};
+
+// The window's part of a run: port selection and wizard before connecting, and the
+// confirmation box before the boot method.
+class TfrmUserFlash::RunFrontEnd : public TRunFrontEnd {
+public:
+    explicit RunFrontEnd(TfrmUserFlash& form) : FForm(form) { }
+    void BeforeConnect() override { FForm.PrepareConnect(); }
+    void BootMethodNotice(const std::string& reason) override
+    {
+        MessageDlg(mtConfirmation,
+                   ToQString("User Connect Method Failed (" + reason +
+                             ").\r\rNow Trying Boot Method: Turn unit off, and click Ok."));
+    }
+
+private:
+    TfrmUserFlash& FForm;
 };
 
 // Progress goes into the bar; stepping clamps to its range as a progress bar does.
@@ -123,14 +138,14 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
     ImageValid = false;
     try {
         PromptDialog = new TUserPromptDialog(this);
-        Flash = new THitachiFlash(this, FStatusSink.get(), FProgressSink.get(), PromptDialog);
+        FRun = std::make_unique<TProgrammingRun>(FStatusSink.get(), FProgressSink.get(), PromptDialog);
+        Flash = &FRun->Flash();
         Flash->Device->OnKeepAliveError = [](const Exception& e) { ShowException(e); };
-        const uint8_t* payload = CheckStoredData(block ? block : StoredDataBlock);
-        ProgInfo = std::make_unique<TExeProgrammingInfo>(payload);
-        ProgInfo->CheckVersion();
-        if (ProgInfo->GetLogEnabled())
-            StartLog();
-        ProgInfo->ConfigureFlash(*Flash);
+        FRun->LoadJob(block ? block : StoredDataBlock, [this](bool recordAsks) {
+            if (recordAsks)
+                StartLog();
+        });
+        ProgInfo = FRun->Info();
         const std::string title = ProgInfo->GetImageTitle();
         if (!title.empty()) {
             SetApplicationTitle(ToQString(title));
@@ -148,9 +163,10 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
             // A bad icon only costs the tool its own picture.
         }
         ImageValid = true;
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
+        // Any failure, ours or the library's (an allocation, a thread start), means no job.
         btnStart->setEnabled(false);
-        throw Exception("No Valid FLASH Image Present! (" + e.message() + ").");
+        throw Exception(NoValidImageMessage(e.what()));
     }
 }
 
@@ -158,11 +174,11 @@ void TfrmUserFlash::FormDestroy()
 {
     CommsLoggingDestroy();
     // The controller talks through the sinks, so it goes before them.
-    delete Flash;
     Flash = nullptr;
+    ProgInfo = nullptr;
+    FRun.reset();
     delete ConnectChoice.Port;
     ConnectChoice.Port = nullptr;
-    ProgInfo.reset();
 }
 
 void TfrmUserFlash::AddAboutMenuItem()
@@ -234,14 +250,8 @@ void TfrmUserFlash::btnStartClick()
     SetBusy(true);
     std::exception_ptr failure;
     try {
-        ConnectUnit();
-        try {
-            ProgramUnit();
-        } catch (...) {
-            Flash->Disconnect();
-            throw;
-        }
-        Flash->Disconnect();
+        RunFrontEnd frontEnd(*this);
+        FRun->Program(ConnectChoice, TConnectMode::Auto, frontEnd);
         MessageDlg(mtInformation, QStringLiteral("Unit Successfully Programmed!"));
     } catch (...) {
         failure = std::current_exception();
@@ -258,36 +268,12 @@ void TfrmUserFlash::btnStartClick()
         std::rethrow_exception(failure);
 }
 
-void TfrmUserFlash::ConnectUnit()
+void TfrmUserFlash::PrepareConnect()
 {
     frmUsrSerial->SetComPort(ConnectChoice.Port);
     if (ExecModal(*frmUsrSerial) != QDialog::Accepted)
         throw EHitachiFlashException("Connect Cancelled by User");
     ShowConnectWizard();
-
-    ConnectChoice.UseDTR = 1;
-    ConnectChoice.ConnectMethod = 0;
-    Flash->SelectConnection(ConnectChoice);
-    std::string reason;
-    try {
-        Flash->Connect();
-        return;
-    } catch (const Exception& e) {
-        reason = e.message();
-    }
-    Flash->Disconnect();
-    MessageDlg(mtConfirmation,
-               ToQString("User Connect Method Failed (" + reason +
-                         ").\r\r"
-                         "Now Trying Boot Method: Turn unit off, and click Ok."));
-    ConnectChoice.ConnectMethod = 1;
-    Flash->SelectConnection(ConnectChoice);
-    try {
-        Flash->Connect();
-    } catch (...) {
-        Flash->Disconnect();
-        throw;
-    }
 }
 
 void TfrmUserFlash::ShowConnectWizard()
@@ -320,22 +306,4 @@ void TfrmUserFlash::LoadWizardText(int& missing)
     if (lines.empty())
         ++missing;
     frmConnectWiz->SetInstructions(lines);
-}
-
-void TfrmUserFlash::ProgramUnit()
-{
-    // GetImage refuses a stored length outside the image region instead of reading past it.
-    const std::span<const uint8_t> image = ProgInfo->GetImage();
-    TExistingMemoryStream stream(image.data(), static_cast<int64_t>(image.size()));
-    ProgramFromStream(stream);
-}
-
-void TfrmUserFlash::ProgramFromStream(TStream& stream)
-{
-    // An image that can never be programmed must not cost the unit its flash contents.
-    CheckImageForRun(*Flash, stream);
-    Flash->Erase();
-    Flash->ProgramImage(stream);
-    Flash->VerifyImage(stream);
-    Flash->Finish();
 }

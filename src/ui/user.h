@@ -32,6 +32,8 @@ inline constexpr int AboutCommand = 1025;
 // the last '/') replaced by "_log.txt", or "_log.txt" appended when it has none.
 QString LogFileNameFor(const QString& executablePath);
 
+class TProgrammingRun;
+
 class TfrmUserFlash : public QWidget {
     Q_OBJECT
 public:
@@ -48,10 +50,10 @@ public:
 
     bool Busy = false;
     bool ImageValid = false;
-    std::unique_ptr<TExeProgrammingInfo> ProgInfo;
+    const TExeProgrammingInfo* ProgInfo = nullptr; // the run's record, once the job is valid
     TUserPromptDialog* PromptDialog = nullptr;
     TConnectChoice ConnectChoice;
-    THitachiFlash* Flash = nullptr;
+    THitachiFlash* Flash = nullptr; // the run's controller
 
     void SetBusy(bool value);
     void WMSysCommand(int command);
@@ -60,10 +62,9 @@ public:
 
     // One programming run; errors go to the application's error display after clean-up.
     void btnStartClick();
-    void ConnectUnit();
+    // The window's steps before the run connects: port selection, then the connect wizard.
+    void PrepareConnect();
     void ShowConnectWizard();
-    void ProgramUnit();
-    void ProgramFromStream(TStream& stream);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -77,6 +78,8 @@ private:
 
     class LabelSink;
     class BarSink;
+    class RunFrontEnd;
+    std::unique_ptr<TProgrammingRun> FRun;
     std::unique_ptr<LabelSink> FStatusSink;
     std::unique_ptr<BarSink> FProgressSink;
     QMenu* FSystemMenu = nullptr;

@@ -293,6 +293,30 @@ TEST(Connect, CancelOnThePromptEndsTheBootConnectAfterTheFailedAttempt)
     EXPECT_EQ(log.StepLines().back(), "TBriskoComPort.SendBufferExpect: No Reply Within Time Out Period");
 }
 
+// On a slow line the request itself takes most of an attempt's 100 ms ("SyNcBoOt" is 67 ms at
+// 1200 bit/s): the reply's time-out counts from the moment the request has left the line, so
+// a paced unit that answers at once is reached by the first attempt of either method.
+TEST(Connect, SlowLinesAreAnsweredAtTheFirstAttempt)
+{
+    for (const TBaudRate rate : {br1200, br2400}) {
+        for (const uint8_t method : {uint8_t(0), uint8_t(1)}) {
+            SCOPED_TRACE(std::to_string(StandardBaudRate(rate)) + (method == 0 ? " user" : " boot"));
+            LogCapture log;
+            Rig rig;
+            rig.Config.pace = true;
+            rig.Config.applicationRunning = method == 0;
+            rig.Start();
+            rig.OperatorPort->SetBaudRate(rate);
+            rig.Flash->ComConnect()->SetBaudRate(rate);
+            rig.Connect(method);
+            const unitsim::SimStats stats = rig.Sim->Stats();
+            EXPECT_EQ(method == 0 ? stats.userConnects : stats.bootAttempts, 1);
+            for (const std::string& line : log.StepLines())
+                EXPECT_EQ(line.find("No Reply Within Time Out Period"), std::string::npos);
+        }
+    }
+}
+
 // The one slow path: 100 unanswered attempts of 100 ms, one wrong full reply among them.
 TEST(Connect, BootConnectGivesUpAfterAHundredAttempts)
 {

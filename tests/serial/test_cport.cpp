@@ -10,6 +10,7 @@
 
 #include "CPort.h"
 #include "pty_pair.h"
+#include "serial_platform.h"
 
 namespace {
 
@@ -201,6 +202,27 @@ TEST(PortRead, TimeoutRules)
     }
 }
 
+// A completed write has only queued its bytes; the reply's time-out runs from the moment
+// they have left the line (24 bytes at 1200 bit/s take 200 ms).
+TEST(PortRead, TimeoutCountsFromTheRequestLeavingTheLine)
+{
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetBaudRate(br1200);
+    port.OpenPort();
+    port.Timeouts()->SetReadInterval(0);
+    port.Timeouts()->SetReadTotalConstant(100);
+    const std::string request(24, 'x');
+    ASSERT_EQ(port.WriteBytes(request.data(), 24), 24);
+    char reply = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(port.ReadBytes(&reply, 1), 0);
+    const double ms = MsSince(start);
+    EXPECT_GE(ms, 270);
+    EXPECT_LE(ms, 900);
+}
+
 TEST(PortQueues, CountPurgeAndLineStates)
 {
     TPtyPair pty;
@@ -271,3 +293,62 @@ TEST(PortUnplug, ReadAndWriteRaiseAndCloseStillWorks)
 }
 
 } // namespace
+
+namespace {
+
+// A device that only records what the port asks of it.
+class TRecordingDevice : public TSerialDevice {
+public:
+    explicit TRecordingDevice(std::vector<std::string>& calls) : Calls(calls) { }
+    int Open(const std::string&) override { return Note("open"), Opened = true, 0; }
+    void Close() override
+    {
+        if (Opened)
+            Note("close");
+        Opened = false;
+    }
+    bool IsOpen() const override { return Opened; }
+    int ApplyLineSettings(const TLineSettings& s) override
+    {
+        return Note(std::string("line dtr ") + (s.DTRControl() == dtrEnable ? "on" : "off")), 0;
+    }
+    int ApplyTimeouts(const TTimeoutSettings&) override { return 0; }
+    int ApplyBufferSizes(int32_t, int32_t) override { return 0; }
+    int Read(void*, int32_t, int32_t& done) override { return done = 0, 0; }
+    int Write(const void*, int32_t count, int32_t& done) override { return done = count, 0; }
+    int Purge(bool, bool) override { return 0; }
+    int AbortPending() override { return 0; }
+    int Drain() override { return 0; }
+    int QueuedInput(int32_t& count) override { return count = 0, 0; }
+    int ModemStatus(uint32_t& status) override { return status = 0, 0; }
+    int ErrorFlags(uint32_t& flags) override { return flags = 0, 0; }
+    int SetLines(bool dtr, bool rts) override
+    {
+        return Note(std::string("lines dtr ") + (dtr ? "on" : "off") + " rts " + (rts ? "on" : "off")), 0;
+    }
+    std::unique_ptr<TSerialEventWait> CreateEventWait(uint32_t) override { return nullptr; }
+
+private:
+    void Note(const std::string& call) { Calls.push_back(call); }
+    std::vector<std::string>& Calls;
+    bool Opened = false;
+};
+
+} // namespace
+
+// DTR is on only while the port is open: the unit sees the line go down between the user
+// connect and the boot connect.
+TEST(PortClose, LowersDtrAndRtsBeforeTheDeviceCloses)
+{
+    std::vector<std::string> calls;
+    SetSerialDeviceFactory([&calls] { return std::make_unique<TRecordingDevice>(calls); });
+    {
+        TComPort port;
+        port.SetEvents(0);
+        port.FlowControl()->SetControlDTR(dtrEnable);
+        port.OpenPort();
+        port.ClosePort();
+    }
+    SetSerialDeviceFactory(nullptr);
+    EXPECT_EQ(calls, (std::vector<std::string>{"open", "line dtr on", "lines dtr off rts off", "close"}));
+}

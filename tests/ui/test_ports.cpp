@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QAbstractItemView>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -49,8 +50,14 @@ protected:
 // Replaces the port source for one test.
 class ListerScope {
 public:
-    explicit ListerScope(Names names) : Saved(ComPortLister)
+    explicit ListerScope(Names names) : Saved(ComPortLister), SavedDescriber(ComPortDescriber)
     {
+        ComPortDescriber = [](const Names& listed) {
+            Names out;
+            for (const std::string& n : listed)
+                out.push_back(n == "ttyUSB0" ? "FT232R USB UART (FTDI)" : "");
+            return out;
+        };
         Current = std::move(names);
         ComPortLister = [](Names& out) {
             if (Fail)
@@ -61,6 +68,7 @@ public:
     ~ListerScope()
     {
         ComPortLister = Saved;
+        ComPortDescriber = SavedDescriber;
         Fail = false;
     }
     static inline Names Current;
@@ -68,6 +76,7 @@ public:
 
 private:
     std::function<void(Names&)> Saved;
+    std::function<Names(const Names&)> SavedDescriber;
 };
 
 } // namespace
@@ -127,6 +136,112 @@ TEST_F(FakeTree, NoPortsIsAnEmptyListAndAnUnreadableTreeAnError)
     }
 }
 
+// Adapters as the kernel lays them out: the tty's device link into the USB tree, the
+// driver link, and the USB device's identity files two or one levels up.
+class AdapterTree : public FakeTree {
+protected:
+    fs::path UsbDevice(const std::string& chain, const std::string& vid, const std::string& pid,
+                       const std::string& maker, const std::string& product, const std::string& serial)
+    {
+        const fs::path dev = Root.path().toStdString() + "/devices/pci0000:00/0000:00:14.0/usb1/" + chain;
+        fs::create_directories(dev);
+        for (auto [file, text] : {std::pair{"idVendor", vid},
+                                  {"idProduct", pid},
+                                  {"manufacturer", maker},
+                                  {"product", product},
+                                  {"serial", serial}})
+            if (!text.empty())
+                WriteFile((dev / file).string(), text + "\n");
+        return dev;
+    }
+    void Link(const std::string& tty, const fs::path& device, const std::string& driver)
+    {
+        fs::create_directories(Sys / tty);
+        fs::create_directories(device);
+        fs::create_symlink(device, Sys / tty / "device");
+        const fs::path drv = Root.path().toStdString() + "/bus/drivers/" + driver;
+        fs::create_directories(drv);
+        fs::create_symlink(drv, device / "driver");
+    }
+};
+
+TEST_F(AdapterTree, EveryAdapterKindSaysWhatItIs)
+{
+    const fs::path ftdi = UsbDevice("1-1/1-1.4", "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI");
+    Link("ttyUSB0", ftdi / "1-1.4:1.0" / "ttyUSB0", "ftdi_sio");
+    WriteFile((ftdi / "1-1.4:1.0" / "ttyUSB0" / "latency_timer").string(), "16\n");
+    const fs::path acm = UsbDevice("1-2", "2e8a", "000a", "Raspberry Pi", "Pico", "E6614103E7");
+    Link("ttyACM0", acm / "1-2:1.0", "cdc_acm");
+    Link("ttyS0", Root.path().toStdString() + "/devices/pnp0/00:01", "serial");
+    WriteFile((Sys / "ttyS0" / "type").string(), "4\n");
+    Link("ttyS1", Root.path().toStdString() + "/devices/platform/serial8250", "serial8250");
+    WriteFile((Sys / "ttyS1" / "type").string(), "0\n"); // placeholder without hardware
+    WriteFile((Dev / "pts" / "3").string(), "");
+    fs::create_symlink("pts/3", Dev / "ttyMV0");
+
+    struct Row {
+        std::string name, path, driver, description;
+        int vid, pid;
+        std::string serial, usbPath;
+    };
+    const std::vector<Row> expected = {
+        {"ttyACM0", (Dev / "ttyACM0").string(), "cdc_acm", "Pico (Raspberry Pi)", 0x2e8a, 0x000a, "E6614103E7",
+         "1-2:1.0"},
+        {"ttyMV0", (Dev / "ttyMV0").string(), "pty", "link to " + (Dev / "pts" / "3").string(), -1, -1, "", ""},
+        {"ttyS0", (Dev / "ttyS0").string(), "serial", "built-in serial port", -1, -1, "", ""},
+        {"ttyUSB0", (Dev / "ttyUSB0").string(), "ftdi_sio", "FT232R USB UART (FTDI)", 0x0403, 0x6001, "A50285BI",
+         "1-1.4:1.0"},
+    };
+    const std::vector<TPlatformPort> ports = ListSerialPortInfo(Sys.string(), Dev.string());
+    ASSERT_EQ(ports.size(), expected.size());
+    for (size_t i = 0; i < ports.size(); ++i) {
+        const TPlatformPort& p = ports[i];
+        const Row& r = expected[i];
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(p.Name, r.name);
+        EXPECT_EQ(p.Path, r.path);
+        EXPECT_EQ(p.Driver, r.driver);
+        EXPECT_EQ(PortDescription(p), r.description);
+        EXPECT_EQ(p.Vid, r.vid);
+        EXPECT_EQ(p.Pid, r.pid);
+        EXPECT_EQ(p.Serial, r.serial);
+        EXPECT_EQ(p.UsbPath, r.usbPath);
+    }
+    WriteFile((Dev / "ttyUSB0").string(), "");
+    EXPECT_EQ(LatencyTimerMs((Dev / "ttyUSB0").string(), Sys.string()), 16);
+    EXPECT_EQ(LatencyTimerMs((Dev / "ttyMV0").string(), Sys.string()), -1);
+
+    // Selectors name an adapter by what stays the same when ttyUSB numbers move.
+    struct Pick {
+        std::string selector, port, error;
+    };
+    const Pick picks[] = {
+        {"usb:A50285BI", "ttyUSB0", ""},
+        {"usb-path:1-2:1.0", "ttyACM0", ""},
+        {"usb-path:1-1.4", "ttyUSB0", ""},
+        {"ttyS0", "ttyS0", ""},
+        {"usb:NOPE", "",
+         "No USB serial adapter with serial number NOPE (present: E6614103E7 on ttyACM0, A50285BI on "
+         "ttyUSB0)"},
+        {"usb-path:3-1", "",
+         "No USB serial adapter with USB path 3-1 (present: 1-2:1.0 on ttyACM0, 1-1.4:1.0 on "
+         "ttyUSB0)"},
+    };
+    for (const Pick& pick : picks) {
+        try {
+            EXPECT_EQ(ResolvePortSelector(pick.selector, ports), pick.port) << pick.selector;
+            EXPECT_EQ(pick.error, "") << pick.selector;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.message(), pick.error) << pick.selector;
+        }
+    }
+    std::vector<TPlatformPort> twins = ports;
+    twins.push_back(ports[3]);
+    twins.back().Name = "ttyUSB1";
+    EXPECT_THROW(ResolvePortSelector("usb:A50285BI", twins), Exception);
+    EXPECT_THROW(ResolvePortSelector("usb:X", {}), Exception);
+}
+
 TEST(PortList, ThisMachinesTreesReadWithoutErrorAndWithoutStandardStreams)
 {
     Names names;
@@ -174,6 +289,26 @@ TEST(ComComboBox, LinkingSelectsTheMatchingEntryWithoutTouchingThePort)
         EXPECT_EQ(port.Port(), c.portName);
         combo.SetComPort(nullptr);
     }
+}
+
+// The drop-down shows what each port is; the entry, and so the port's name, stays bare.
+TEST(ComComboBox, EntriesShowTheirDescriptionAndKeepTheBareName)
+{
+    ListerScope ports({"ttyS0", "ttyUSB0"});
+    TComComboBox combo;
+    combo.SetComProperty(cpPort);
+    combo.SetAutoApply(true);
+    TComPort port;
+    combo.SetComPort(&port);
+    EXPECT_EQ(combo.itemText(1), QStringLiteral("ttyUSB0"));
+    EXPECT_EQ(combo.itemData(1, PortDescriptionRole).toString(), QStringLiteral("FT232R USB UART (FTDI)"));
+    QStyleOptionViewItem option;
+    const QSize bare = combo.view()->itemDelegate()->sizeHint(option, combo.model()->index(0, 0));
+    const QSize described = combo.view()->itemDelegate()->sizeHint(option, combo.model()->index(1, 0));
+    EXPECT_GT(described.width(), bare.width() + 50) << "the description is drawn beside the name";
+    combo.setCurrentIndex(1);
+    combo.Change();
+    EXPECT_EQ(port.Port(), "ttyUSB0");
 }
 
 TEST(ComComboBox, PickWritesIntoThePortOnlyWithAutoApply)

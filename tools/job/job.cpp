@@ -12,15 +12,14 @@
 #include "block_writer.h"
 #include "image_reader.h"
 #include "record_layout.h"
+#include "byteorder.h"
+#include "serial_types.h"
 #include "util.h"
 
 namespace job {
 
 using json = nlohmann::json;
 using ordered_json = nlohmann::ordered_json;
-
-const int32_t BaudRates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
-                               14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
 namespace {
 
@@ -141,7 +140,7 @@ SerialSettings Serial(Context& c, const std::string& key, const json& v)
             const int64_t rate = Integer(c, k, value, 0, INT32_MAX);
             uint32_t ordinal = 0;
             for (uint32_t i = 1; i < 16; ++i)
-                if (BaudRates[i] == rate)
+                if (StandardBaudRates[i] == rate)
                     ordinal = i;
             if (ordinal == 0)
                 c.Fail(k,
@@ -370,7 +369,7 @@ namespace {
 
 uint32_t U32(const uint8_t* p, int32_t at)
 {
-    return uint32_t(p[at]) | (uint32_t(p[at + 1]) << 8) | (uint32_t(p[at + 2]) << 16) | (uint32_t(p[at + 3]) << 24);
+    return LoadLE32(p + at);
 }
 
 std::string FixedText(const uint8_t* p, int32_t at, int32_t width)
@@ -387,7 +386,7 @@ ordered_json SerialJson(const uint8_t* p, int32_t at)
     const uint32_t baud = U32(p, at) & 0xFF, data = U32(p, at + 4) & 0xFF, stop = U32(p, at + 8) & 0xFF,
                    parity = U32(p, at + 12) & 0xFF;
     ordered_json s;
-    s["baud"] = baud >= 1 && baud < 16 ? json(BaudRates[baud]) : json(nullptr);
+    s["baud"] = baud >= 1 && baud < 16 ? json(StandardBaudRates[baud]) : json(nullptr);
     s["data_bits"] = data < 4 ? json(data + 5) : json(nullptr);
     // Ordinals 0, 1, 2 stand for 1, 1.5 and 2 stop bits.
     s["stop_bits"] = stop == 0 ? json(1) : stop == 1 ? json(1.5) : stop == 2 ? json(2) : json(nullptr);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "connect_defaults.h"
+
 namespace job {
 
 // Every complaint about a job names the file and the key (and the limit where there is one).
@@ -25,9 +27,9 @@ struct Job {
     std::string identifier, title;
     SerialSettings connectSerial, programSerial;
     // The flash controller's defaults for what a job leaves out.
-    std::string bootConnect = "SyNcBoOt";
-    std::string userConnect = "%02XM5281%03";
-    std::string connectResponse = "SyNcBoOt";
+    std::string bootConnect = DefaultBootConnect;
+    std::string userConnect = DefaultUserConnect;
+    std::string connectResponse = DefaultConnectResponse;
     int32_t flashStart = 0, flashLength = 0, flashBlockSize = 0;
     uint16_t flashCheckSeed = 0;
     uint8_t flashVerification = 2, flashEncryption = 1;
@@ -56,8 +58,5 @@ std::vector<uint8_t> BuildPayload(const Job& job);
 // The payload described as JSON text: the job's keys, the image's length and SHA-256,
 // icon and picture sizes and the picture type. Raises JobError on a wrong structure version.
 std::string DescribePayload(const uint8_t* payload);
-
-// Rates of the bit-rate enumeration by ordinal (0 is the custom rate, never used by a job).
-extern const int32_t BaudRates[16];
 
 } // namespace job

@@ -1,0 +1,84 @@
+#pragma once
+// One programming run, from a stored job to a programmed unit, shared by every front end
+// (the window tool, the headless programmer, its station workers). The front end brings
+// the status and progress sinks, the reset prompt, the boot-method notice and its cancel.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "fdt.h"
+#include "h83664.h"
+
+class TExeProgrammingInfo;
+
+// Where a run is. Progress output and reports name the phases by these, never by status texts.
+enum class TRunPhase { Connect, Erase, Program, Verify, Finish, Done };
+// "connect", "erase", "program", "verify", "finish", "done".
+const char* RunPhaseName(TRunPhase phase);
+
+// How the unit is reached: the user connect with the boot connect as its fallback, or one alone.
+enum class TConnectMode { Auto, User, Boot };
+
+// What a front end supplies to a run beyond the controller's sinks and prompt.
+class TRunFrontEnd {
+public:
+    virtual ~TRunFrontEnd() = default;
+    // Once the image has passed its check and before the port opens (the window's port
+    // selection and connect wizard). Raising here ends the run with nothing touched.
+    virtual void BeforeConnect() { }
+    virtual void PhaseStarted(TRunPhase /*phase*/) { }
+    // The user connect failed for reason: the operator must turn the unit off before the
+    // boot connect. Returns once the operator may go on; raising ends the run.
+    virtual void BootMethodNotice(const std::string& reason) = 0;
+    // Asked between the steps of a run; raising ends it there (the port is closed).
+    virtual void CheckCancelled() { }
+};
+
+// "No Valid FLASH Image Present! (%s)." around the message of a start-up failure.
+std::string NoValidImageMessage(const std::string& reason);
+
+class TProgrammingRun {
+public:
+    // The sinks and the prompt are borrowed and may be null; the controller is owned.
+    TProgrammingRun(IStatusSink* status, IProgressSink* progress, TUserPrompt* prompt);
+    ~TProgrammingRun();
+    TProgrammingRun(const TProgrammingRun&) = delete;
+    TProgrammingRun& operator=(const TProgrammingRun&) = delete;
+
+    THitachiFlash& Flash() const { return *FFlash; }
+    // The record of the loaded job; null until LoadJob has passed the version check.
+    const TExeProgrammingInfo* Info() const { return FInfo.get(); }
+
+    // Checks the stored data block and the record's structure version, calls startLog
+    // (true when the record's log switch is on, so the front end names the file), then
+    // configures the controller from the record. Raises the cause as it is; the front end
+    // wraps it with NoValidImageMessage. The block must outlive the run.
+    void LoadJob(const uint8_t* block, const std::function<void(bool recordAsks)>& startLog);
+    // The same for the block inside a job executable on disk; the run keeps its bytes.
+    void LoadJobFile(const std::string& path, const std::function<void(bool recordAsks)>& startLog);
+
+    // Refuses an image outside its region or not a whole number of programming blocks.
+    void CheckImage() const;
+
+    // One run: the image check, the front end's BeforeConnect, the connect (choice.Port
+    // carries the operator's port; ConnectMethod and UseDTR are set afresh), erase,
+    // program, verify and finish. The port is closed on every way out.
+    void Program(TConnectChoice& choice, TConnectMode mode, TRunFrontEnd& frontEnd);
+
+    // The method that connected in the last run (0 user, 1 boot), -1 before any connect.
+    int ConnectedMethod() const { return FConnectedMethod; }
+    // The phase the last run reached (Done after a success).
+    TRunPhase Phase() const { return FPhase; }
+
+private:
+    void Enter(TRunPhase phase, TRunFrontEnd& frontEnd);
+    void ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRunFrontEnd& frontEnd);
+    void ConnectBy(TConnectChoice& choice, uint8_t method);
+
+    std::unique_ptr<THitachiFlash> FFlash;
+    std::unique_ptr<TExeProgrammingInfo> FInfo;
+    std::string FJobBytes;
+    int FConnectedMethod = -1;
+    TRunPhase FPhase = TRunPhase::Connect;
+};

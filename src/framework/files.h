@@ -1,0 +1,18 @@
+#pragma once
+// Whole files into memory, and the running program's own path.
+#include <cstddef>
+#include <string>
+
+#include "exceptions.h"
+
+MORAVENT_EXCEPTION(EFileError, Exception);
+
+// Reads the whole of a regular file of at most limit bytes. Directories, devices, FIFOs
+// and sockets are refused without blocking (the open does not wait for a FIFO's writer);
+// so is a file that holds more than limit bytes, even one that grows while it is read.
+// Messages name the file by its role and path: "Cannot open job file X (No such file or
+// directory)", "Cannot read job file /etc (it is a directory)".
+std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what = "file");
+
+// The running executable's full path ("" when the system cannot tell).
+std::string OwnExecutablePath();
