@@ -5,6 +5,7 @@
 #include "dev_params.h"
 #include "exist_ms.h"
 #include "files.h"
+#include "logging.h"
 #include "storeexe.h"
 
 namespace {
@@ -91,6 +92,7 @@ void TProgrammingRun::Program(TConnectChoice& choice, TConnectMode mode, TRunFro
     try {
         Enter(TRunPhase::Connect, frontEnd);
         ConnectUnit(choice, mode, frontEnd);
+        CheckAdapterLatency(frontEnd);
         frontEnd.CheckCancelled();
         Enter(TRunPhase::Erase, frontEnd);
         flash.Erase();
@@ -109,6 +111,24 @@ void TProgrammingRun::Program(TConnectChoice& choice, TConnectMode mode, TRunFro
     }
     flash.Disconnect();
     Enter(TRunPhase::Done, frontEnd);
+}
+
+void TProgrammingRun::CheckAdapterLatency(TRunFrontEnd& frontEnd)
+{
+    // An adapter that holds received bytes back costs every acknowledged block that long.
+    constexpr int TolerableLatencyMs = 2;
+    const int ms = FFlash->Device->ComPort->LatencyTimerMs();
+    if (FLatencyNoted || ms <= TolerableLatencyMs)
+        return;
+    FLatencyNoted = true;
+    const std::string msText = std::to_string(ms);
+    CommsLog("TProgrammingRun.Connect: The adapter's latency timer is " + msText +
+             " ms: each acknowledged block may "
+             "wait that long (the udev rule in contrib/udev sets it to 1 ms)");
+    frontEnd.Notice("Note: the adapter's latency timer is " + msText +
+                    " ms, so each acknowledged block may wait up to " + msText +
+                    " ms; the udev rule in contrib/udev (/usr/share/doc/moravent-flash-programmer/udev) sets "
+                    "it to 1 ms.");
 }
 
 void TProgrammingRun::ConnectBy(TConnectChoice& choice, uint8_t method)

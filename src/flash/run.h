@@ -33,6 +33,8 @@ public:
     virtual void BootMethodNotice(const std::string& reason) = 0;
     // Asked between the steps of a run; raising ends it there (the port is closed).
     virtual void CheckCancelled() { }
+    // Something the operator should know that is no failure (a slow adapter).
+    virtual void Notice(const std::string& /*text*/) { }
 };
 
 // "No Valid FLASH Image Present! (%s)." around the message of a start-up failure.
@@ -75,10 +77,12 @@ private:
     void Enter(TRunPhase phase, TRunFrontEnd& frontEnd);
     void ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRunFrontEnd& frontEnd);
     void ConnectBy(TConnectChoice& choice, uint8_t method);
+    void CheckAdapterLatency(TRunFrontEnd& frontEnd);
 
     std::unique_ptr<THitachiFlash> FFlash;
     std::unique_ptr<TExeProgrammingInfo> FInfo;
     std::string FJobBytes;
     int FConnectedMethod = -1;
+    bool FLatencyNoted = false;
     TRunPhase FPhase = TRunPhase::Connect;
 };

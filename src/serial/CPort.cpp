@@ -482,6 +482,11 @@ void TCustomComPort::ClosePort()
     DoAfterClose();
 }
 
+int TCustomComPort::LatencyTimerMs() const
+{
+    return ::LatencyTimerMs(FPort);
+}
+
 void TCustomComPort::CreateDeviceHandle()
 {
     int err = FDevice->Open(FPort);

@@ -228,6 +228,9 @@ public:
     const TComBuffer* Buffer() const { return FBuffer.get(); }
     void SetBuffer(const TComBuffer& v);
 
+    // The latency timer of the adapter behind Port in milliseconds (FTDI), or -1 when it has none.
+    int LatencyTimerMs() const;
+
     // True while the event thread runs.
     bool ThreadCreated() const { return FThreadCreated; }
 

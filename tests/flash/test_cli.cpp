@@ -5,10 +5,13 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 
+#include "CPort.h"
 #include "block_writer.h"
 #include "flash_rig.h"
 #include "storeexe.h"
@@ -278,6 +281,96 @@ TEST(Cli, ImageLengthOutsideTheRegionIsRefused)
     }
     EXPECT_EQ(sim.Stats().userConnects, 0);
     EXPECT_TRUE(sim.Trace().find("host>") == std::string::npos);
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// A port that cannot be opened says why on the lines before the error line.
+TEST(Cli, OpenFailuresExplainThemselves)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(1024));
+    unitsim::SimConfig cfg;
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    const std::string link = dir / "ttyFIXTURE";
+    fs::create_symlink(sim.SlavePath(), link);
+    std::ofstream(dir / "notes.txt") << "not a port";
+    TComPort holder;
+    struct Case {
+        const char* Name;
+        std::function<void()> Setup, Undo;
+        std::string Port;
+        bool AsOtherUser;
+        int SystemError;
+        std::vector<std::string> Explained;
+    } cases[] = {
+        {"permission",
+         [&] { ::chmod(sim.SlavePath().c_str(), 0600); },
+         [&] { ::chmod(sim.SlavePath().c_str(), 0620); },
+         link,
+         true,
+         EACCES,
+         {"Permission denied: " + link + " (" + sim.SlavePath() + ") belongs to root, group ",
+          "sudo usermod -aG dialout \"$USER\""}},
+        {"busy",
+         [&] { holder.SetPort(link), holder.OpenPort(); },
+         [&] { holder.ClosePort(); },
+         link,
+         false,
+         EBUSY,
+         {link + " is held by process " + std::to_string(::getpid()) + " (test_flash_cli)."}},
+        {"missing", [] {}, [] {}, "/dev/ttyNOSUCH7", false, ENOENT, {"There is no serial port /dev/ttyNOSUCH7"}},
+        {"not a tty",
+         [] {},
+         [] {},
+         dir / "notes.txt",
+         false,
+         ENOTTY,
+         {dir / "notes.txt" + " is not a serial port (not a terminal device)."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (c.AsOtherUser && ::geteuid() != 0) {
+            std::fprintf(stderr, "skipping the %s row: it needs root to run as another user\n", c.Name);
+            continue;
+        }
+        c.Setup();
+        const QStringList args = Args({"--port", c.Port, "--method", "boot"});
+        const Outcome o = c.AsOtherUser
+            ? RunProgram("setpriv", Args({"--reuid=nobody", "--regid=nogroup", "--clear-groups", programmer}) + args)
+            : RunProgram(programmer, args);
+        c.Undo();
+        EXPECT_EQ(o.Exit, 1);
+        const std::vector<std::string> lines = Lines(o.Err);
+        ASSERT_GE(lines.size(), 1u + c.Explained.size()) << o.Err;
+        EXPECT_EQ(lines.back(), "Unable to open com port (win error code: " + std::to_string(c.SystemError) + ")");
+        for (size_t i = 0; i < c.Explained.size(); ++i)
+            EXPECT_NE(lines[lines.size() - 1 - c.Explained.size() + i].find(c.Explained[i]), std::string::npos)
+                << o.Err;
+    }
+    EXPECT_EQ(sim.Stats().bootAttempts, 0);
+}
+
+// --port usb:SERIAL and usb-path:PATH never guess: no match is an error naming what is there.
+TEST(Cli, UsbSelectorsThatMatchNothingAreRefused)
+{
+    for (const std::string selector : {"usb:NO-SUCH-SERIAL", "usb-path:9-9.9"}) {
+        const Outcome o = RunProgram(MORAVENT_FLASH_CLI, Args({"--port", selector}));
+        EXPECT_EQ(o.Exit, 1);
+        EXPECT_EQ(o.Err.rfind("No USB serial adapter with ", 0), 0u) << o.Err;
+        EXPECT_EQ(Lines(o.Err).size(), 1u) << o.Err;
+    }
+    const Outcome list = RunProgram(MORAVENT_FLASH_CLI, Args({"--list-ports", "--json"}));
+    EXPECT_EQ(list.Exit, 0);
+    EXPECT_EQ(list.Out.rfind("[", 0), 0u) << list.Out;
 }
 
 // End to end with the real executables: job builder, simulator command and programmer.

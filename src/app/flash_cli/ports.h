@@ -1,0 +1,19 @@
+#pragma once
+// The headless programmer's side of serial ports: the list it prints, the selectors it
+// takes for --port, and the lines that explain a failure before its error line.
+#include <exception>
+#include <string>
+#include <vector>
+
+// --list-ports: a table (name, description, VID:PID, serial number) or, with json, an
+// array of objects. Returns the exit status.
+int ListPortsCommand(bool json);
+
+// The port name --port stands for (usb:SERIAL and usb-path:PATH looked up among the
+// system's ports); raises Exception listing the candidates when nothing or several match.
+std::string ResolvePort(const std::string& selector);
+
+// One or two lines for a person before the error line of a run that failed on port:
+// why the port could not be opened, that the line went dead, that a modem manager may
+// have probed it. Empty when there is nothing to add.
+std::vector<std::string> ExplainFailure(const std::exception& failure, const std::string& port);

@@ -1,0 +1,41 @@
+#pragma once
+// One port's progress as one line on standard error, redrawn in place, and the reset
+// prompt on the terminal (Ctrl-C is its Cancel button).
+#include <string>
+
+#include "progress.h"
+#include "userprompt.h"
+
+class TTerminalLine {
+public:
+    // visible: draw the bar (standard error is a terminal and progress was not refused).
+    TTerminalLine(TProgressState& state, bool visible);
+    ~TTerminalLine();
+
+    // Ends the progress line, so what follows starts on a line of its own.
+    void EndLine();
+    // Writes a line of its own without tearing the progress line.
+    void Say(const std::string& text);
+
+private:
+    void Draw(bool force);
+
+    TProgressState& State;
+    bool Visible;
+    bool LineOpen = false;
+    TProgressState::Clock::time_point LastDraw{};
+};
+
+// The text of a progress line: "Programming FLASH... [####....] 2048/4096 bytes 50% 3.2 KiB/s 0:01 left".
+std::string ProgressLineText(const TProgressState& state, TProgressState::Clock::time_point now);
+
+class TTerminalPrompt : public TUserPrompt {
+public:
+    explicit TTerminalPrompt(TTerminalLine& out) : Out(out) { }
+    void ShowPrompt(const std::string& text) override { Out.Say(text); }
+    bool Cancelled() override;
+    void HidePrompt() override { }
+
+private:
+    TTerminalLine& Out;
+};
