@@ -674,7 +674,8 @@ TEST(UnitSimCommand, ServesUntilSignalledAndCleansUp)
 
 TEST(UnitSimCommand, ExitsAfterFinishWhenAsked)
 {
-    Child c = Spawn({UNITSIM_EXE, "--exit-after-finish", "--no-application", "--boot-answer-from", "2"});
+    Child c = Spawn({UNITSIM_EXE, "--exit-after-finish", "--no-application", "--boot-answer-from", "2", "--reply-delay",
+                     "connect=20"});
     const std::string path = FirstLine(c.out);
     ASSERT_FALSE(path.empty());
     {
@@ -690,6 +691,9 @@ TEST(UnitSimCommand, RejectsBadOptions)
 {
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--fault", "identity=sometimes"},
                                                                                {"--fault", "nothing=wrong"},
+                                                                               {"--reply-delay", "ack"},
+                                                                               {"--reply-delay", "nothing=5"},
+                                                                               {"--reply-delay", "ack=-1"},
                                                                                {"--register", "300"},
                                                                                {"--identity", "1,2,3"},
                                                                                {"--frobnicate"},
