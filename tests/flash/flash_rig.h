@@ -3,6 +3,7 @@
 // recording status/progress sinks, a scriptable prompt and a captured communications log.
 #include <QCoreApplication>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +122,41 @@ inline void Pump(int ms)
     TBriskoComPort::Delay(ms);
 }
 
+// The bytes one side put on the line, each with the trace's stamp of its line: for the host
+// when the unit read it (unpaced, its arrival), for the unit when it sent it.
+struct Timeline {
+    std::string Data;
+    std::vector<double> At; // per byte of Data: seconds since the unit started
+
+    Timeline(const std::string& trace, const std::string& tag)
+    {
+        std::istringstream in(trace);
+        std::string line;
+        while (std::getline(in, line)) {
+            const size_t at = line.find(tag);
+            if (at == std::string::npos)
+                continue;
+            const double stamp = std::stod(line);
+            std::istringstream hex(line.substr(at + tag.size()));
+            unsigned v;
+            while (hex >> std::hex >> v) {
+                Data += char(v);
+                At.push_back(stamp);
+            }
+        }
+    }
+};
+
+// The stamp of the first "note: text" line; NaN when there is none.
+inline double NoteTime(const std::string& trace, const std::string& text)
+{
+    const size_t at = trace.find(" note: " + text + "\n");
+    if (at == std::string::npos)
+        return std::nan("");
+    const size_t start = trace.rfind('\n', at);
+    return std::stod(trace.substr(start == std::string::npos ? 0 : start + 1));
+}
+
 struct Rig {
     unitsim::SimConfig Config;
     std::unique_ptr<unitsim::UnitSimulator> Sim;
@@ -182,22 +218,7 @@ struct Rig {
     std::string UnitBytes() const { return SideBytes("unit> "); }
 
 private:
-    std::string SideBytes(const std::string& tag) const
-    {
-        std::string out;
-        std::istringstream in(Sim->Trace());
-        std::string line;
-        while (std::getline(in, line)) {
-            const size_t at = line.find(tag);
-            if (at == std::string::npos)
-                continue;
-            std::istringstream hex(line.substr(at + tag.size()));
-            unsigned v;
-            while (hex >> std::hex >> v)
-                out += char(v);
-        }
-        return out;
-    }
+    std::string SideBytes(const std::string& tag) const { return Timeline(Sim->Trace(), tag).Data; }
 };
 
 inline std::string Bytes(std::initializer_list<int> b)
@@ -206,6 +227,12 @@ inline std::string Bytes(std::initializer_list<int> b)
     for (int v : b)
         s += char(v);
     return s;
+}
+
+// A 32-bit value as it travels: most significant byte first.
+inline std::string BE32(uint32_t v)
+{
+    return Bytes({int(v >> 24), int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)});
 }
 
 // An image of n bytes with a recognisable pattern.

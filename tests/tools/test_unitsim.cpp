@@ -674,7 +674,8 @@ TEST(UnitSimCommand, ServesUntilSignalledAndCleansUp)
 
 TEST(UnitSimCommand, ExitsAfterFinishWhenAsked)
 {
-    Child c = Spawn({UNITSIM_EXE, "--exit-after-finish", "--no-application", "--boot-answer-from", "2"});
+    Child c = Spawn({UNITSIM_EXE, "--exit-after-finish", "--no-application", "--boot-answer-from", "2", "--reply-delay",
+                     "connect=20"});
     const std::string path = FirstLine(c.out);
     ASSERT_FALSE(path.empty());
     {
@@ -695,6 +696,9 @@ TEST(UnitSimCommand, RejectsBadOptions)
     } cases[] = {
         {{"--fault", "identity=sometimes"}, 2},
         {{"--fault", "nothing=wrong"}, 2},
+        {{"--reply-delay", "ack"}, 2},
+        {{"--reply-delay", "nothing=5"}, 2},
+        {{"--reply-delay", "ack=-1"}, 2},
         {{"--register", "300"}, 2},
         {{"--identity", "1,2,3"}, 2},
         {{"--frobnicate"}, 2},

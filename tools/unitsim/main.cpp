@@ -54,6 +54,7 @@ Faults:
                            close the line on receiving that block
   --block-delay MS         flash write time per programmed block
   --erase-delay MS         erase time
+  --reply-delay REPLY=MS   wait MS before each such reply (REPLY as for --fault); repeatable
 
 Line and output:
   --pace                   send and take in bytes no faster than the bit rate the host set
@@ -84,7 +85,7 @@ long long Number(const std::string& opt, const std::string& text, long long lo, 
     return v;
 }
 
-void ParseFault(const std::string& text, unitsim::SimConfig& cfg)
+unitsim::Reply ReplyNamed(const std::string& opt, const std::string& name)
 {
     static const std::map<std::string, unitsim::Reply> replies = {{"connect", unitsim::Reply::Connect},
                                                                   {"register", unitsim::Reply::Register},
@@ -95,6 +96,24 @@ void ParseFault(const std::string& text, unitsim::SimConfig& cfg)
                                                                   {"program-final", unitsim::Reply::ProgramFinal},
                                                                   {"verify-block", unitsim::Reply::VerifyBlock},
                                                                   {"verify-final", unitsim::Reply::VerifyFinal}};
+    const auto r = replies.find(name);
+    if (r == replies.end())
+        throw std::invalid_argument(opt + ": unknown reply \"" + name + "\"");
+    return r->second;
+}
+
+// REPLY=MS
+void ParseReplyDelay(const std::string& text, unitsim::SimConfig& cfg)
+{
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos)
+        throw std::invalid_argument("--reply-delay \"" + text + "\": expected REPLY=MS");
+    cfg.replyDelay(ReplyNamed("--reply-delay", text.substr(0, eq))) =
+        int(Number("--reply-delay", text.substr(eq + 1), 0, 600000));
+}
+
+void ParseFault(const std::string& text, unitsim::SimConfig& cfg)
+{
     static const std::map<std::string, unitsim::FaultKind> kinds = {{"wrong", unitsim::FaultKind::Wrong},
                                                                     {"short", unitsim::FaultKind::Short},
                                                                     {"missing", unitsim::FaultKind::Missing}};
@@ -108,13 +127,11 @@ void ParseFault(const std::string& text, unitsim::SimConfig& cfg)
         at = int(Number("--fault", kind.substr(atPos + 1), 1, 1000000));
         kind.resize(atPos);
     }
-    const auto r = replies.find(reply);
-    if (r == replies.end())
-        throw std::invalid_argument("--fault: unknown reply \"" + reply + "\"");
+    const unitsim::Reply r = ReplyNamed("--fault", reply);
     const auto k = kinds.find(kind);
     if (k == kinds.end())
         throw std::invalid_argument("--fault: unknown kind \"" + kind + "\" (wrong, short or missing)");
-    cfg.fault(r->second) = {k->second, at};
+    cfg.fault(r) = {k->second, at};
 }
 
 struct Options {
@@ -181,6 +198,7 @@ const std::vector<OptionRule>& Rules()
         Count("hangup-at-verify-block", Blocks, [](Options& o, int n) { o.cfg.verify.hangupAtBlock = n; }),
         Count("block-delay", Ms, [](Options& o, int n) { o.cfg.blockDelayMs = n; }),
         Count("erase-delay", Ms, [](Options& o, int n) { o.cfg.eraseDelayMs = n; }),
+        {"reply-delay", true, [](Options& o, const std::string& v) { ParseReplyDelay(v, o.cfg); }},
         Flag("pace", [](Options& o) { o.cfg.pace = true; }),
         Text("link", &Options::link),
         Text("dump", &Options::dump),

@@ -65,6 +65,13 @@ std::string HexBytes(const Bytes& b)
     return out;
 }
 
+// The wrong version of a connect response.
+void InvertLastByte(Bytes& b)
+{
+    if (!b.empty())
+        b.back() = char(~uint8_t(b.back()));
+}
+
 std::string Hex8(unsigned v)
 {
     char buf[8];
@@ -267,6 +274,14 @@ struct UnitSimulator::Impl {
         }
     }
 
+    // A reply goes out after the unit's configured thinking time; a left-out reply costs none.
+    void Answer(Reply r, const Bytes& bytes)
+    {
+        if (bytes.empty() || !SleepMs(cfg.replyDelay(r)))
+            return;
+        Send(bytes);
+    }
+
     // Applies a configured fault to a reply; wrongFn makes the wrong version.
     template <typename WrongFn> Bytes Spoil(Reply r, int occurrence, Bytes reply, WrongFn wrongFn)
     {
@@ -408,10 +423,7 @@ struct UnitSimulator::Impl {
         const bool spoiled = Faulted(Reply::Connect, n);
         if (!spoiled)
             WithStats([](SimStats& s) { ++s.userConnects; });
-        Send(Spoil(Reply::Connect, n, response, [](Bytes& r) {
-            if (!r.empty())
-                r.back() = char(~uint8_t(r.back()));
-        }));
+        Answer(Reply::Connect, Spoil(Reply::Connect, n, response, InvertLastByte));
         if (!spoiled) {
             Note("application restarts into the boot loader");
             phase = Phase::BootLoader;
@@ -427,7 +439,7 @@ struct UnitSimulator::Impl {
             for (char& c : wrong)
                 c = char(~uint8_t(c));
             Note("boot connect attempt " + std::to_string(bootAttempts) + " answered wrongly on purpose");
-            Send(wrong);
+            Answer(Reply::Connect, wrong);
             return;
         }
         const bool answer = phase == Phase::BootLoader ? cfg.bootAnswerFrom != 0
@@ -438,10 +450,7 @@ struct UnitSimulator::Impl {
         const bool spoiled = Faulted(Reply::Connect, n);
         if (!spoiled)
             WithStats([](SimStats& s) { ++s.bootConnects; });
-        Send(Spoil(Reply::Connect, n, response, [](Bytes& r) {
-            if (!r.empty())
-                r.back() = char(~uint8_t(r.back()));
-        }));
+        Answer(Reply::Connect, Spoil(Reply::Connect, n, response, InvertLastByte));
         if (!spoiled) {
             if (phase == Phase::Application)
                 Note("unit reset: the boot loader answers");
@@ -462,7 +471,7 @@ struct UnitSimulator::Impl {
             registerSent = uint8_t(r[0]);
         });
         WithStats([](SimStats& s) { ++s.registerRequests; });
-        Send(reply);
+        Answer(Reply::Register, reply);
         Expect(State::NewRegister, 1);
     }
 
@@ -494,7 +503,7 @@ struct UnitSimulator::Impl {
         reply += name;
         reply = Spoil(Reply::Identity, n, reply, [](Bytes& r) { r[1] = char(uint8_t(r[1]) + 1); });
         WithStats([](SimStats& s) { ++s.identities; });
-        Send(reply);
+        Answer(Reply::Identity, reply);
     }
 
     void FinishCmd()
@@ -527,7 +536,8 @@ struct UnitSimulator::Impl {
             std::fill(flash.begin() + from, flash.begin() + to, uint8_t(0xFF));
         }
         WithStats([](SimStats& s) { ++s.erases; });
-        Send(Spoil(Reply::Erase, n, Bytes(1, char(verdict)), [](Bytes& r) { r[0] = char(EraseWrongByte); }));
+        Answer(Reply::Erase,
+               Spoil(Reply::Erase, n, Bytes(1, char(verdict)), [](Bytes& r) { r[0] = char(EraseWrongByte); }));
     }
 
     void StartTransfer(uint32_t address, uint32_t size)
@@ -598,11 +608,11 @@ struct UnitSimulator::Impl {
             Note("block " + std::to_string(blockIndex) + " fails on purpose");
             verdict = TransferFailed;
         }
+        const Reply kind = inProgram ? Reply::ProgramBlock : Reply::VerifyBlock;
         Bytes reply(1, char(verdict));
         if (verdict == BlockAccepted)
-            reply = Spoil(inProgram ? Reply::ProgramBlock : Reply::VerifyBlock, blockIndex, reply,
-                          [](Bytes& r) { r[0] = char(TransferComplete); });
-        Send(reply);
+            reply = Spoil(kind, blockIndex, reply, [](Bytes& r) { r[0] = char(TransferComplete); });
+        Answer(kind, reply);
         transferDone += uint32_t(data.size());
         if (reply.size() != 1 || uint8_t(reply[0]) != BlockAccepted) {
             Expect(State::Idle, 0); // the host gives up on this transfer
@@ -629,7 +639,7 @@ struct UnitSimulator::Impl {
             reply = Spoil(r, n, reply, [](Bytes& x) { x[0] = char(BlockAccepted); });
         if (reply.size() == 1 && uint8_t(reply[0]) == TransferComplete && !aborted)
             WithStats([this](SimStats& s) { ++(inProgram ? s.programs : s.verifies); });
-        Send(reply);
+        Answer(r, reply);
         Expect(State::Idle, 0);
         afterTransfer = true;
     }
@@ -702,7 +712,7 @@ struct UnitSimulator::Impl {
             const int n = Count(Reply::Ack);
             WithStats([](SimStats& s) { ++s.acknowledges; });
             Expect(State::Idle, 0);
-            Send(Spoil(Reply::Ack, n, data, [](Bytes& r) { r.back() = char(uint8_t(r.back()) + 1); }));
+            Answer(Reply::Ack, Spoil(Reply::Ack, n, data, [](Bytes& r) { r.back() = char(uint8_t(r.back()) + 1); }));
             break;
         }
         case State::EraseParams:
@@ -894,6 +904,11 @@ std::string UnitSimulator::Trace() const
 {
     std::lock_guard<std::mutex> lock(d->m);
     return d->trace;
+}
+
+void UnitSimulator::Note(const std::string& text)
+{
+    d->Note(text);
 }
 
 std::vector<std::string> UnitSimulator::Violations() const

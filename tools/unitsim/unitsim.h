@@ -70,6 +70,9 @@ struct SimConfig {
     TransferFaults program, verify;
     int blockDelayMs = 0; // flash write time per programmed block
     int eraseDelayMs = 0;
+    // Time the unit takes before each reply of a kind (a slow boot loader), on top of the
+    // flash times above.
+    int replyDelayMs[ReplyCount] = {};
 
     bool pace = false;           // deliver sent and received bytes at the host's line rate
     bool keepTrace = true;       // keep the byte trace in memory (Trace())
@@ -77,6 +80,8 @@ struct SimConfig {
 
     ReplyFault& fault(Reply r) { return faults[static_cast<int>(r)]; }
     const ReplyFault& fault(Reply r) const { return faults[static_cast<int>(r)]; }
+    int& replyDelay(Reply r) { return replyDelayMs[static_cast<int>(r)]; }
+    int replyDelay(Reply r) const { return replyDelayMs[static_cast<int>(r)]; }
 };
 
 // Counts of what the unit has seen, for tests that want more than the trace.
@@ -112,6 +117,9 @@ public:
 
     std::vector<uint8_t> Flash() const;
     std::string Trace() const;
+    // Adds a "note:" line to the trace, stamped on the trace's clock: a test marks its own
+    // events (a port opened, a failure seen) among the bytes.
+    void Note(const std::string& text);
     std::vector<std::string> Violations() const;
     SimStats Stats() const;
 
