@@ -43,7 +43,7 @@ public:
 
 } // namespace
 
-std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what)
+std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what, const std::string& limitName)
 {
     // Non-blocking, so a FIFO without a writer cannot hold the open; fstat then refuses it.
     FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -54,9 +54,10 @@ std::string ReadFileBytes(const std::string& path, size_t limit, const std::stri
         Fail("Cannot read", what, path, std::strerror(errno));
     if (!S_ISREG(st.st_mode))
         Fail("Cannot read", what, path, KindOf(st.st_mode));
-    const auto tooLarge = [&] { Fail("Cannot read", what, path, "larger than " + std::to_string(limit) + " bytes"); };
+    const std::string most = "more than the " + std::to_string(limit) + "-byte " + limitName;
+    const auto tooLarge = [&] { Fail("Cannot read", what, path, most); };
     if (static_cast<unsigned long long>(st.st_size) > limit)
-        tooLarge();
+        Fail("Cannot read", what, path, std::to_string(st.st_size) + " bytes, " + most);
     std::string bytes;
     bytes.resize(static_cast<size_t>(st.st_size));
     size_t done = 0;

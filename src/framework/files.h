@@ -12,7 +12,10 @@ MORAVENT_EXCEPTION(EFileError, Exception);
 // so is a file that holds more than limit bytes, even one that grows while it is read.
 // Messages name the file by its role and path: "Cannot open job file X (No such file or
 // directory)", "Cannot read job file /etc (it is a directory)".
-std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what = "file");
+// limitName says what the limit is ("icon region"): "Cannot read icon X (5121 bytes, more
+// than the 5120-byte icon region)".
+std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what = "file",
+                          const std::string& limitName = "limit");
 
 // The running executable's full path ("" when the system cannot tell).
 std::string OwnExecutablePath();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app_fixture.h"
+#include "injected_failure.h"
 #include "unitsim.h"
 #include "user.h"
 #include "userprompt_dialog.h"
@@ -85,6 +86,26 @@ TEST(Run, BootMethodAfterUserConnectFails)
     EXPECT_EQ(notice->text, std::string("User Connect Method Failed (No reply to start command).\r\r") + BootNotice);
     EXPECT_TRUE(FlashHolds(unit.Sim, job.image));
     EXPECT_GE(unit.Sim.Stats().bootAttempts, 3);
+    ExpectReset(app);
+}
+
+// What ends the user connect from below the system's own exceptions (a failed thread start)
+// is its reason, and the boot method follows as for any other.
+TEST(Run, AFailureFromBelowInTheUserConnectLeadsToTheBootMethod)
+{
+    JobSpec job;
+    job.image = AppHarness::TestImage(2);
+    TInjectedFailureScope failing(0, true); // before the window makes its ports
+    AppHarness app(job);
+    SimFixture unit;
+    app.Run(unit.Op());
+
+    EXPECT_EQ(app.Kinds(), (std::vector<std::string>{"UsrSerial", "Wizard", "Confirm", "Information"}));
+    EXPECT_EQ(app.Find("Confirm")->text,
+              std::string("User Connect Method Failed (thread start failed: Resource temporarily unavailable).\r\r") +
+                  BootNotice);
+    EXPECT_TRUE(FlashHolds(unit.Sim, job.image));
+    EXPECT_EQ(unit.Sim.Stats().userConnects, 0);
     ExpectReset(app);
 }
 

@@ -8,6 +8,7 @@
 
 #include "about.h"
 #include "app_fixture.h"
+#include "injected_failure.h"
 #include "user.h"
 
 TEST(Startup, ValidJobEnablesStartAndTakesTitle)
@@ -65,6 +66,21 @@ TEST(Startup, InvalidJobsDisableStartWithTheReason)
             EXPECT_FALSE(QFile::exists(LogFileNameFor(app.ExePath()))) << "nothing read from a bad block";
         }
     }
+}
+
+// A failure from below the system's own exceptions (here an allocation failure while the
+// controller builds its ports) is a start-up failure with its message, like any other.
+TEST(Startup, AFailureFromBelowIsAnInvalidImageToo)
+{
+    JobSpec job;
+    job.image = AppHarness::TestImage(1);
+    TInjectedFailureScope failing(2, false); // the operator's port is the first device, the controller's next
+    AppHarness app(job);
+    ASSERT_EQ(app.Dialogs.size(), 1u);
+    EXPECT_EQ(app.Dialogs[0].kind, "error-display");
+    EXPECT_EQ(app.Dialogs[0].text, "No Valid FLASH Image Present! (std::bad_alloc).");
+    EXPECT_FALSE(app.Form()->btnStart->isEnabled());
+    EXPECT_FALSE(app.Form()->ImageValid);
 }
 
 TEST(Startup, EmptyTitleKeepsTheDefault)

@@ -22,6 +22,7 @@
 #include "streams.h"
 #include "unitsim.h"
 #include "userprompt.h"
+#include "files.h"
 
 namespace flashtest {
 
@@ -86,10 +87,7 @@ public:
     // Every line after its "yyyy-mm-dd hh:mm:ss.zzz: " stamp.
     std::vector<std::string> Lines() const
     {
-        std::ifstream in(Path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        const std::string text = all.str();
+        const std::string text = std::filesystem::exists(Path) ? ReadFileBytes(Path, size_t(1) << 30) : "";
         std::vector<std::string> lines;
         size_t start = 0;
         for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)

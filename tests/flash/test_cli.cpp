@@ -15,6 +15,7 @@
 #include "block_writer.h"
 #include "flash_rig.h"
 #include "storeexe.h"
+#include "files.h"
 
 namespace fs = std::filesystem;
 using namespace flashtest;
@@ -100,8 +101,8 @@ std::string BuildJob(const TempDir& dir, const std::vector<uint8_t>& image, cons
 
 std::vector<uint8_t> ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    const std::string bytes = ReadFileBytes(path, size_t(1) << 30);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 } // namespace
@@ -132,6 +133,7 @@ TEST(Cli, InvalidJobsAreReportedAsNoValidImage)
 {
     TempDir dir;
     WriteFile(dir / "plain.bin", std::vector<uint8_t>(1000, 0x41));
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     struct Case {
         QStringList Args;
         std::string Err;
@@ -143,6 +145,13 @@ TEST(Cli, InvalidJobsAreReportedAsNoValidImage)
         {Args({"--port", "/dev/null", "--job", dir / "missing.bin"}),
          "No Valid FLASH Image Present! (Cannot open job file " + (dir / "missing.bin") +
              " (No such file or directory)).\n"},
+        // Never a blocking open or an endless read: a device, a FIFO, a directory.
+        {Args({"--port", "/dev/null", "--job", "/dev/zero"}),
+         "No Valid FLASH Image Present! (Cannot read job file /dev/zero (it is a device, not a file)).\n"},
+        {Args({"--port", "/dev/null", "--job", dir / "fifo"}),
+         "No Valid FLASH Image Present! (Cannot read job file " + (dir / "fifo") + " (it is a FIFO, not a file)).\n"},
+        {Args({"--port", "/dev/null", "--job", "/etc"}),
+         "No Valid FLASH Image Present! (Cannot read job file /etc (it is a directory)).\n"},
     };
     for (const Case& c : cases) {
         const Outcome o = RunProgram(MORAVENT_FLASH_CLI, c.Args);

@@ -11,6 +11,7 @@
 #include "comms.h"
 #include "logging.h"
 #include "pty_pair.h"
+#include "files.h"
 
 namespace {
 
@@ -188,10 +189,7 @@ TEST(BriskoPort, DelayKeepsTheEventLoopAndQueueServiced)
 
 std::string ReadFile(const std::filesystem::path& p)
 {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return ReadFileBytes(p.string(), size_t(1) << 30);
 }
 
 TEST(BriskoPort, TrafficIsLogged)

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "logging.h"
+#include "files.h"
 
 namespace {
 
@@ -17,10 +18,7 @@ namespace fs = std::filesystem;
 
 std::string Contents(const fs::path& p)
 {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return fs::exists(p) ? ReadFileBytes(p.string(), size_t(1) << 30) : std::string();
 }
 
 struct TLogFixture : ::testing::Test {

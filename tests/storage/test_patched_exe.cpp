@@ -10,15 +10,13 @@
 
 #include "block_writer.h"
 #include "storeexe.h"
+#include "files.h"
 
 namespace {
 
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return ReadFileBytes(path, size_t(1) << 30);
 }
 
 struct RunResult {

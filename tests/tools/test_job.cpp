@@ -16,6 +16,7 @@
 #include "image_reader.h"
 #include "job.h"
 #include "record_layout.h"
+#include "files.h"
 
 using namespace job;
 using json = nlohmann::json;
@@ -130,12 +131,7 @@ Result RunCommand(const std::string& command, const TempDir& dir)
 {
     const std::string out = dir.File(".stdout"), err = dir.File(".stderr");
     const int raw = std::system((command + " >" + out + " 2>" + err).c_str());
-    auto slurp = [](const std::string& p) {
-        std::ifstream in(p);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    };
+    auto slurp = [](const std::string& p) { return ReadFileBytes(p, size_t(1) << 30); };
     Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
     fs::remove(out);
     fs::remove(err);
@@ -390,6 +386,8 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
     dir.Write("pic.png", Bytes{0x89, 'P', 'N', 'G'});
     dir.Write("unit.ico", Icon());
     dir.Write("long.txt", std::string(2100, 'x'));
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string many = json(std::vector<std::string>(21, "x")).dump();
     const struct {
         std::string body;
@@ -411,7 +409,7 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         {R"("flash_start": 2147483648)", "key \"flash_start\": 2147483648 is outside"},
         {R"("flash_length": "12k")", "key \"flash_length\": \"12k\" is not an integer"},
         {R"("flash_start": 4096, "flash_length": 1024, "image": "fw.mot")", "key \"image\": "},
-        {R"("flash_start": 4096, "flash_length": 1024, "image": "missing.s19")", "missing.s19: No such file"},
+        {R"("flash_start": 4096, "flash_length": 1024, "image": "missing.s19")", "missing.s19 (No such file"},
         {R"("flash_length": 1024, "image": "big.bin")", "2048 bytes, more than flash_length 1024"},
         {R"("picture": "pic.png")", "key \"picture\": "},
         {R"("icon": "pic.png")", "not an icon file"},
@@ -420,6 +418,11 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         {R"("instructions": )" + many, "21 lines, at most 20"},
         {R"("instructions": ["a\nb"])", "a line holds CR, LF or NUL"},
         {R"("log": 1)", "key \"log\": expected true or false"},
+        // Only regular files are read, and never a device or a FIFO that would block or never end.
+        {R"("flash_length": 1024, "image": "/dev/zero")", "Cannot read file /dev/zero (it is a device, not a file)"},
+        {R"("flash_length": 1024, "image": "fifo")", "fifo (it is a FIFO, not a file)"},
+        {R"("icon": "/etc")", "Cannot read file /etc (it is a directory)"},
+        {R"("instructions": "/dev/zero")", "(it is a device, not a file)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);
@@ -499,15 +502,13 @@ TEST_F(JobCommand, BuildThenShowRoundTrips)
 
 TEST_F(JobCommand, MarkerMustOccurExactlyOnce)
 {
-    std::ifstream in(probe, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    dir.Write("twice.exe", s.str() + s.str());
+    const std::string probeBytes = ReadFileBytes(probe, size_t(1) << 30);
+    dir.Write("twice.exe", probeBytes + probeBytes);
     dir.Write("none.exe", std::string("no block here"));
     const struct {
         const char* templ;
         const char* message;
-    } cases[] = {{"twice.exe", "occurs 2 times, it must occur exactly once"}, {"none.exe", "no stored data block"}};
+    } cases[] = {{"twice.exe", "occurs 2 times, it must occur exactly once"}, {"none.exe", "No stored data block in"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.templ);
         const Result r =
@@ -521,6 +522,31 @@ TEST_F(JobCommand, MarkerMustOccurExactlyOnce)
     }
 }
 
+// A device, a FIFO or a directory where a job file, template or job executable belongs is
+// refused at once, naming the file, instead of blocking or reading without end.
+TEST_F(JobCommand, DevicesFifosAndDirectoriesAreRefusedAtOnce)
+{
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {"show /dev/zero", "Cannot read file /dev/zero (it is a device, not a file)"},
+        {"show " + fifo, "Cannot read file " + fifo + " (it is a FIFO, not a file)"},
+        {"show /etc", "Cannot read file /etc (it is a directory)"},
+        {"build " + fifo + " -o " + dir.File("out.exe"), "Cannot read job file " + fifo + " (it is a FIFO"},
+        {"build " + dir.File("job.json") + " -o " + dir.File("out.exe") + " --template /dev/zero",
+         "Cannot read template /dev/zero (it is a device, not a file)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const Result r = Tool(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir.File("out.exe")));
+    }
+}
+
 TEST_F(JobCommand, AFailedBuildLeavesOutAlone)
 {
     dir.Write("bad.json", JobText(R"("title": 7)"));
@@ -528,9 +554,7 @@ TEST_F(JobCommand, AFailedBuildLeavesOutAlone)
     Result r = Tool("build " + dir.File("bad.json") + " -o " + dir.File("old.exe") + " --template " + probe);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("bad.json: key \"title\": expected a string"), std::string::npos) << r.err;
-    std::ifstream in(dir.File("old.exe"));
-    std::string kept((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(kept, "previous build");
+    EXPECT_EQ(ReadFileBytes(dir.File("old.exe"), 1024), "previous build");
     // An unwritable destination fails without leaving a temporary file.
     r = Tool("build " + dir.File("job.json") + " -o " + dir.File("nodir/out.exe") + " --template " + probe);
     EXPECT_EQ(r.status, 1);
@@ -595,8 +619,7 @@ TEST_F(JobCommand, LauncherStartsTheToolFromTheDesktop)
         fs::remove(out + ".png");
         const Result r = Tool("build " + c.job + " -o '" + out + "' --launcher --template " + probe);
         ASSERT_EQ(r.status, 0) << r.err;
-        std::ifstream in(out + ".desktop");
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        const std::string text = ReadFileBytes(out + ".desktop", 65536);
         std::string expected =
             "[Desktop Entry]\nType=Application\nName=" + c.name + "\nExec=\"" + folder + "/demo flash\"\n";
         expected.replace(expected.find("$c"), 2, "\\\\$c");

@@ -13,6 +13,7 @@
 #include "image_reader.h"
 #include "record_layout.h"
 #include "byteorder.h"
+#include "files.h"
 #include "serial_types.h"
 #include "util.h"
 
@@ -51,26 +52,16 @@ public:
         return BaseDir + "/" + file;
     }
 
-    // The whole file; a file above limit bytes is refused before it is read in.
+    // The whole of a regular file of at most limit bytes (limitName says what holds it).
     std::vector<uint8_t> ReadFile(const std::string& key, const std::string& file, size_t limit,
-                                  const std::string& what) const
+                                  const std::string& limitName) const
     {
-        const std::string path = PathOf(file);
-        std::ifstream in(path, std::ios::binary | std::ios::ate);
-        if (!in)
-            Fail(key, "cannot read " + path + ": " + std::strerror(errno));
-        const std::streamoff size = in.tellg();
-        if (size < 0)
-            Fail(key, "cannot read " + path + ": not a regular file");
-        if (uint64_t(size) > limit)
-            Fail(key,
-                 path + ": " + std::to_string(size) + " bytes, more than the " + std::to_string(limit) + "-byte " +
-                     what);
-        std::vector<uint8_t> bytes(static_cast<size_t>(size));
-        in.seekg(0);
-        if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size))
-            Fail(key, "cannot read " + path + ": " + std::strerror(errno));
-        return bytes;
+        try {
+            const std::string bytes = ReadFileBytes(PathOf(file), limit, "file", limitName);
+            return std::vector<uint8_t>(bytes.begin(), bytes.end());
+        } catch (const EFileError& e) {
+            Fail(key, e.message());
+        }
     }
 
     std::string JobName, BaseDir;

@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "block_writer.h"
+#include "byteorder.h"
+#include "files.h"
 #include "cmdline.h"
 #include "job.h"
 #include "launcher.h"
@@ -75,17 +75,9 @@ const char* const ShowUsage = "usage: moravent-job show FILE";
     throw Exception(message);
 }
 
-std::string ReadAll(const std::string& path, const std::string& what)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        Fail(path + ": cannot read " + what + ": " + std::strerror(errno));
-    std::ostringstream out;
-    out << in.rdbuf();
-    if (in.bad())
-        Fail(path + ": cannot read " + what + ": " + std::strerror(errno));
-    return out.str();
-}
+// A job executable is a program with one stored block; a job file is a small JSON text.
+constexpr size_t ExecutableLimit = 256u << 20;
+constexpr size_t JobFileLimit = 1u << 20;
 
 std::string DirName(const std::string& path)
 {
@@ -97,26 +89,10 @@ std::string DirName(const std::string& path)
 
 std::string DefaultTemplate()
 {
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
+    const std::string self = OwnExecutablePath();
+    if (self.empty())
         Fail("cannot find my own folder for the default template; give --template EXE");
-    self[n] = '\0';
     return DirName(self) + "/moravent-flash";
-}
-
-// The offset of the template's one block; none or several are errors.
-size_t FindTheBlock(const std::string& file, const std::string& bytes)
-{
-    const std::vector<size_t> found = FindStoredBlock(bytes);
-    if (found.empty())
-        Fail(file + ": no stored data block (its marker is not in the file)");
-    if (found.size() > 1)
-        Fail(file + ": the stored data marker occurs " + std::to_string(found.size()) +
-             " times, it must occur exactly once");
-    if (bytes.size() - found[0] < size_t(layout::BlockSize))
-        Fail(file + ": the stored data block at offset " + std::to_string(found[0]) + " is cut short");
-    return found[0];
 }
 
 // Writes bytes to a temporary file beside out, then renames it into place.
@@ -167,13 +143,13 @@ int Build(const TCommandLine& cmd)
         throw EUsageError(BuildUsage);
     const std::string templ = cmd.Has("template") ? cmd.Value("template") : DefaultTemplate();
 
-    const std::string text = ReadAll(jobFile, "the job file");
+    const std::string text = ReadFileBytes(jobFile, JobFileLimit, "job file");
     const job::ParsedJob parsed = job::ParseJob(text, DirName(jobFile), jobFile);
     for (const std::string& w : parsed.warnings)
         std::fprintf(stderr, "moravent-job: warning: %s\n", w.c_str());
 
-    std::string exe = ReadAll(templ, "the template");
-    const size_t at = FindTheBlock(templ, exe);
+    std::string exe = ReadFileBytes(templ, ExecutableLimit, "template");
+    const size_t at = LocateStoredBlock(exe, templ);
     try {
         StampBlock(exe, at, job::BuildPayload(parsed.job));
     } catch (const std::exception& e) {
@@ -196,12 +172,11 @@ int Show(const TCommandLine& cmd)
     if (cmd.Positional().size() != 2 || !cmd.Given().empty())
         throw EUsageError(ShowUsage);
     const std::string file = cmd.Positional()[1];
-    const std::string bytes = ReadAll(file, "the file");
-    const size_t at = FindTheBlock(file, bytes);
+    const std::string bytes = ReadFileBytes(file, ExecutableLimit, "file");
+    const size_t at = LocateStoredBlock(bytes, file);
     const uint8_t* block = reinterpret_cast<const uint8_t*>(bytes.data()) + at;
     const uint8_t* payload = block + layout::PayloadOffset;
-    const uint8_t* c = block + layout::ChecksumOffset;
-    const uint32_t stored = uint32_t(c[0]) | (uint32_t(c[1]) << 8) | (uint32_t(c[2]) << 16) | (uint32_t(c[3]) << 24);
+    const uint32_t stored = LoadLE32(block + layout::ChecksumOffset);
     const uint32_t computed = PayloadChecksum(payload);
     if (stored != computed) {
         char buf[128];
