@@ -4,6 +4,7 @@
 #include "formutil.h"
 #include "portlist.h"
 
+#include <QAbstractItemView>
 #include <QStyledItemDelegate>
 #include <cctype>
 
@@ -90,6 +91,9 @@ void TComSelect::FillList()
         for (size_t i = 0; i < items.size() && i < descriptions.size(); ++i)
             FOwner->setItemData(int(i), ToQString(descriptions[i]), PortDescriptionRole);
     }
+    // The list opens as wide as its longest entry with its description, not just the box.
+    if (QAbstractItemView* view = FOwner->view())
+        view->setMinimumWidth(view->sizeHintForColumn(0) + 2 * view->frameWidth());
 }
 
 int TComSelect::MatchingIndex() const

@@ -1,6 +1,6 @@
 // Renders one of the tool's windows with sample contents to a PNG, for looking at the
 // layout on a real X server (scripts/screenshots).
-// Usage: moravent-screenshots about|usrserial|wizard|prompt OUT.png
+// Usage: moravent-screenshots about|usrserial|usrserial-list|wizard|prompt OUT.png
 #include "CPortCtl.h"
 #include "about.h"
 #include "formutil.h"
@@ -10,7 +10,10 @@
 #include "usrserial.h"
 #include "wizard.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QScreen>
 #include <QBuffer>
 #include <QPainter>
 #include <QPixmap>
@@ -68,6 +71,24 @@ bool Save(QWidget* window, const char* path)
     return true;
 }
 
+// The window with its drop-down list open: the screen around both, as the operator sees it.
+bool SaveWithList(QWidget* window, QComboBox* combo, const char* path)
+{
+    window->show();
+    QTest::qWaitForWindowExposed(window, 5000);
+    combo->showPopup();
+    QTest::qWait(300);
+    QWidget* popup = combo->view()->window();
+    const QRect area = window->frameGeometry().united(popup->frameGeometry()).adjusted(-4, -4, 4, 4);
+    QScreen* screen = window->screen();
+    if (!screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+             .save(QString::fromLocal8Bit(path), "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", path);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -76,7 +97,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Moravent Flash Programmer"));
     QApplication::setWindowIcon(MoraventAppIcon());
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s about|usrserial|wizard|prompt OUT.png\n", argv[0]);
+        std::fprintf(stderr, "usage: %s about|usrserial|usrserial-list|wizard|prompt OUT.png\n", argv[0]);
         return 2;
     }
     const std::string which = argv[1];
@@ -86,13 +107,19 @@ int main(int argc, char** argv)
             about.SetImageText("Flash Image: WX-300 Indicator Firmware 4.2");
             return Save(&about, argv[2]) ? 0 : 1;
         }
-        if (which == "usrserial") {
+        if (which == "usrserial" || which == "usrserial-list") {
             ComPortLister = [](std::vector<std::string>& names) { names = {"ttyS0", "ttyS1", "ttyUSB0"}; };
+            ComPortDescriber = [](const std::vector<std::string>&) {
+                return std::vector<std::string>{"built-in serial port", "built-in serial port",
+                                                "FT232R USB UART (FTDI)"};
+            };
             TfrmUsrSerial form;
             TComPort port;
             port.SetPort("ttyUSB0");
             form.SetComPort(&port);
-            return Save(&form, argv[2]) ? 0 : 1;
+            if (which == "usrserial")
+                return Save(&form, argv[2]) ? 0 : 1;
+            return SaveWithList(&form, form.ComComboBoxPort, argv[2]) ? 0 : 1;
         }
         if (which == "wizard") {
             TfrmConnectWiz wiz;
