@@ -11,6 +11,7 @@
 #include <QImageReader>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "exceptions.h"
 #include "streams.h"
@@ -153,8 +154,9 @@ void TIcon::LoadFromStream(TStream& stream)
 // ---- JPEG ---------------------------------------------------------------------------
 // libjpeg reports errors through error_exit, which must not return. It longjmps back to
 // the setjmp in one of the two C-style helpers below, whose frames hold no objects with
-// destructors; the C++ caller then cleans up and throws. Warnings (a truncated file
-// decodes with only a warning and a made-up end) are treated as errors.
+// destructors; the C++ caller then cleans up and throws. libjpeg reports damaged data
+// only as warnings (a truncated file decodes with a made-up end), so warnings are sorted
+// in JpegEmitMessage.
 
 namespace {
 
@@ -177,10 +179,22 @@ extern "C" void JpegErrorExit(j_common_ptr cinfo)
     longjmp(err->jump, 1);
 }
 
+// Warnings after which every pixel still comes from the file, as image viewers treat them:
+// JWRN_EXTRANEOUS_DATA (bytes between segments, skipped up to the next marker),
+// JWRN_JFIF_MAJOR (unknown JFIF revision) and JWRN_ADOBE_XFORM (unknown Adobe transform
+// code; the colour space is taken from the components).
+bool JpegWarningRecoverable(int code)
+{
+    return code == JWRN_EXTRANEOUS_DATA || code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM;
+}
+
+// Every other warning fails the load rather than show a partly made-up image: truncation
+// (JWRN_JPEG_EOF, JWRN_HIT_MARKER) and corrupt data (JWRN_HUFF_BAD_CODE,
+// JWRN_ARITH_BAD_CODE, JWRN_MUST_RESYNC, JWRN_BOGUS_PROGRESSION, JWRN_NOT_SEQUENTIAL).
 extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level)
 {
-    if (level < 0)
-        JpegErrorExit(cinfo); // corrupt data: fail rather than show a guessed image
+    if (level < 0 && !JpegWarningRecoverable(cinfo->err->msg_code))
+        JpegErrorExit(cinfo);
 }
 
 extern "C" void JpegOutputMessage(j_common_ptr) { }
