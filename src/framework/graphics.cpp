@@ -23,6 +23,10 @@ constexpr int MaxDimension = 16384;
 constexpr int64_t MaxPixels = 32LL * 1024 * 1024;
 constexpr int64_t MaxFileBytes = 64LL * 1024 * 1024;
 constexpr int AllocationLimitMB = 256;
+// Each scan of a progressive JPEG is a pass over the whole image's coefficients, so a small
+// file of many scans over a large image keeps the decoder busy for seconds. Encoders write
+// a few dozen at most.
+constexpr int MaxJpegScans = 100;
 
 uint32_t LE16(const uint8_t* p)
 {
@@ -169,6 +173,7 @@ struct JpegErrorManager {
 struct JpegJob {
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
+    jpeg_progress_mgr progress;
     bool created;
 };
 
@@ -199,6 +204,15 @@ extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level)
 
 extern "C" void JpegOutputMessage(j_common_ptr) { }
 
+extern "C" void JpegProgress(j_common_ptr cinfo)
+{
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MaxJpegScans) {
+        auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "more than %d scans", MaxJpegScans);
+        longjmp(err->jump, 1);
+    }
+}
+
 bool JpegReadHeader(JpegJob* job, const unsigned char* data, unsigned long size)
 {
     job->cinfo.err = jpeg_std_error(&job->err.pub);
@@ -209,6 +223,8 @@ bool JpegReadHeader(JpegJob* job, const unsigned char* data, unsigned long size)
         return false;
     jpeg_create_decompress(&job->cinfo);
     job->created = true;
+    job->progress.progress_monitor = JpegProgress;
+    job->cinfo.progress = &job->progress;
     jpeg_mem_src(&job->cinfo, data, size);
     jpeg_read_header(&job->cinfo, TRUE);
     return true;

@@ -166,10 +166,12 @@ TEST(JPEGImage, DecodesRgbAndGrayFromPaddedRegion)
 {
     struct Case {
         int w, h, components;
+        testimg::Scans scans;
     };
-    for (const Case& c : {Case{16, 8, 3}, Case{9, 13, 1}}) {
+    for (const Case& c : {Case{16, 8, 3, testimg::Scans::Baseline}, Case{9, 13, 1, testimg::Scans::Baseline},
+                          Case{24, 16, 3, testimg::Scans::Progressive}}) {
         TJPEGImage j;
-        Load(j, Region(testimg::Jpeg(c.w, c.h, c.components), 131072));
+        Load(j, Region(testimg::Jpeg(c.w, c.h, c.components, c.scans), 131072));
         EXPECT_EQ(j.Width(), c.w);
         EXPECT_EQ(j.Height(), c.h);
         const QRgb px = j.ToImage().pixel(c.w / 2, c.h / 2);
@@ -232,6 +234,8 @@ TEST(JPEGImage, CorruptInputsRaiseWithLibraryMessage)
                  return s;
              },
              "Corrupt JPEG data: bad Huffman code"},
+            {"more scans than any encoder writes", [] { return testimg::Jpeg(8, 8, 1, testimg::Scans::EveryBit); },
+             "more than 100 scans"},
         });
     try {
         Load(j, std::string(100, '\0'));
