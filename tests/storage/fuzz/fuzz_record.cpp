@@ -107,6 +107,8 @@ void Accessors(const TExeProgrammingInfo& info)
             Use(size_t(n));
         Use(info.GetFlashCheckSeed() + info.GetFlashVerification() + info.GetFlashEncryption() + info.GetPictureType() +
             info.GetLogEnabled());
+        if (info.Data() != Payload || info.GetImageData() != Payload + layout::ImageRegion)
+            __builtin_trap();
         for (const uint8_t* block : {info.GetConnectSettings(), info.GetProgramSettings()}) {
             const TSerialSettingsIndices s = TExeProgrammingInfo::ReadSerialSettings(block);
             Use(s.BaudRate + s.DataBits + s.StopBits + s.Parity);
