@@ -11,6 +11,7 @@
 #include <QImageReader>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "exceptions.h"
 #include "streams.h"
@@ -22,6 +23,10 @@ constexpr int MaxDimension = 16384;
 constexpr int64_t MaxPixels = 32LL * 1024 * 1024;
 constexpr int64_t MaxFileBytes = 64LL * 1024 * 1024;
 constexpr int AllocationLimitMB = 256;
+// Each scan of a progressive JPEG is a pass over the whole image's coefficients, so a small
+// file of many scans over a large image keeps the decoder busy for seconds. Encoders write
+// a few dozen at most.
+constexpr int MaxJpegScans = 100;
 
 uint32_t LE16(const uint8_t* p)
 {
@@ -153,8 +158,9 @@ void TIcon::LoadFromStream(TStream& stream)
 // ---- JPEG ---------------------------------------------------------------------------
 // libjpeg reports errors through error_exit, which must not return. It longjmps back to
 // the setjmp in one of the two C-style helpers below, whose frames hold no objects with
-// destructors; the C++ caller then cleans up and throws. Warnings (a truncated file
-// decodes with only a warning and a made-up end) are treated as errors.
+// destructors; the C++ caller then cleans up and throws. libjpeg reports damaged data
+// only as warnings (a truncated file decodes with a made-up end), so warnings are sorted
+// in JpegEmitMessage.
 
 namespace {
 
@@ -167,6 +173,7 @@ struct JpegErrorManager {
 struct JpegJob {
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
+    jpeg_progress_mgr progress;
     bool created;
 };
 
@@ -177,13 +184,34 @@ extern "C" void JpegErrorExit(j_common_ptr cinfo)
     longjmp(err->jump, 1);
 }
 
+// Warnings after which every pixel still comes from the file, as image viewers treat them:
+// JWRN_EXTRANEOUS_DATA (bytes between segments, skipped up to the next marker),
+// JWRN_JFIF_MAJOR (unknown JFIF revision) and JWRN_ADOBE_XFORM (unknown Adobe transform
+// code; the colour space is taken from the components).
+bool JpegWarningRecoverable(int code)
+{
+    return code == JWRN_EXTRANEOUS_DATA || code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM;
+}
+
+// Every other warning fails the load rather than show a partly made-up image: truncation
+// (JWRN_JPEG_EOF, JWRN_HIT_MARKER) and corrupt data (JWRN_HUFF_BAD_CODE,
+// JWRN_ARITH_BAD_CODE, JWRN_MUST_RESYNC, JWRN_BOGUS_PROGRESSION, JWRN_NOT_SEQUENTIAL).
 extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level)
 {
-    if (level < 0)
-        JpegErrorExit(cinfo); // corrupt data: fail rather than show a guessed image
+    if (level < 0 && !JpegWarningRecoverable(cinfo->err->msg_code))
+        JpegErrorExit(cinfo);
 }
 
 extern "C" void JpegOutputMessage(j_common_ptr) { }
+
+extern "C" void JpegProgress(j_common_ptr cinfo)
+{
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MaxJpegScans) {
+        auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "more than %d scans", MaxJpegScans);
+        longjmp(err->jump, 1);
+    }
+}
 
 bool JpegReadHeader(JpegJob* job, const unsigned char* data, unsigned long size)
 {
@@ -195,6 +223,8 @@ bool JpegReadHeader(JpegJob* job, const unsigned char* data, unsigned long size)
         return false;
     jpeg_create_decompress(&job->cinfo);
     job->created = true;
+    job->progress.progress_monitor = JpegProgress;
+    job->cinfo.progress = &job->progress;
     jpeg_mem_src(&job->cinfo, data, size);
     jpeg_read_header(&job->cinfo, TRUE);
     return true;

@@ -324,10 +324,13 @@ void TComBuffer::Assign(const TComBuffer& s)
 
 // ---------------------------------------------------------------- event thread
 
+// Touches the port only through HandledEvents and the deliveries; the events and the sync
+// method are taken at creation, so changing them while open cannot race with the thread.
 class TComThread {
 public:
-    TComThread(TCustomComPort* port, std::unique_ptr<TSerialEventWait> wait)
-        : FPort(port), FWait(std::move(wait)), FThread([this] { Execute(); })
+    TComThread(TCustomComPort* port, TComEvents events, std::unique_ptr<TSerialEventWait> wait)
+        : FPort(port), FEvents(events), FSyncMethod(port->SyncMethod()), FWait(std::move(wait)),
+          FThread([this] { Execute(); })
     {
     }
 
@@ -350,7 +353,7 @@ private:
         for (;;) {
             // Only events with a hook are worth a wake-up; hooks assigned while open are
             // picked up at the next return of the wait.
-            FWait->SetMask(EventsToMask(FPort->Events() & FPort->HandledEvents()));
+            FWait->SetMask(EventsToMask(FEvents & FPort->HandledEvents()));
             if (!FWait->Wait(mask))
                 break;
             TComEvents events = MaskToEvents(mask);
@@ -369,7 +372,7 @@ private:
         // A failing query (an unplugged device) has nobody to report to here; the
         // next read or write on the user-interface thread reports it.
         try {
-            if (FPort->SyncMethod() == smNone)
+            if (FSyncMethod == smNone)
                 FPort->DispatchEvents(events);
             else
                 Synchronize([this, events] {
@@ -381,6 +384,8 @@ private:
     }
 
     TCustomComPort* FPort;
+    const TComEvents FEvents;
+    const TSyncMethod FSyncMethod;
     std::unique_ptr<TSerialEventWait> FWait;
     std::atomic<bool> FFinished{false};
     std::thread FThread; // last: starts once everything above exists
@@ -397,18 +402,24 @@ TCustomComPort::TCustomComPort(QObject* owner)
 
 TCustomComPort::~TCustomComPort()
 {
-    try {
-        ClosePort();
-    } catch (...) {
-        // A destructor must not throw; the device is released below in any case.
-    }
-    FEventThread.reset();
-    if (FDevice)
-        FDevice->Close();
+    CloseForDestruction();
     FBuffer.reset();
     FFlowControl.reset();
     FTimeouts.reset();
     FParity.reset();
+}
+
+void TCustomComPort::CloseForDestruction() noexcept
+{
+    try {
+        ClosePort();
+    } catch (...) {
+        // Nobody is left to report to; what the close did not finish is done below.
+    }
+    FEventThread.reset();
+    FThreadCreated = false;
+    FDevice->Close();
+    FConnected = false;
 }
 
 void TCustomComPort::SetConnected(bool v)
@@ -436,7 +447,7 @@ void TCustomComPort::OpenPort()
         throw;
     }
     if (FEvents != 0) {
-        FEventThread = std::make_unique<TComThread>(this, FDevice->CreateEventWait(EventsToMask(FEvents)));
+        FEventThread = std::make_unique<TComThread>(this, FEvents, FDevice->CreateEventWait(EventsToMask(FEvents)));
         FThreadCreated = true;
     }
     DoAfterOpen();

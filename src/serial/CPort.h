@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "com_hook.h"
 #include "exceptions.h"
 #include "serial_types.h"
 
@@ -179,7 +180,7 @@ public:
     using TComErrorEvent = std::function<void(TCustomComPort* sender, TComErrors errors)>;
 
     explicit TCustomComPort(QObject* owner = nullptr);
-    ~TCustomComPort() override; // ClosePort, then frees the sub-objects
+    ~TCustomComPort() override; // CloseForDestruction, then frees the sub-objects
 
     void OpenPort();
     // Waits (bounded by the write time-out) until written bytes have left, then
@@ -239,16 +240,22 @@ public:
     virtual void ApplyTimeoutSettings();
     virtual void ApplyBufferSizes();
 
-    // Notification hooks, unassigned by default. OnRxBuf is never fired: the port
-    // never reads received data on its own initiative.
-    TNotifyEvent OnAfterOpen, OnAfterClose, OnBeforeOpen, OnBeforeClose;
-    TRxCharEvent OnRxChar;
-    TRxBufEvent OnRxBuf;
-    TNotifyEvent OnTxEmpty, OnBreak, OnRing, OnRxFlag, OnRx80Full;
-    TComSignalEvent OnCTSChange, OnDSRChange, OnRLSDChange;
-    TComErrorEvent OnError;
+    // Notification hooks, unassigned by default; each may be assigned while the port is
+    // open. OnRxBuf is never fired: the port never reads received data on its own initiative.
+    TComHook<TNotifyEvent> OnAfterOpen, OnAfterClose, OnBeforeOpen, OnBeforeClose;
+    TComHook<TRxCharEvent> OnRxChar;
+    TComHook<TRxBufEvent> OnRxBuf;
+    TComHook<TNotifyEvent> OnTxEmpty, OnBreak, OnRing, OnRxFlag, OnRx80Full;
+    TComHook<TComSignalEvent> OnCTSChange, OnDSRChange, OnRLSDChange;
+    TComHook<TComErrorEvent> OnError;
 
 protected:
+    // Closes the port and ends its event thread, whatever fails on the way. The event
+    // thread calls virtual steps of the port, so every class derived from a port calls
+    // this in its own destructor: the thread must have ended before any part of the
+    // object is destroyed.
+    void CloseForDestruction() noexcept;
+
     virtual void CreateDeviceHandle();
     virtual void CloseDeviceHandle();
     virtual void ApplyAllSettings();
@@ -271,6 +278,7 @@ protected:
     // The events a delivery has work for: those whose hook is assigned. A delivery for
     // none of them is skipped, so an open port without hooks costs the user-interface
     // thread nothing. A subclass that overrides a notification step widens this too.
+    // Called on the event thread: an override reads only what is safe to read there.
     virtual TComEvents HandledEvents() const;
 
 private:
@@ -301,4 +309,5 @@ private:
 class TComPort : public TCustomComPort {
 public:
     using TCustomComPort::TCustomComPort;
+    ~TComPort() override { CloseForDestruction(); }
 };

@@ -9,6 +9,7 @@ class TBriskoComPort : public TComPort {
 public:
     // Receive buffer 4096 bytes, a 1000 ms total read time-out and no interval.
     explicit TBriskoComPort(QObject* owner = nullptr);
+    ~TBriskoComPort() override { CloseForDestruction(); }
 
     // Discards pending input, then writes all count bytes. A write that moves
     // nothing within the write time-out raises EComPort code 2.

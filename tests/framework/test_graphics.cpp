@@ -44,6 +44,7 @@ std::string RandomBytes(size_t n, unsigned seed)
 struct BadCase {
     const char* name;
     std::function<std::string()> bytes;
+    const char* says = ""; // part of the expected reason
 };
 
 // Every bad input must raise EInvalidGraphic naming the format and leave the graphic empty.
@@ -56,6 +57,7 @@ void ExpectAllRejected(TGraphic& g, const std::vector<BadCase>& cases)
             ADD_FAILURE() << c.name << ": loaded " << g.Width() << "x" << g.Height();
         } catch (const EInvalidGraphic& e) {
             EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0u) << c.name << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << c.name << ": " << e.what();
         }
         EXPECT_TRUE(g.Empty()) << c.name;
     }
@@ -164,10 +166,12 @@ TEST(JPEGImage, DecodesRgbAndGrayFromPaddedRegion)
 {
     struct Case {
         int w, h, components;
+        testimg::Scans scans;
     };
-    for (const Case& c : {Case{16, 8, 3}, Case{9, 13, 1}}) {
+    for (const Case& c : {Case{16, 8, 3, testimg::Scans::Baseline}, Case{9, 13, 1, testimg::Scans::Baseline},
+                          Case{24, 16, 3, testimg::Scans::Progressive}}) {
         TJPEGImage j;
-        Load(j, Region(testimg::Jpeg(c.w, c.h, c.components), 131072));
+        Load(j, Region(testimg::Jpeg(c.w, c.h, c.components, c.scans), 131072));
         EXPECT_EQ(j.Width(), c.w);
         EXPECT_EQ(j.Height(), c.h);
         const QRgb px = j.ToImage().pixel(c.w / 2, c.h / 2);
@@ -184,40 +188,84 @@ TEST(JPEGImage, CorruptInputsRaiseWithLibraryMessage)
     const std::string jpg = testimg::Jpeg(64, 48);
     // The frame header (SOF0) holds height and width after its length and precision.
     const size_t sof = jpg.find("\xFF\xC0");
+    const size_t sos = jpg.find("\xFF\xDA");
     ASSERT_NE(sof, std::string::npos);
+    ASSERT_NE(sos, std::string::npos);
+    // The entropy-coded data runs from after the scan header to the end marker.
+    const size_t scan = sos + 2 + ((uint8_t(jpg[sos + 2]) << 8) | uint8_t(jpg[sos + 3])), scanEnd = jpg.size() - 2;
     TJPEGImage j;
-    ExpectAllRejected(j,
-                      {
-                          {"empty", [] { return std::string(); }},
-                          {"all zero region", [] { return std::string(131072, '\0'); }},
-                          {"random bytes", [] { return RandomBytes(4000, 4); }},
-                          {"truncated", [&] { return jpg.substr(0, jpg.size() / 2); }},
-                          {"truncated then padded", [&] { return Region(jpg.substr(0, jpg.size() / 2), 131072); }},
-                          {"header only", [&] { return jpg.substr(0, sof + 2); }},
-                          {"huge declared size",
-                           [&] {
-                               auto s = jpg;
-                               s[sof + 5] = s[sof + 6] = s[sof + 7] = s[sof + 8] = char(0xF0);
-                               return s;
-                           }},
-                          {"zero width",
-                           [&] {
-                               auto s = jpg;
-                               s[sof + 7] = s[sof + 8] = 0;
-                               return s;
-                           }},
-                          {"scrambled scan data",
-                           [&] {
-                               auto s = jpg;
-                               for (size_t i = s.size() - 80; i < s.size() - 2; ++i)
-                                   s[i] = char(0xFF);
-                               return s;
-                           }},
-                      });
+    ExpectAllRejected(
+        j,
+        {
+            {"empty", [] { return std::string(); }},
+            {"all zero region", [] { return std::string(131072, '\0'); }},
+            {"random bytes", [] { return RandomBytes(4000, 4); }},
+            {"truncated", [&] { return jpg.substr(0, jpg.size() / 2); }, "Premature end of JPEG file"},
+            {"truncated then padded", [&] { return Region(jpg.substr(0, jpg.size() / 2), 131072); },
+             "Premature end of JPEG file"},
+            {"end marker missing", [&] { return jpg.substr(0, jpg.size() - 2); }, "Premature end of JPEG file"},
+            {"header only", [&] { return jpg.substr(0, sof + 2); }},
+            {"huge declared size",
+             [&] {
+                 auto s = jpg;
+                 s[sof + 5] = s[sof + 6] = s[sof + 7] = s[sof + 8] = char(0xF0);
+                 return s;
+             }},
+            {"zero width",
+             [&] {
+                 auto s = jpg;
+                 s[sof + 7] = s[sof + 8] = 0;
+                 return s;
+             }},
+            {"scrambled scan data",
+             [&] {
+                 auto s = jpg;
+                 for (size_t i = scan + 4; i < scanEnd; ++i)
+                     s[i] = char(0xFF);
+                 return s;
+             },
+             "Corrupt JPEG data"},
+            {"scan data of all one bits",
+             [&] {
+                 // Stuffed 0xFF 0x00 pairs: no Huffman code of the tables is all ones.
+                 auto s = jpg;
+                 for (size_t i = scan; i + 1 < scanEnd; i += 2)
+                     s.replace(i, 2, "\xFF\x00", 2);
+                 return s;
+             },
+             "Corrupt JPEG data: bad Huffman code"},
+            {"more scans than any encoder writes", [] { return testimg::Jpeg(8, 8, 1, testimg::Scans::EveryBit); },
+             "more than 100 scans"},
+        });
     try {
         Load(j, std::string(100, '\0'));
     } catch (const EInvalidGraphic& e) {
         EXPECT_NE(std::string(e.what()).find("Not a JPEG file"), std::string::npos) << e.what();
+    }
+}
+
+TEST(JPEGImage, FilesWithOnlyRecoverableWarningsLoad)
+{
+    // What image viewers show in spite of libjpeg's warning must show here too.
+    const std::string jpg = testimg::Jpeg(64, 48);
+    const size_t dqt = jpg.find("\xFF\xDB");
+    const size_t jfif = jpg.find("JFIF");
+    ASSERT_NE(dqt, std::string::npos);
+    ASSERT_NE(jfif, std::string::npos);
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"extraneous bytes before the end marker", jpg.substr(0, jpg.size() - 2) + "\x12\x34\x56\xFF\xD9"},
+        {"extraneous bytes between header segments", jpg.substr(0, dqt) + std::string(7, '\0') + jpg.substr(dqt)},
+        {"unknown JFIF revision", jpg.substr(0, jfif + 5) + "\x03" + jpg.substr(jfif + 6)},
+    };
+    for (const auto& c : cases) {
+        TJPEGImage j;
+        EXPECT_NO_THROW(Load(j, Region(c.bytes, 4096))) << c.name;
+        EXPECT_EQ(j.Width(), 64) << c.name;
+        EXPECT_EQ(j.Height(), 48) << c.name;
+        EXPECT_NEAR(qRed(j.ToImage().pixel(32, 24)), 200, 6) << c.name;
     }
 }
 

@@ -60,8 +60,12 @@ inline std::string Ico(const std::vector<int>& sizes)
     return out + dir + data;
 }
 
-// A baseline JPEG from libjpeg's compressor: RGB (3 components) or grayscale (1).
-inline std::string Jpeg(int w, int h, int components = 3)
+// How a test JPEG is laid out: baseline, libjpeg's usual progression, or one scan per AC
+// coefficient and bit (127 scans per component).
+enum class Scans { Baseline, Progressive, EveryBit };
+
+// A JPEG from libjpeg's compressor: RGB (3 components) or grayscale (1).
+inline std::string Jpeg(int w, int h, int components = 3, Scans scans = Scans::Baseline)
 {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
@@ -76,6 +80,20 @@ inline std::string Jpeg(int w, int h, int components = 3)
     cinfo.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 95, TRUE);
+    if (scans == Scans::Progressive)
+        jpeg_simple_progression(&cinfo);
+    std::vector<jpeg_scan_info> script;
+    for (int c = 0; scans == Scans::EveryBit && c < components; ++c) {
+        script.push_back({1, {c}, 0, 0, 0, 0});
+        for (int k = 1; k < 64; ++k) {
+            script.push_back({1, {c}, k, k, 0, 1});
+            script.push_back({1, {c}, k, k, 1, 0});
+        }
+    }
+    if (!script.empty()) {
+        cinfo.scan_info = script.data();
+        cinfo.num_scans = int(script.size());
+    }
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<unsigned char> row(size_t(w * components));
     while (cinfo.next_scanline < cinfo.image_height) {

@@ -1,12 +1,17 @@
 // The event thread: deliveries on the user-interface thread, closing while a
-// delivery waits, stop winning over a pending device event.
+// delivery waits, stop winning over a pending device event, hooks swapped and ports
+// destroyed while it runs (the cases a ThreadSanitizer build is there for).
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QThread>
 #include <atomic>
+#include <memory>
+
+#include <unistd.h>
 
 #include "CPort.h"
+#include "comms.h"
 #include "pty_pair.h"
 #include "serial_platform.h"
 #include "syncqueue.h"
@@ -119,6 +124,45 @@ TEST(EventThread, CloseRunsAPendingDeliveryAndEnds)
     EXPECT_EQ(delivered, 1);
     EXPECT_FALSE(port.Connected());
     EXPECT_FALSE(port.ThreadCreated());
+}
+
+TEST(EventThread, HooksSwappedAndPortDestroyedWhileBytesArrive)
+{
+    const struct {
+        const char* name;
+        TSyncMethod sync;
+        bool brisko;
+    } cases[] = {
+        {"port, synchronised", smThreadSync, false},
+        {"port, on the event thread", smNone, false},
+        {"reply-expecting port, synchronised", smThreadSync, true},
+        {"reply-expecting port, on the event thread", smNone, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPtyPair pty;
+        std::atomic<int> fired{0};
+        std::unique_ptr<TComPort> port = c.brisko ? std::make_unique<TBriskoComPort>() : std::make_unique<TComPort>();
+        port->SetPort(pty.SlavePath());
+        port->SetSyncMethod(c.sync);
+        port->OpenPort();
+        std::atomic<bool> stop{false};
+        std::thread farEnd([&] {
+            while (!stop) {
+                (void)!write(pty.Master(), "z", 1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        for (int i = 0; i < 40; ++i) {
+            port->OnRxChar = [&fired](TCustomComPort*, int32_t) { ++fired; };
+            port->OnError = (i % 2) ? TCustomComPort::TComErrorEvent() : [](TCustomComPort*, TComErrors) {};
+            PumpUntil([] { return false; }, 5);
+        }
+        EXPECT_TRUE(PumpUntil([&] { return fired.load() > 0; }));
+        port.reset(); // while the far end keeps sending
+        stop = true;
+        farEnd.join();
+    }
 }
 
 TEST(EventWait, StopWinsOverAPendingDeviceEvent)
