@@ -75,7 +75,8 @@ bool Save(QWidget* window, const char* path)
 bool SaveWithList(QWidget* window, QComboBox* combo, const char* path)
 {
     window->show();
-    QTest::qWaitForWindowExposed(window, 5000);
+    if (!QTest::qWaitForWindowExposed(window, 5000))
+        std::fprintf(stderr, "window was not exposed; saving what was drawn\n");
     combo->showPopup();
     QTest::qWait(300);
     QWidget* popup = combo->view()->window();
