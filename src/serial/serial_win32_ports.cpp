@@ -1,0 +1,90 @@
+// The Windows serial port list (the registry's SERIALCOMM key) and what the Windows
+// errors of an open mean for a person.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "serial_platform.h"
+
+namespace {
+
+constexpr const char* SerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+} // namespace
+
+// The names of the ports under keyPath (HKEY_LOCAL_MACHINE); a key that does not exist, as
+// on a computer without serial ports, holds none.
+int ListRegistryPorts(std::vector<TPlatformPort>& ports, const char* keyPath)
+{
+    HKEY key = nullptr;
+    const LONG opened = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key);
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return 0;
+    if (opened != ERROR_SUCCESS)
+        return int(opened);
+    std::vector<TPlatformPort> found;
+    LONG result = ERROR_SUCCESS;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        BYTE data[256];
+        DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+        result = ::RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            result = ERROR_SUCCESS;
+            break;
+        }
+        if (result != ERROR_SUCCESS)
+            break; // a name or value too long for its buffer is 234, as the list has always said
+        data[dataSize] = 0;
+        TPlatformPort port;
+        port.Name = reinterpret_cast<const char*>(data);
+        port.Path = SerialDevicePath(port.Name);
+        port.Driver = name; // the value's name is the driver's device (\Device\Serial0, ...)
+        found.push_back(std::move(port));
+    }
+    ::RegCloseKey(key);
+    if (result != ERROR_SUCCESS)
+        return int(result);
+    ports.insert(ports.end(), found.begin(), found.end());
+    return 0;
+}
+
+int ListPlatformPorts(std::vector<TPlatformPort>& ports, const std::string&, const std::string&)
+{
+    return ListRegistryPorts(ports, SerialCommKey);
+}
+
+int LatencyTimerMs(const std::string&, const std::string&)
+{
+    return -1;
+}
+
+std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int systemError,
+                                             const std::vector<TPlatformPort>& ports)
+{
+    switch (systemError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: {
+        if (ports.empty())
+            return {"There is no serial port " + portName + ", and this computer has no serial ports at all."};
+        std::string names;
+        for (const TPlatformPort& p : ports)
+            names += (names.empty() ? "" : ", ") + p.Name;
+        return {"There is no serial port " + portName + ". Ports present: " + names + "."};
+    }
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return {portName +
+                " is in use by another program (a terminal, another programmer, a modem or sync "
+                "tool): close it and try again."};
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED: return {portName + " does not answer: the adapter was unplugged or has failed."};
+    default: return {};
+    }
+}
+
+bool ModemManagerRunning()
+{
+    return false;
+}

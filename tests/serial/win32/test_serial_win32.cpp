@@ -1,0 +1,194 @@
+// The Win32 serial backend as Wine runs it, against a pseudo-terminal linked as COM7 whose
+// far end (pty_peer.py) echoes, swallows 'x' and tells the bit rate on "?B"; COM9 does not exist.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "serial_platform.h"
+
+int ListRegistryPorts(std::vector<TPlatformPort>& ports, const char* keyPath);
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+TLineSettings Line(uint32_t rate)
+{
+    TLineSettings s;
+    s.BaudRate = rate;
+    s.Flags = lsBinary | (uint32_t(dtrEnable) << 4);
+    s.XonLim = s.XoffLim = 1024;
+    s.ByteSize = 8;
+    s.XonChar = 17;
+    s.XoffChar = 19;
+    return s;
+}
+
+TTimeoutSettings ReplyTimeouts(int32_t constant)
+{
+    TTimeoutSettings t;
+    t.ReadInterval = 0;
+    t.ReadTotalMultiplier = 0;
+    t.ReadTotalConstant = constant;
+    return t;
+}
+
+struct OpenPort {
+    std::unique_ptr<TSerialDevice> Device = CreatePlatformSerialDevice();
+    explicit OpenPort(uint32_t rate = 9600)
+    {
+        EXPECT_EQ(Device->Open("COM7"), 0);
+        EXPECT_EQ(Device->ApplyBufferSizes(4096, 1024), 0);
+        EXPECT_EQ(Device->ApplyLineSettings(Line(rate)), 0);
+        EXPECT_EQ(Device->ApplyTimeouts(ReplyTimeouts(1000)), 0);
+    }
+    std::string Exchange(const std::string& request, int32_t replyCount)
+    {
+        int32_t done = 0;
+        EXPECT_EQ(Device->Write(request.data(), int32_t(request.size()), done), 0);
+        EXPECT_EQ(done, int32_t(request.size()));
+        std::string reply(size_t(replyCount), '\0');
+        EXPECT_EQ(Device->Read(reply.data(), replyCount, done), 0);
+        reply.resize(size_t(done));
+        return reply;
+    }
+};
+
+TEST(Win32Port, MissingPortIsErrorTwo)
+{
+    auto device = CreatePlatformSerialDevice();
+    EXPECT_EQ(device->Open("COM9"), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(device->IsOpen());
+    EXPECT_EQ(device->Open(""), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SerialDevicePath("COM7"), "\\\\.\\COM7");
+}
+
+TEST(Win32Port, BitRateReachesTheLine)
+{
+    OpenPort port;
+    for (uint32_t rate : {9600u, 57600u, 1200u, 115200u}) {
+        ASSERT_EQ(port.Device->ApplyLineSettings(Line(rate)), 0);
+        char expected[8];
+        std::snprintf(expected, sizeof expected, "%06u", rate);
+        EXPECT_EQ(port.Exchange("?B", 6), expected);
+    }
+}
+
+TEST(Win32Port, EchoAndPurge)
+{
+    OpenPort port;
+    EXPECT_EQ(port.Exchange("hello", 5), "hello");
+    int32_t done = 0;
+    ASSERT_EQ(port.Device->Write("late", 4, done), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(port.Device->Purge(true, false), 0);
+    EXPECT_EQ(port.Exchange("ab", 2), "ab") << "the echo of 'late' was discarded";
+}
+
+TEST(Win32Port, ReadTimeoutRules)
+{
+    OpenPort port;
+    struct Case {
+        const char* Name;
+        TTimeoutSettings Timeouts;
+        double MinMs, MaxMs;
+    } cases[] = {
+        {"total constant", ReplyTimeouts(300), 270, 1000},
+        {"-1 with zero totals returns at once", TTimeoutSettings{}, 0, 150},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_EQ(port.Device->ApplyTimeouts(c.Timeouts), 0);
+        char buf[5];
+        int32_t done = -1;
+        const auto start = Clock::now();
+        EXPECT_EQ(port.Device->Read(buf, 5, done), 0);
+        const double ms = MsSince(start);
+        EXPECT_EQ(done, 0);
+        EXPECT_GE(ms, c.MinMs);
+        EXPECT_LE(ms, c.MaxMs);
+    }
+}
+
+// A completed write has only queued its bytes (under Wine as on Linux): the reply's time-out
+// counts from the moment they have left the line. 24 bytes at 1200 bit/s take 200 ms.
+TEST(Win32Port, ReplyTimeoutCountsFromTheEndOfTheRequest)
+{
+    OpenPort port(1200);
+    ASSERT_EQ(port.Device->ApplyTimeouts(ReplyTimeouts(100)), 0);
+    const std::string request(24, 'x');
+    int32_t done = 0;
+    ASSERT_EQ(port.Device->Write(request.data(), 24, done), 0);
+    char reply = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Device->Read(&reply, 1, done), 0);
+    EXPECT_EQ(done, 0);
+    EXPECT_GE(MsSince(start), 270);
+    EXPECT_LE(MsSince(start), 1000);
+}
+
+TEST(Win32Port, LinesQueuesAndErrorsOnAPortWithoutModemLines)
+{
+    OpenPort port;
+    uint32_t status = 1, flags = 1;
+    int32_t queued = -1;
+    EXPECT_EQ(port.Device->ModemStatus(status), 0);
+    EXPECT_EQ(port.Device->SetLines(false, false), 0);
+    EXPECT_EQ(port.Device->ErrorFlags(flags), 0);
+    EXPECT_EQ(port.Device->QueuedInput(queued), 0);
+    EXPECT_EQ(port.Device->Drain(), 0);
+    EXPECT_EQ(port.Device->AbortPending(), 0);
+    port.Device->Close();
+    EXPECT_FALSE(port.Device->IsOpen());
+    EXPECT_EQ(port.Device->ModemStatus(status), ERROR_INVALID_HANDLE);
+}
+
+TEST(Win32Port, EventWaitEndsWhenStopped)
+{
+    OpenPort port;
+    for (uint32_t mask : {uint32_t(emRxChar), 0u}) {
+        auto wait = port.Device->CreateEventWait(emRxChar | emErr);
+        wait->SetMask(mask);
+        bool stopped = false;
+        std::thread waiter([&] {
+            uint32_t events = 0;
+            while (wait->Wait(events)) {
+            }
+            stopped = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        const auto start = Clock::now();
+        wait->Stop();
+        waiter.join();
+        EXPECT_TRUE(stopped);
+        EXPECT_LE(MsSince(start), 1000) << "mask " << mask;
+    }
+}
+
+TEST(Win32PortList, TheRegistryListAndAMissingKey)
+{
+    std::vector<TPlatformPort> ports;
+    EXPECT_EQ(ListRegistryPorts(ports, "HARDWARE\\DEVICEMAP\\NO-SUCH-KEY"), 0);
+    EXPECT_TRUE(ports.empty()) << "no key: no ports, as on a computer without serial ports";
+    EXPECT_EQ(ListPlatformPorts(ports, "", ""), 0);
+    for (const TPlatformPort& p : ports) {
+        EXPECT_EQ(p.Name.rfind("COM", 0), 0u) << p.Name;
+        EXPECT_EQ(p.Path, "\\\\.\\" + p.Name);
+    }
+    const std::vector<std::string> missing = DiagnoseOpenFailure("COM9", ERROR_FILE_NOT_FOUND, {});
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_EQ(missing[0], "There is no serial port COM9, and this computer has no serial ports at all.");
+    EXPECT_EQ(LatencyTimerMs("COM7", ""), -1);
+    EXPECT_FALSE(ModemManagerRunning());
+}
+
+} // namespace
