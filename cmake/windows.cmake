@@ -18,7 +18,8 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 set(src ${PROJECT_SOURCE_DIR}/src)
-add_library(moravent_framework STATIC ${src}/framework/exceptions.cpp ${src}/framework/streams.cpp)
+add_library(moravent_framework STATIC ${src}/framework/exceptions.cpp ${src}/framework/streams.cpp
+                                      ${src}/framework/files.cpp)
 target_include_directories(moravent_framework PUBLIC ${src}/framework)
 
 add_library(moravent_storage STATIC ${src}/storage/hex.cpp ${src}/storage/util.cpp ${src}/storage/exist_ms.cpp

@@ -8,7 +8,32 @@
 #include <cstring>
 #include <filesystem>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
+
+// Windows has no FIFOs to wait on, no controlling terminals and no close-on-exec flag, but
+// would translate line ends without O_BINARY.
+#ifndef O_NONBLOCK
+constexpr int O_NONBLOCK = 0;
+#endif
+#ifndef O_NOCTTY
+constexpr int O_NOCTTY = 0;
+#endif
+#ifndef O_CLOEXEC
+constexpr int O_CLOEXEC = 0;
+#endif
+#ifndef O_BINARY
+constexpr int O_BINARY = 0;
+#endif
+#ifndef S_ISSOCK
+#define S_ISSOCK(m) false
+#endif
+#ifndef S_ISBLK
+#define S_ISBLK(m) false
+#endif
 
 [[noreturn]] void Fail(const char* verb, const std::string& what, const std::string& path, const std::string& why)
 {
@@ -46,7 +71,7 @@ public:
 std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what, const std::string& limitName)
 {
     // Non-blocking, so a FIFO without a writer cannot hold the open; fstat then refuses it.
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.Fd < 0)
         Fail("Cannot open", what, path, std::strerror(errno));
     struct stat st { };
@@ -85,6 +110,11 @@ std::string ReadFileBytes(const std::string& path, size_t limit, const std::stri
 
 std::string OwnExecutablePath()
 {
+#ifdef _WIN32
+    char path[MAX_PATH + 1];
+    const DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof path);
+    return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+#endif
     std::error_code ec;
     const std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : p.string();
