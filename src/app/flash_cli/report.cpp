@@ -172,9 +172,22 @@ TJson TUnitRecord::Json() const
     return r;
 }
 
+ssize_t WriteInOne(int fd, const std::string& text)
+{
+    ssize_t n;
+    do {
+        n = ::write(fd, text.data(), text.size());
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
 TReportFile::TReportFile(const std::string& path) : Path(path)
 {
-    // Non-blocking, so a FIFO without a reader cannot hold the open; fstat then refuses it.
+    // A FIFO must be refused before the open, which would wait for a reader or, non-blocking,
+    // fail with a reason nobody understands; non-blocking still covers one made meanwhile.
+    struct stat before { };
+    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
+        throw EFileError("Cannot open report file " + path + " (" + NotAFileReason(before.st_mode) + ")");
     Fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (Fd < 0)
         throw EFileError("Cannot open report file " + path + " (" + std::strerror(errno) + ")");
@@ -196,10 +209,7 @@ TReportFile::~TReportFile()
 void TReportFile::Append(const TJson& record)
 {
     const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    ssize_t n;
-    do {
-        n = ::write(Fd, line.data(), line.size());
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = WriteInOne(Fd, line);
     if (n != static_cast<ssize_t>(line.size()))
         throw EFileError("Cannot write report file " + Path + " (" +
                          (n < 0 ? std::strerror(errno) : "the disk is full") + ")");

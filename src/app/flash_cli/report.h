@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <sys/types.h>
 
 #include "unit_events.h"
 
@@ -63,6 +64,10 @@ private:
     double FProgramRate = -1;
     std::string FResult, FError;
 };
+
+// One write(2) of all of text, repeated only when a signal came before anything was
+// written; what write returned. A line written so is never torn by another writer.
+ssize_t WriteInOne(int fd, const std::string& text);
 
 // The report file, opened for appending. Every line goes out in one write(2) on the
 // O_APPEND descriptor, so stations appending to one file on a share never tear a line.

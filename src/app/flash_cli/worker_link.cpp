@@ -1,9 +1,5 @@
 #include "worker_link.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace {
 
 bool PhaseNamed(const std::string& name, TRunPhase& phase)
@@ -69,10 +65,7 @@ void TWorkerPipe::Send(const TJson& message)
     // One write per line: the supervisor reads whole lines, and a pipe keeps a write of
     // this size in one piece.
     const std::string line = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    ssize_t n;
-    do {
-        n = ::write(Fd, line.data(), line.size());
-    } while (n < 0 && errno == EINTR);
+    WriteInOne(Fd, line);
 }
 
 void DispatchWorkerLine(const std::string& line, TUnitObserver& observer, TWorkerEnd& end)
