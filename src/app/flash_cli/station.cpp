@@ -3,10 +3,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <memory>
 
 #include "cmdline.h"
@@ -31,7 +31,7 @@ public:
     bool ReportLost() const { return FReportLost; }
 
 private:
-    std::unique_ptr<TPortSlot> Launch(const std::string& selector, std::vector<std::string>& taken);
+    std::unique_ptr<TPortSlot> Launch(const std::string& selector, std::map<std::string, std::string>& taken);
     std::vector<std::string> WorkerArgs(const std::string& port) const;
     void Serve(TSlots& units);
     void PassOnSignals(TSlots& units);
@@ -60,7 +60,7 @@ TStation::TStation(const TCliOptions& options, const TJobFacts& job, TReportFile
 bool TStation::Round()
 {
     TSlots units;
-    std::vector<std::string> taken;
+    std::map<std::string, std::string> taken; // port: the selector that named it
     for (const std::string& selector : Opt.Ports)
         units.push_back(Launch(selector, taken));
     Serve(units);
@@ -74,7 +74,7 @@ bool TStation::Round()
     return allOk;
 }
 
-std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, std::vector<std::string>& taken)
+std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, std::map<std::string, std::string>& taken)
 {
     std::string port = selector, failure;
     try {
@@ -82,9 +82,9 @@ std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, std::ve
     } catch (const std::exception& e) {
         failure = WithFullStop(e.what());
     }
-    if (failure.empty() && std::find(taken.begin(), taken.end(), port) != taken.end())
-        failure = "--port " + selector + " is " + port + " once more: a port programs one unit.";
-    taken.push_back(port);
+    if (const auto first = taken.find(port); failure.empty() && first != taken.end())
+        failure = "--port " + selector + " is " + port + ", which --port " + first->second + " names already.";
+    taken.emplace(port, selector);
     auto slot = std::make_unique<TPortSlot>(port, failure.empty() ? PortUsbJson(port) : TJson(nullptr), Job, *Out);
     Out->Started(slot->View());
     if (failure.empty() && StopSignalsReceived() == 0) {
