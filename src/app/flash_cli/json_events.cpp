@@ -27,7 +27,8 @@ void TJsonEvents::Started(const TPortView& port)
 
 void TJsonEvents::PhaseChanged(const TPortView& port)
 {
-    // Progress of the phase that ended goes first, so a reader sees it complete.
+    // Progress held back by the rate limit goes first when the limit allows; otherwise the
+    // phase event itself says the phase before it is complete.
     TPending& pending = Pending[&port];
     if (pending.Waiting)
         Progress(port, pending, TPortView::Clock::now());
