@@ -89,6 +89,7 @@ void THitachiFlash::VerifyDevice()
     uint16_t seed = 0;
     int32_t start = 0, length = 0;
     GetDeviceIdentity(name, seed, start, length);
+    LastIdentity = {true, name, seed, start, length};
     if (seed != FlashCheckSeed || start != FlashStart || length != FlashLength)
         throw EHitachiFlashException("Flash uP does not match definition");
 }

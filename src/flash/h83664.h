@@ -22,6 +22,16 @@ struct TConnectChoice {
     TBriskoComPort* Port = nullptr;
 };
 
+// What the unit reported to the last identity check, as it sent it (the name's 20 bytes
+// NUL-padded). Known is false until a check has read one.
+struct TUnitIdentity {
+    bool Known = false;
+    std::string Name;
+    uint16_t Seed = 0;
+    int32_t Start = 0;
+    int32_t Length = 0;
+};
+
 class THitachiFlash : public QObject {
 public:
     THitachiFlash(QObject* owner, IStatusSink* statusControl, IProgressSink* progressBar, TUserPrompt* prompt);
@@ -35,6 +45,7 @@ public:
     uint8_t FlashVerification = 2;
     uint8_t FlashEncryption = 1;
     TFullConnectionInfo ConnectionInfo; // ComConnect and ComProgram owned, never opened
+    TUnitIdentity LastIdentity;         // set by VerifyDevice, also when it does not match
 
     TBriskoComPort* ComConnect() const { return ConnectionInfo.ComConnect; }
     TBriskoComPort* ComProgram() const { return ConnectionInfo.ComProgram; }

@@ -31,6 +31,16 @@ const char* RunPhaseName(TRunPhase phase)
     return "unknown";
 }
 
+std::string ReadJobFile(const std::string& path)
+{
+    return ReadFileBytes(path, JobFileLimit, "job file");
+}
+
+const uint8_t* JobBlockIn(const std::string& jobBytes, const std::string& path)
+{
+    return reinterpret_cast<const uint8_t*>(jobBytes.data() + LocateStoredBlock(jobBytes, path));
+}
+
 std::string NoValidImageMessage(const std::string& reason)
 {
     return "No Valid FLASH Image Present! (" + reason + ").";
@@ -58,9 +68,8 @@ void TProgrammingRun::LoadJob(const uint8_t* block, const std::function<void(boo
 void TProgrammingRun::LoadJobFile(const std::string& path, const std::function<void(bool)>& startLog)
 {
     FInfo.reset();
-    FJobBytes = ReadFileBytes(path, JobFileLimit, "job file");
-    const size_t at = LocateStoredBlock(FJobBytes, path);
-    LoadJob(reinterpret_cast<const uint8_t*>(FJobBytes.data() + at), startLog);
+    FJobBytes = ReadJobFile(path);
+    LoadJob(JobBlockIn(FJobBytes, path), startLog);
 }
 
 void TProgrammingRun::CheckImage() const
@@ -83,6 +92,7 @@ void TProgrammingRun::Program(TConnectChoice& choice, TConnectMode mode, TRunFro
 {
     FConnectedMethod = -1;
     FPhase = TRunPhase::Connect;
+    FFlash->LastIdentity = {};
     // An image that can never be programmed must not cost the unit its flash contents.
     CheckImage();
     frontEnd.BeforeConnect();

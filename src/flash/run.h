@@ -37,6 +37,11 @@ public:
     virtual void Notice(const std::string& /*text*/) { }
 };
 
+// A job executable's bytes from disk (refused when it is no regular file or absurdly large).
+std::string ReadJobFile(const std::string& path);
+// The stored data block inside them; raises naming path when there is none or several.
+const uint8_t* JobBlockIn(const std::string& jobBytes, const std::string& path);
+
 // "No Valid FLASH Image Present! (%s)." around the message of a start-up failure.
 std::string NoValidImageMessage(const std::string& reason);
 

@@ -40,7 +40,9 @@ constexpr int O_BINARY = 0;
     throw EFileError(std::string(verb) + " " + what + " " + path + " (" + why + ")");
 }
 
-std::string KindOf(mode_t mode)
+} // namespace
+
+std::string NotAFileReason(unsigned mode)
 {
     if (S_ISDIR(mode))
         return "it is a directory";
@@ -52,6 +54,8 @@ std::string KindOf(mode_t mode)
         return "it is a socket, not a file";
     return "it is not a regular file";
 }
+
+namespace {
 
 class FileHandle {
 public:
@@ -78,7 +82,7 @@ std::string ReadFileBytes(const std::string& path, size_t limit, const std::stri
     if (::fstat(file.Fd, &st) != 0)
         Fail("Cannot read", what, path, std::strerror(errno));
     if (!S_ISREG(st.st_mode))
-        Fail("Cannot read", what, path, KindOf(st.st_mode));
+        Fail("Cannot read", what, path, NotAFileReason(st.st_mode));
     const std::string most = "more than the " + std::to_string(limit) + "-byte " + limitName;
     const auto tooLarge = [&] { Fail("Cannot read", what, path, most); };
     if (static_cast<unsigned long long>(st.st_size) > limit)

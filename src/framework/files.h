@@ -17,5 +17,9 @@ MORAVENT_EXCEPTION(EFileError, Exception);
 std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what = "file",
                           const std::string& limitName = "limit");
 
+// Why a file of this st_mode is not a regular file ("it is a directory", "it is a FIFO,
+// not a file"...), for messages that refuse it.
+std::string NotAFileReason(unsigned mode);
+
 // The running executable's full path ("" when the system cannot tell).
 std::string OwnExecutablePath();

@@ -1,65 +1,17 @@
-// moravent-flash-cli: programs a unit from a stored job without a window.
+// moravent-flash-cli: programs units from a stored job without a window.
 //
-//   moravent-flash-cli --port PORT [--job FILE] [--method auto|user|boot] [--log FILE] [--no-progress]
+//   moravent-flash-cli --port PORT [--port PORT]... [--job FILE] [--method auto|user|boot] [--log FILE]
+//                      [--report FILE] [--json] [--loop] [--no-progress]
 //   moravent-flash-cli --list-ports [--json]
 //   moravent-flash-cli --help | --version
 //
-// Exit status: 0 programmed, 1 failed (message on standard error), 2 usage error.
-#include <QCoreApplication>
-
-#include <unistd.h>
-
-#include <cstdio>
-
+// Exit status: 0 programmed (every unit), 1 failed (message on standard error), 2 usage error.
 #include "cmdline.h"
-#include "logging.h"
 #include "options.h"
 #include "ports.h"
-#include "programmer.h"
-
-namespace {
-
-// Run failures are printed without the program's name: their last line is the error
-// display's text, which scripts read. Lines that explain the failure come before it.
-int Fail(const std::exception& e, const std::string& port)
-{
-    for (const std::string& line : ExplainFailure(e, port))
-        std::fprintf(stderr, "%s\n", line.c_str());
-    std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
-    return ExitFailed;
-}
-
-int ProgramUnit(int argc, char** argv, const TCliOptions& options)
-{
-    QCoreApplication app(argc, argv);
-    CatchStopSignals("\nInterrupted again: stopping at once\n");
-    SetCommsLogErrorHook([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
-
-    const bool progressVisible = !options.NoProgress && isatty(STDERR_FILENO) != 0;
-    std::string port;
-    try {
-        port = ResolvePort(options.Ports.front());
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
-        return ExitFailed;
-    }
-    try {
-        TProgrammer programmer(options, port, progressVisible);
-        try {
-            programmer.LoadJob();
-            programmer.Program();
-        } catch (...) {
-            programmer.Out().EndLine();
-            throw;
-        }
-    } catch (const std::exception& e) {
-        return Fail(e, port);
-    }
-    std::printf("Unit Successfully Programmed!\n");
-    return ExitOk;
-}
-
-} // namespace
+#include "single_run.h"
+#include "station.h"
+#include "worker.h"
 
 int main(int argc, char** argv)
 {
@@ -67,6 +19,10 @@ int main(int argc, char** argv)
         TCliOptions options;
         if (!ParseCliArguments(argc, argv, options))
             return ExitOk;
-        return options.ListPorts ? ListPortsCommand(options.Json) : ProgramUnit(argc, argv, options);
+        if (options.ListPorts)
+            return ListPortsCommand(options.Json);
+        if (options.Worker)
+            return RunWorker(argc, argv, options);
+        return options.Station() ? RunStation(options) : ProgramOnePort(argc, argv, options);
     });
 }

@@ -1,30 +1,62 @@
 #include "options.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+
 #include "cmdline.h"
 
 namespace {
 
-const char Usage[] =
-    "usage: moravent-flash-cli --port PORT [--job FILE] [--method auto|user|boot] [--log FILE] [--no-progress]\n"
-    "       moravent-flash-cli --list-ports [--json]\n"
-    "       moravent-flash-cli --help | --version\n"
-    "\n"
-    "Programs the unit on PORT with the job stored in FILE (an executable stamped by\n"
-    "'moravent-job build'), or with the job stamped into this program itself.\n"
-    "  --port PORT     the serial port: a name (ttyUSB0), a path (/dev/ttyUSB0), usb:SERIAL\n"
-    "                  (the adapter with that serial number) or usb-path:PATH (the adapter\n"
-    "                  in that hub socket, as --list-ports shows it)\n"
-    "  --method auto   user connect first, then the boot connect (default)\n"
-    "  --method user   user connect only\n"
-    "  --method boot   boot connect only (reset the unit when asked)\n"
-    "  --log FILE      write the communications log to FILE\n"
-    "  --no-progress   no progress bar on standard error\n"
-    "  --list-ports    print the system's serial ports: name, description, VID:PID and\n"
-    "                  serial number, one port per line (with a heading on a terminal)\n"
-    "  --json          with --list-ports: a JSON array of the ports instead\n"
-    "  --help          this text\n"
-    "  --version       the program's name and version\n"
-    "Exit status: 0 programmed, 1 failed, 2 usage error.\n";
+const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--job FILE] [--method auto|user|boot]\n"
+                     "                          [--log FILE] [--report FILE] [--json] [--loop] [--no-progress]\n"
+                     "       moravent-flash-cli --list-ports [--json]\n"
+                     "       moravent-flash-cli --help | --version\n"
+                     "\n"
+                     "Programs the unit on PORT with the job stored in FILE (an executable stamped by\n"
+                     "'moravent-job build'), or with the job stamped into this program itself.\n"
+                     "  --port PORT     the serial port: a name (ttyUSB0), a path (/dev/ttyUSB0), usb:SERIAL\n"
+                     "                  (the adapter with that serial number) or usb-path:PATH (the adapter\n"
+                     "                  in that hub socket, as --list-ports shows it); given several times,\n"
+                     "                  one unit on each port is programmed at once\n"
+                     "  --method auto   user connect first, then the boot connect (default)\n"
+                     "  --method user   user connect only\n"
+                     "  --method boot   boot connect only (reset the unit when asked)\n"
+                     "  --log FILE      write the communications log to FILE (with several ports one log\n"
+                     "                  per port, the port's name added to the file name)\n"
+                     "  --report FILE   append the record of every unit to FILE when it ends, one JSON\n"
+                     "                  object a line\n"
+                     "  --no-progress   no progress bar on standard error\n"
+                     "  --loop          after every port has ended, show the counts and wait for Enter to\n"
+                     "                  program the next units (q or end of input quits); needs a terminal\n"
+                     "  --list-ports    print the system's serial ports: name, description, VID:PID and\n"
+                     "                  serial number, one port per line (with a heading on a terminal)\n"
+                     "  --json          with --list-ports: a JSON array of the ports instead; with a run:\n"
+                     "                  progress as JSON events on standard output, one object a line\n"
+                     "  --help          this text\n"
+                     "  --version       the program's name and version\n"
+                     "Exit status: 0 programmed (every unit), 1 failed (any unit), 2 usage error.\n";
+
+void CheckListPorts(const TCliOptions& o)
+{
+    if (!o.Ports.empty() || !o.Job.empty() || !o.LogFile.empty() || !o.Report.empty() || o.Loop)
+        throw EUsageError("--list-ports takes no other options");
+}
+
+void CheckRun(const TCliOptions& o)
+{
+    if (o.Ports.empty())
+        throw EUsageError("--port is required");
+    for (auto p = o.Ports.begin(); p != o.Ports.end(); ++p)
+        if (std::find(o.Ports.begin(), p, *p) != p)
+            throw EUsageError("--port " + *p + " is given twice");
+    if (o.Method != "auto" && o.Method != "user" && o.Method != "boot")
+        throw EUsageError("--method must be auto, user or boot, not '" + o.Method + "'");
+    if (o.Loop && isatty(STDIN_FILENO) == 0)
+        throw EUsageError("--loop needs a terminal on standard input (Enter starts the next units)");
+    if (o.Worker && (o.Ports.size() != 1 || o.Loop || o.Json || !o.Report.empty()))
+        throw EUsageError("a station worker programs one port");
+}
 
 void CheckOptions(const TCommandLine& cmd, TCliOptions& o)
 {
@@ -37,22 +69,16 @@ void CheckOptions(const TCommandLine& cmd, TCliOptions& o)
     if (cmd.Has("method"))
         o.Method = cmd.Value("method");
     o.LogFile = cmd.Value("log");
+    o.Report = cmd.Value("report");
     o.NoProgress = cmd.Has("no-progress");
     o.ListPorts = cmd.Has("list-ports");
     o.Json = cmd.Has("json");
-    if (o.ListPorts) {
-        if (!o.Ports.empty() || !o.Job.empty() || !o.LogFile.empty())
-            throw EUsageError("--list-ports takes no other options");
-        return;
-    }
-    if (o.Json)
-        throw EUsageError("--json goes with --list-ports");
-    if (o.Ports.empty())
-        throw EUsageError("--port is required");
-    if (o.Ports.size() > 1)
-        throw EUsageError("--port is given more than once");
-    if (o.Method != "auto" && o.Method != "user" && o.Method != "boot")
-        throw EUsageError("--method must be auto, user or boot, not '" + o.Method + "'");
+    o.Loop = cmd.Has("loop");
+    o.Worker = cmd.Has(WorkerOption);
+    if (o.ListPorts)
+        CheckListPorts(o);
+    else
+        CheckRun(o);
 }
 
 } // namespace
@@ -62,9 +88,10 @@ bool ParseCliArguments(int argc, char** argv, TCliOptions& o)
     TCommandLine cmd("moravent-flash-cli", Usage);
     cmd.MissingValueText = "option %1 needs a value";
     cmd.UnknownOptionText = "unknown argument '%1'";
-    for (const char* name : {"port", "job", "method", "log"})
+    for (const char* name : {"port", "job", "method", "log", "report"})
         cmd.AddValue({name});
-    for (const char* name : {"no-progress", "list-ports", "json"})
+    // The station's own re-execution of this program; not for people, so not in the usage.
+    for (const char* name : {"no-progress", "list-ports", "json", "loop", WorkerOption})
         cmd.AddFlag({name});
     try {
         if (!cmd.Parse(argc, argv))

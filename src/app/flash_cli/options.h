@@ -3,14 +3,25 @@
 #include <string>
 #include <vector>
 
+// The flag a station gives the copies of this program it starts, one per port.
+inline constexpr const char WorkerOption[] = "station-worker";
+
 struct TCliOptions {
     std::vector<std::string> Ports; // as given: names, paths, usb:SERIAL or usb-path:PATH
     std::string Job;
     std::string Method = "auto";
     std::string LogFile;
+    std::string Report;
     bool NoProgress = false;
     bool ListPorts = false;
     bool Json = false;
+    bool Loop = false;
+    bool Worker = false;
+
+    // Several ports, JSON events or the operator's loop: the station runs one worker
+    // process per port. One port without them runs in this process, as it always has
+    // (--report only adds the record).
+    bool Station() const { return Ports.size() > 1 || Json || Loop; }
 };
 
 // False when --help or --version has been answered. A usage error (EUsageError) carries

@@ -63,6 +63,11 @@ void PrintTable(const std::vector<TPlatformPort>& ports)
                     int(width[2]), row[2].c_str(), row[3].c_str());
 }
 
+bool SamePort(const TPlatformPort& p, const std::string& port)
+{
+    return p.Name == port || p.Path == port || (!p.Path.empty() && p.Path == SerialDevicePath(port));
+}
+
 bool LooksUsb(const std::string& port)
 {
     return port.find("ttyUSB") != std::string::npos || port.find("ttyACM") != std::string::npos;
@@ -91,6 +96,23 @@ std::string ResolvePort(const std::string& selector)
     if (selector.rfind("usb:", 0) != 0 && selector.rfind("usb-path:", 0) != 0)
         return selector;
     return ResolvePortSelector(selector, ListSerialPortInfo());
+}
+
+nlohmann::ordered_json PortUsbJson(const std::string& port)
+{
+    std::vector<TPlatformPort> ports;
+    try {
+        ports = ListSerialPortInfo();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    for (const TPlatformPort& p : ports)
+        if (SamePort(p, port) && p.Vid >= 0)
+            return {{"vid", Hex4(p.Vid)},
+                    {"pid", Hex4(p.Pid)},
+                    {"serial", TextOrNull(p.Serial)},
+                    {"usb_path", TextOrNull(p.UsbPath)}};
+    return nullptr;
 }
 
 std::vector<std::string> ExplainFailure(const std::exception& failure, const std::string& port)

@@ -2,6 +2,7 @@
 // The headless programmer's side of serial ports: the list it prints, the selectors it
 // takes for --port, and the lines that explain a failure before its error line.
 #include <exception>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@ int ListPortsCommand(bool json);
 // The port name --port stands for (usb:SERIAL and usb-path:PATH looked up among the
 // system's ports); raises Exception listing the candidates when nothing or several match.
 std::string ResolvePort(const std::string& selector);
+
+// The USB adapter behind port for a unit's record: vid, pid (hex as --list-ports shows
+// them), serial and usb_path; null for a port that is no USB adapter.
+nlohmann::ordered_json PortUsbJson(const std::string& port);
 
 // One or two lines for a person before the error line of a run that failed on port:
 // why the port could not be opened, that the line went dead, that a modem manager may

@@ -24,11 +24,52 @@ TConnectMode ModeOf(const std::string& method)
 
 } // namespace
 
-TProgrammer::TProgrammer(const TCliOptions& options, const std::string& port, bool progressVisible)
-    : Opt(options), Port(port), Terminal(State, progressVisible), Prompt(Terminal), Run(&State, &State, &Prompt)
+std::string RecordLogFile(const TCliOptions& options)
+{
+    return CommsLogFileFor(options.Job.empty() ? OwnExecutablePath() : options.Job);
+}
+
+void TSinkTee::SetStatusText(const std::string& text)
+{
+    State.SetStatusText(text);
+    if (Observer)
+        Observer->Status(text);
+}
+
+void TSinkTee::SetRange(int min, int max)
+{
+    State.SetRange(min, max);
+    if (Observer)
+        Observer->Range(max - min);
+}
+
+void TSinkTee::SetPosition(int position)
+{
+    State.SetPosition(position);
+    if (Observer)
+        Observer->Position(State.Done());
+}
+
+void TSinkTee::StepBy(int delta)
+{
+    State.StepBy(delta);
+    if (Observer)
+        Observer->Position(State.Done());
+}
+
+TProgrammer::TProgrammer(const TCliOptions& options, const std::string& port, bool progressVisible,
+                         TUnitObserver* observer, bool quiet)
+    : Opt(options), Port(port), Observer(observer), Quiet(quiet), Sinks(State, observer),
+      Terminal(State, progressVisible && !quiet), Prompt([this](const std::string& text) {
+          if (!text.empty() && !Quiet)
+              Terminal.Say(text);
+          if (Observer)
+              Observer->Prompt(text);
+      }),
+      Run(&Sinks, &Sinks, &Prompt)
 {
     OperatorPort = std::make_unique<TBriskoComPort>(nullptr);
-    Run.Flash().Device->OnKeepAliveError = [this](const Exception& e) { Terminal.Say(WithFullStop(e.message())); };
+    Run.Flash().Device->OnKeepAliveError = [this](const Exception& e) { Tell(WithFullStop(e.message())); };
     State.OnStep = [this] {
         if (Interrupted())
             Run.Flash().Device->AbortRequested = true;
@@ -51,7 +92,7 @@ void TProgrammer::LoadJob()
         if (!Opt.LogFile.empty())
             CommsLoggingInit(Opt.LogFile);
         else if (recordAsks)
-            CommsLoggingInit(CommsLogFileFor(Opt.Job.empty() ? OwnExecutablePath() : Opt.Job));
+            CommsLoggingInit(RecordLogFile(Opt));
     };
     try {
         if (Opt.Job.empty())
@@ -67,8 +108,41 @@ void TProgrammer::Program()
 {
     OperatorPort->SetPort(Port);
     Choice.Port = OperatorPort.get();
-    Run.Program(Choice, ModeOf(Opt.Method), *this);
+    try {
+        Run.Program(Choice, ModeOf(Opt.Method), *this);
+    } catch (...) {
+        TellIdentity();
+        throw;
+    }
     Terminal.EndLine();
+}
+
+void TProgrammer::PhaseStarted(TRunPhase phase)
+{
+    State.SetPhase(phase);
+    if (!Observer)
+        return;
+    if (phase == TRunPhase::Erase) {
+        Observer->Method(Run.ConnectedMethod());
+        TellIdentity();
+    }
+    Observer->Phase(phase);
+}
+
+void TProgrammer::TellIdentity()
+{
+    const TUnitIdentity& unit = Run.Flash().LastIdentity;
+    if (Observer && unit.Known && !IdentityTold)
+        Observer->Identity(unit);
+    IdentityTold = IdentityTold || unit.Known;
+}
+
+void TProgrammer::Tell(const std::string& text)
+{
+    if (!Quiet)
+        Terminal.Say(text);
+    if (Observer)
+        Observer->Notice(text);
 }
 
 void TProgrammer::CheckCancelled()
@@ -80,9 +154,8 @@ void TProgrammer::CheckCancelled()
 void TProgrammer::BootMethodNotice(const std::string& reason)
 {
     const bool ask = isatty(STDIN_FILENO) != 0;
-    Terminal.Say("User Connect Method Failed (" + reason + ").");
-    Terminal.Say(ask ? "Now Trying Boot Method: Turn unit off, and press Enter."
-                     : "Now Trying Boot Method: Turn unit off.");
+    Tell("User Connect Method Failed (" + reason + ").");
+    Tell(ask ? "Now Trying Boot Method: Turn unit off, and press Enter." : "Now Trying Boot Method: Turn unit off.");
     if (!ask)
         return;
     for (;;) {

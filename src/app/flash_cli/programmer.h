@@ -1,6 +1,7 @@
 #pragma once
 // One unit on one port from the stored job, with the terminal as the front end: the
 // notice before the boot method, the reset prompt, Ctrl-C as cancel and transfer abort.
+// An observer hears the same (a report record, a station worker's pipe).
 #include <memory>
 #include <string>
 
@@ -9,10 +10,33 @@
 #include "progress.h"
 #include "run.h"
 #include "terminal.h"
+#include "unit_events.h"
+
+// The log the job's log switch asks for: beside the job, named after it.
+std::string RecordLogFile(const TCliOptions& options);
+
+// Hands the run's status and progress to the terminal's state and to an observer.
+class TSinkTee : public IStatusSink, public IProgressSink {
+public:
+    TSinkTee(TProgressState& state, TUnitObserver* observer) : State(state), Observer(observer) { }
+    void SetStatusText(const std::string& text) override;
+    void SetRange(int min, int max) override;
+    void SetStep(int step) override { State.SetStep(step); }
+    void SetPosition(int position) override;
+    void StepBy(int delta) override;
+    int Position() const override { return State.Position(); }
+
+private:
+    TProgressState& State;
+    TUnitObserver* Observer;
+};
 
 class TProgrammer : private TRunFrontEnd {
 public:
-    TProgrammer(const TCliOptions& options, const std::string& port, bool progressVisible);
+    // observer is borrowed and may be null; quiet: nothing on the terminal (a station
+    // worker, whose supervisor draws for it).
+    TProgrammer(const TCliOptions& options, const std::string& port, bool progressVisible,
+                TUnitObserver* observer = nullptr, bool quiet = false);
     ~TProgrammer() override;
 
     // The start-up checks; a failure reads "No Valid FLASH Image Present! (...)".
@@ -23,14 +47,20 @@ public:
     TTerminalLine& Out() { return Terminal; }
 
 private:
-    void PhaseStarted(TRunPhase phase) override { State.SetPhase(phase); }
+    void PhaseStarted(TRunPhase phase) override;
     void CheckCancelled() override;
     void BootMethodNotice(const std::string& reason) override;
-    void Notice(const std::string& text) override { Terminal.Say(text); }
+    void Notice(const std::string& text) override { Tell(text); }
+    void Tell(const std::string& text);
+    void TellIdentity();
 
     const TCliOptions& Opt;
     std::string Port;
+    TUnitObserver* Observer;
+    bool Quiet;
+    bool IdentityTold = false;
     TProgressState State;
+    TSinkTee Sinks;
     TTerminalLine Terminal;
     TTerminalPrompt Prompt;
     TProgrammingRun Run;

@@ -1,6 +1,7 @@
 #pragma once
 // One port's progress as one line on standard error, redrawn in place, and the reset
 // prompt on the terminal (Ctrl-C is its Cancel button).
+#include <functional>
 #include <string>
 
 #include "progress.h"
@@ -31,11 +32,12 @@ std::string ProgressLineText(const TProgressState& state, TProgressState::Clock:
 
 class TTerminalPrompt : public TUserPrompt {
 public:
-    explicit TTerminalPrompt(TTerminalLine& out) : Out(out) { }
-    void ShowPrompt(const std::string& text) override { Out.Say(text); }
+    // show receives the prompt's text, and "" when it is hidden.
+    explicit TTerminalPrompt(std::function<void(const std::string&)> show) : Show(std::move(show)) { }
+    void ShowPrompt(const std::string& text) override { Show(text); }
     bool Cancelled() override;
-    void HidePrompt() override { }
+    void HidePrompt() override { Show(std::string()); }
 
 private:
-    TTerminalLine& Out;
+    std::function<void(const std::string&)> Show;
 };

@@ -1,0 +1,42 @@
+#pragma once
+// One port of a station round: its worker, what the worker has told, the unit's record.
+#include <string>
+
+#include "process.h"
+#include "report.h"
+#include "station_output.h"
+#include "worker_link.h"
+
+class TPortSlot : public TUnitObserver {
+public:
+    TPortSlot(const std::string& port, TJson usb, const TJobFacts& job, TStationOutput& out);
+
+    TChild Child;
+    TWorkerEnd WorkerEnd;
+    const TPortView& View() const { return FView; }
+    const TUnitRecord& Record() const { return FRecord; }
+    bool Ended() const { return FRecord.Ended(); }
+    // The worker's pipes are both closed: it has nothing more to say.
+    bool Silent() const { return Child.MessageFd < 0 && Child.ErrorFd < 0; }
+
+    // Reads what the worker has written on one of its pipes and acts on every whole line.
+    void Read(int fd);
+    void End(const std::string& result, const std::string& error);
+
+    void Status(const std::string& text) override;
+    void Range(int span) override;
+    void Position(int done) override;
+    void Phase(TRunPhase phase) override;
+    void Prompt(const std::string& text) override;
+    void Notice(const std::string& text) override { Out.Notice(FView, text); }
+    void Method(int method) override { FRecord.Method(method); }
+    void Identity(const TUnitIdentity& unit) override { FRecord.Identity(unit); }
+
+private:
+    void Lines(std::string& buffer, bool all, bool messages);
+
+    TUnitRecord FRecord;
+    TPortView FView;
+    TStationOutput& Out;
+    std::string MessageBuffer, ErrorBuffer;
+};

@@ -1,0 +1,218 @@
+#include "report.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <span>
+
+#include "dev_params.h"
+#include "files.h"
+#include "product.h"
+#include "storeexe.h"
+
+namespace {
+
+std::string Sha256Hex(std::span<const uint8_t> bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        throw Exception("Cannot compute the image's SHA-256");
+    static const char Hex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += Hex[digest[i] >> 4];
+        text += Hex[digest[i] & 0x0F];
+    }
+    return text;
+}
+
+TJson TextOrNull(const std::string& s)
+{
+    return s.empty() ? TJson(nullptr) : TJson(s);
+}
+
+std::string HostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return std::string();
+    return name;
+}
+
+const char* MethodName(int method)
+{
+    return method == 0 ? "user" : method == 1 ? "boot" : nullptr;
+}
+
+} // namespace
+
+TJobFacts DescribeJob(const std::string& jobFile)
+{
+    std::string bytes;
+    const uint8_t* block = StoredDataBlock;
+    if (!jobFile.empty()) {
+        bytes = ReadJobFile(jobFile);
+        block = JobBlockIn(bytes, jobFile);
+    }
+    const TExeProgrammingInfo info(CheckStoredData(block));
+    info.CheckVersion();
+    const std::span<const uint8_t> image = info.GetImage();
+    TJobFacts facts;
+    facts.File = jobFile.empty() ? OwnExecutablePath() : std::filesystem::absolute(jobFile).string();
+    facts.Title = info.GetImageTitle();
+    facts.Identifier = TExeProgrammingInfo::ReadFixedText(info.Data() + layout::ImageIdentifier, layout::TextWidth);
+    facts.ImageLength = static_cast<int32_t>(image.size());
+    facts.ImageSha256 = Sha256Hex(image);
+    facts.LogSwitch = info.GetLogEnabled();
+    return facts;
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point t)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    const time_t seconds = static_cast<time_t>(ms / 1000);
+    tm local{};
+    localtime_r(&seconds, &local);
+    char text[64];
+    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    const long offset = local.tm_gmtoff / 60;
+    std::snprintf(text + n, sizeof text - n, ".%03d%c%02ld:%02ld", int(ms % 1000), offset < 0 ? '-' : '+',
+                  std::labs(offset) / 60, std::labs(offset) % 60);
+    return text;
+}
+
+TJson IdentityJson(const TUnitIdentity& unit)
+{
+    if (!unit.Known)
+        return nullptr;
+    TJson j;
+    // The name field is NUL-padded on the line; the unit's name ends at the first NUL.
+    j["name"] = unit.Name.substr(0, unit.Name.find('\0'));
+    j["seed"] = unit.Seed;
+    j["start"] = unit.Start;
+    j["length"] = unit.Length;
+    return j;
+}
+
+TUnitIdentity IdentityFromJson(const TJson& j)
+{
+    TUnitIdentity unit;
+    if (!j.is_object())
+        return unit;
+    unit.Known = true;
+    unit.Name = j.value("name", std::string());
+    unit.Seed = j.value("seed", uint16_t(0));
+    unit.Start = j.value("start", int32_t(0));
+    unit.Length = j.value("length", int32_t(0));
+    return unit;
+}
+
+TUnitRecord::TUnitRecord(std::string port, TJson usb, const TJobFacts& job)
+    : FPort(std::move(port)), FUsb(std::move(usb)), FJob(job), FStart(std::chrono::system_clock::now()),
+      FStartSteady(Steady::now())
+{
+}
+
+void TUnitRecord::Phase(TRunPhase phase)
+{
+    FPhase = phase;
+    const auto now = Steady::now();
+    if (phase == TRunPhase::Program)
+        FProgramStart = now;
+    if (phase == TRunPhase::Verify) {
+        const double seconds = std::chrono::duration<double>(now - FProgramStart).count();
+        if (seconds > 0)
+            FProgramRate = FJob.ImageLength / seconds;
+    }
+}
+
+void TUnitRecord::End(const std::string& result, const std::string& error)
+{
+    FEnd = std::chrono::system_clock::now();
+    FEndSteady = Steady::now();
+    FResult = result;
+    FError = error;
+}
+
+double TUnitRecord::Seconds() const
+{
+    return std::chrono::duration<double>((Ended() ? FEndSteady : Steady::now()) - FStartSteady).count();
+}
+
+TJson TUnitRecord::Json() const
+{
+    TJson r;
+    r["time_start"] = IsoTime(FStart);
+    r["time_end"] = IsoTime(FEnd);
+    r["duration_s"] = std::round(Seconds() * 1000.0) / 1000.0;
+    r["station"] = TextOrNull(HostName());
+    r["port"] = FPort;
+    r["usb"] = FUsb;
+    r["tool_version"] = ProductVersion;
+    r["job"] = {{"file", TextOrNull(FJob.File)},
+                {"title", FJob.Title},
+                {"identifier", FJob.Identifier},
+                {"image_length", FJob.ImageLength},
+                {"image_sha256", FJob.ImageSha256}};
+    const char* method = MethodName(FMethod);
+    r["method"] = method ? TJson(method) : TJson(nullptr);
+    r["unit"] = IdentityJson(FUnit);
+    r["program_rate"] = FProgramRate >= 0 ? TJson(std::lround(FProgramRate)) : TJson(nullptr);
+    r["phase"] = RunPhaseName(FPhase);
+    r["result"] = FResult;
+    r["error"] = TextOrNull(FError);
+    return r;
+}
+
+ssize_t WriteInOne(int fd, const std::string& text)
+{
+    ssize_t n;
+    do {
+        n = ::write(fd, text.data(), text.size());
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+TReportFile::TReportFile(const std::string& path) : Path(path)
+{
+    // A FIFO must be refused before the open, which would wait for a reader or, non-blocking,
+    // fail with a reason nobody understands; non-blocking still covers one made meanwhile.
+    struct stat before { };
+    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
+        throw EFileError("Cannot open report file " + path + " (" + NotAFileReason(before.st_mode) + ")");
+    Fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (Fd < 0)
+        throw EFileError("Cannot open report file " + path + " (" + std::strerror(errno) + ")");
+    struct stat st { };
+    const bool known = ::fstat(Fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        const std::string why = known ? NotAFileReason(st.st_mode) : std::strerror(errno);
+        ::close(Fd);
+        throw EFileError("Cannot open report file " + path + " (" + why + ")");
+    }
+}
+
+TReportFile::~TReportFile()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+}
+
+void TReportFile::Append(const TJson& record)
+{
+    const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const ssize_t n = WriteInOne(Fd, line);
+    if (n != static_cast<ssize_t>(line.size()))
+        throw EFileError("Cannot write report file " + Path + " (" +
+                         (n < 0 ? std::strerror(errno) : "the disk is full") + ")");
+    // The record must survive a power cut right after the unit leaves the fixture.
+    ::fdatasync(Fd);
+}

@@ -1,0 +1,260 @@
+#include "station.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "cmdline.h"
+#include "files.h"
+#include "json_events.h"
+#include "port_slot.h"
+#include "ports.h"
+#include "programmer.h"
+#include "station_terminal.h"
+
+namespace {
+
+using TSlots = std::vector<std::unique_ptr<TPortSlot>>;
+
+class TStation {
+public:
+    TStation(const TCliOptions& options, const TJobFacts& job, TReportFile* report);
+    // One unit on every port; false when any of them failed.
+    bool Round();
+    // Asks the operator for the next round; false to stop.
+    bool Next();
+    bool ReportLost() const { return FReportLost; }
+
+private:
+    std::unique_ptr<TPortSlot> Launch(const std::string& selector, std::map<std::string, std::string>& taken);
+    std::vector<std::string> WorkerArgs(const std::string& port) const;
+    void Serve(TSlots& units);
+    void PassOnSignals(TSlots& units);
+    void Reap(TPortSlot& slot);
+    void Finish(TPortSlot& slot, const std::string& result, const std::string& error);
+
+    const TCliOptions& Opt;
+    const TJobFacts& Job;
+    TReportFile* Report;
+    std::unique_ptr<TStationOutput> Out;
+    int Forwarded = 0;
+    bool HardStop = false;
+    bool FReportLost = false;
+    int Programmed = 0, Failed = 0;
+};
+
+TStation::TStation(const TCliOptions& options, const TJobFacts& job, TReportFile* report)
+    : Opt(options), Job(job), Report(report)
+{
+    if (Opt.Json)
+        Out = std::make_unique<TJsonEvents>();
+    else
+        Out = std::make_unique<TStationTerminal>(!Opt.NoProgress && isatty(STDERR_FILENO) != 0);
+}
+
+bool TStation::Round()
+{
+    TSlots units;
+    std::map<std::string, std::string> taken; // port: the selector that named it
+    for (const std::string& selector : Opt.Ports)
+        units.push_back(Launch(selector, taken));
+    Serve(units);
+    std::vector<const TPortView*> views;
+    bool allOk = true;
+    for (const auto& slot : units) {
+        views.push_back(&slot->View());
+        allOk = allOk && slot->Record().Result() == ResultOk;
+    }
+    Out->RoundEnded(views);
+    return allOk;
+}
+
+std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, std::map<std::string, std::string>& taken)
+{
+    std::string port = selector, failure;
+    try {
+        port = ResolvePort(selector);
+    } catch (const std::exception& e) {
+        failure = WithFullStop(e.what());
+    }
+    if (const auto first = taken.find(port); failure.empty() && first != taken.end())
+        failure = "--port " + selector + " is " + port + ", which --port " + first->second + " names already.";
+    taken.emplace(port, selector);
+    auto slot = std::make_unique<TPortSlot>(port, failure.empty() ? PortUsbJson(port) : TJson(nullptr), Job, *Out);
+    Out->Started(slot->View());
+    if (failure.empty() && StopSignalsReceived() == 0) {
+        try {
+            slot->Child = StartChild(OwnExecutablePath(), WorkerArgs(port));
+        } catch (const std::exception& e) {
+            failure = WithFullStop(e.what());
+        }
+    }
+    if (!failure.empty() || slot->Child.Pid < 0)
+        Finish(*slot, failure.empty() ? ResultCancelled : ResultFailed,
+               failure.empty() ? "Programming Interrupted by User." : failure);
+    return slot;
+}
+
+std::vector<std::string> TStation::WorkerArgs(const std::string& port) const
+{
+    std::vector<std::string> args = {
+        "moravent-flash-cli", std::string("--") + WorkerOption, "--port", port, "--method", Opt.Method};
+    if (!Opt.Job.empty())
+        args.insert(args.end(), {"--job", Opt.Job});
+    // Every worker writes its own log: two on one file would interleave, and the log's
+    // lock would refuse the second.
+    std::string log = Opt.LogFile;
+    if (Opt.Ports.size() > 1) {
+        if (log.empty() && Job.LogSwitch)
+            log = RecordLogFile(Opt);
+        if (!log.empty())
+            log = PortLogFile(log, port);
+    }
+    if (!log.empty())
+        args.insert(args.end(), {"--log", log});
+    return args;
+}
+
+void TStation::Serve(TSlots& units)
+{
+    for (;;) {
+        PassOnSignals(units);
+        std::vector<int> fds;
+        std::vector<TPortSlot*> owners;
+        for (const auto& slot : units)
+            for (int fd : {slot->Child.MessageFd, slot->Child.ErrorFd})
+                if (fd >= 0) {
+                    fds.push_back(fd);
+                    owners.push_back(slot.get());
+                }
+        if (fds.empty())
+            return;
+        std::vector<bool> ready;
+        WaitForInput(fds, 100, ready);
+        for (size_t i = 0; i < fds.size(); ++i)
+            if (ready[i])
+                owners[i]->Read(fds[i]);
+        for (const auto& slot : units)
+            if (slot->Silent() && slot->Child.Pid > 0)
+                Reap(*slot);
+        Out->Tick();
+    }
+}
+
+// The terminal's Ctrl-C reaches only this process: each one goes on to every worker,
+// so the first cancels every port cleanly and a second ends them at once.
+void TStation::PassOnSignals(TSlots& units)
+{
+    for (const int received = StopSignalsReceived(); Forwarded < received; ++Forwarded)
+        for (const auto& slot : units)
+            SignalChild(slot->Child, SIGINT);
+    if (Forwarded >= 2 && !HardStop) {
+        HardStop = true;
+        std::fputs("\nInterrupted again: stopping at once\n", stderr);
+    }
+}
+
+void TStation::Reap(TPortSlot& slot)
+{
+    std::string reason = WaitChild(slot.Child);
+    if (slot.WorkerEnd.Seen) {
+        Finish(slot, slot.WorkerEnd.Result, slot.WorkerEnd.Error);
+        return;
+    }
+    if (HardStop) {
+        Finish(slot, ResultCancelled, "Stopped at once by a second interrupt.");
+        return;
+    }
+    if (reason.empty())
+        reason = "worker ended without a result";
+    reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+    Finish(slot, ResultFailed, WithFullStop(reason));
+}
+
+void TStation::Finish(TPortSlot& slot, const std::string& result, const std::string& error)
+{
+    slot.End(result, error);
+    (result == ResultOk ? Programmed : Failed)++;
+    if (!Report)
+        return;
+    try {
+        Report->Append(slot.Record().Json());
+    } catch (const std::exception& e) {
+        FReportLost = true;
+        std::fprintf(stderr, "%s: %s\n", slot.Record().Port().c_str(), WithFullStop(e.what()).c_str());
+    }
+}
+
+bool TStation::Next()
+{
+    const int all = Programmed + Failed;
+    std::fprintf(stderr, "Programmed: %d  Failed: %d  Yield: %.1f%%\n", Programmed, Failed,
+                 all > 0 ? 100.0 * Programmed / all : 0.0);
+    if (StopSignalsReceived() > 0)
+        return false;
+    std::fputs("Press Enter to program the next units, q to quit: ", stderr);
+    std::fflush(stderr);
+    std::string line;
+    for (char c = 0;;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR && StopSignalsReceived() == 0)
+            continue;
+        if (n <= 0) {
+            std::fputs("\n", stderr);
+            return false;
+        }
+        if (c == '\n')
+            break;
+        line += c;
+    }
+    return line.find_first_of("qQ") == std::string::npos;
+}
+
+} // namespace
+
+std::string PortLogFile(const std::string& file, const std::string& port)
+{
+    std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+    name.erase(0, name.find_first_not_of('/'));
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_')
+            c = '_';
+    const size_t slash = file.find_last_of('/');
+    const size_t dot = file.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash) && dot > 0)
+        return file.substr(0, dot) + "_" + name + file.substr(dot);
+    return file + "_" + name;
+}
+
+int RunStation(const TCliOptions& options)
+{
+    CatchStopSignals();
+    IgnoreBrokenPipes();
+    TJobFacts job;
+    try {
+        job = DescribeJob(options.Job);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", NoValidImageMessage(e.what()).c_str());
+        return ExitFailed;
+    }
+    std::unique_ptr<TReportFile> report;
+    if (!options.Report.empty()) {
+        try {
+            report = std::make_unique<TReportFile>(options.Report);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
+            return ExitFailed;
+        }
+    }
+    TStation station(options, job, report.get());
+    bool allOk = true;
+    do
+        allOk = station.Round() && allOk;
+    while (options.Loop && station.Next());
+    return allOk && !station.ReportLost() ? ExitOk : ExitFailed;
+}

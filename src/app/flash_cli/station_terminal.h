@@ -1,0 +1,35 @@
+#pragma once
+// The station on the terminal: one live line per port on standard error, redrawn in
+// place (or, without a terminal, plain lines at phase changes), the operator's notices
+// above them, and a summary table on standard output when every port has ended.
+#include "station_output.h"
+
+class TStationTerminal : public TStationOutput {
+public:
+    // live: redraw the lines in place (standard error is a terminal, progress not refused).
+    explicit TStationTerminal(bool live) : Live(live) { }
+
+    void Started(const TPortView& port) override;
+    void StatusChanged(const TPortView& port) override { Changed(port); }
+    void PhaseChanged(const TPortView& port) override;
+    void ProgressChanged(const TPortView& port) override { Changed(port); }
+    void Notice(const TPortView& port, const std::string& text) override;
+    void Ended(const TPortView& port) override;
+    void Tick() override;
+    void RoundEnded(const std::vector<const TPortView*>& ports) override;
+
+private:
+    void Changed(const TPortView&) { Dirty = true; }
+    void Plain(const TPortView& port, const std::string& text);
+    void Draw();
+    void Erase();
+
+    bool Live;
+    std::vector<const TPortView*> Ports;
+    size_t Drawn = 0; // lines of the live block on the screen
+    bool Dirty = false;
+    TPortView::Clock::time_point LastDraw{};
+};
+
+// A port's live line: "ttyUSB0  program  [#######.........]  42%  5.4 KiB/s  0:03 left".
+std::string PortLineText(const TPortView& port, size_t portWidth, TPortView::Clock::time_point now);

@@ -1,0 +1,286 @@
+// The headless programmer as a production station: several ports at once, one worker per
+// port, a record of every unit appended to one report file, JSON events.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_rig.h"
+#include "flash_rig.h"
+
+using namespace flashtest;
+using namespace clitest;
+using json = nlohmann::json;
+
+namespace {
+
+struct Unit {
+    std::function<void(unitsim::SimConfig&)> Setup;
+    std::string Result, Phase, Method, Error; // Error: "" for null, else a part of the message
+};
+
+std::vector<json> JsonLines(const std::string& text)
+{
+    std::vector<json> lines;
+    for (const std::string& line : Lines(text))
+        lines.push_back(json::parse(line)); // throws, failing the test, on a line that is no JSON
+    return lines;
+}
+
+bool FlashHolds(const unitsim::UnitSimulator& sim, const std::vector<uint8_t>& image)
+{
+    const std::vector<uint8_t> flash = sim.Flash();
+    return flash.size() >= image.size() && std::equal(image.begin(), image.end(), flash.begin());
+}
+
+// The worker a station started for port, found among the children of station.
+pid_t WorkerOf(pid_t station, const std::string& port)
+{
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        if (entry.path().filename().string().find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(text.substr(close + 2));
+        char state;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        std::ifstream cmd(entry.path() / "cmdline");
+        const std::string args((std::istreambuf_iterator<char>(cmd)), {});
+        if (ppid == station && args.find(std::string(1, '\0') + port + '\0') != std::string::npos)
+            return std::stoi(entry.path().filename().string());
+    }
+    return -1;
+}
+
+} // namespace
+
+// Three runs append to one report: several ports with one failing unit and one reached only
+// by the boot method, one port as it has always run, two ports with JSON events.
+TEST(Station, EveryUnitOnItsOwnAndARecordOfEach)
+{
+    TempDir dir;
+    const std::vector<uint8_t> image = Pattern(16 * 128, 5);
+    const std::string programmer = BuildJob(dir, image, ", \"identifier\": \"MV-100 rev B\"");
+    const json job = json::parse(RunProgram(MORAVENT_JOB, Args({"show", programmer})).Out);
+    const std::string report = dir / "report.jsonl";
+    const auto erase = [](auto& c) { c.eraseVerdict = '%'; };
+    const auto bootOnly = [](auto& c) { c.applicationRunning = false, c.bootAnswerFrom = 2; };
+    const auto wrongSeed = [](auto& c) { c.seed = 7; };
+    struct Run {
+        std::vector<std::string> Args;
+        std::vector<Unit> Units;
+    } runs[] = {
+        {{"--no-progress", "--log", dir / "comms.txt"},
+         {{{}, "ok", "done", "user", ""},
+          {erase, "failed", "erase", "user", "Erase Failed: Device Failure."},
+          {bootOnly, "ok", "done", "boot", ""}}},
+        {{}, {{{}, "ok", "done", "user", ""}}},
+        {{"--json", "--method", "user"},
+         {{wrongSeed, "failed", "connect", "", "Flash uP does not match definition."}, {{}, "ok", "done", "user", ""}}},
+    };
+    std::vector<std::string> before;
+    for (const Run& run : runs) {
+        std::vector<std::unique_ptr<unitsim::UnitSimulator>> sims;
+        QStringList args = Args({"--report", report});
+        for (const std::string& a : run.Args)
+            args << QString::fromStdString(a);
+        for (const Unit& u : run.Units) {
+            unitsim::SimConfig cfg;
+            if (u.Setup)
+                u.Setup(cfg);
+            sims.push_back(std::make_unique<unitsim::UnitSimulator>(cfg));
+            sims.back()->Start();
+            args << "--port" << QString::fromStdString(sims.back()->SlavePath());
+        }
+        const Outcome o = RunProgram(programmer, args);
+        SCOPED_TRACE(args.join(' ').toStdString() + "\n" + o.Err);
+        const bool anyFailed =
+            std::any_of(run.Units.begin(), run.Units.end(), [](auto& u) { return u.Result != "ok"; });
+        EXPECT_EQ(o.Exit, anyFailed ? 1 : 0);
+
+        // Earlier records stay as they were; this run added one line per unit.
+        const std::vector<uint8_t> bytes = ReadFile(report);
+        const std::vector<std::string> lines = Lines(std::string(bytes.begin(), bytes.end()));
+        ASSERT_EQ(lines.size(), before.size() + run.Units.size());
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), lines.begin()));
+        for (size_t i = 0; i < run.Units.size(); ++i) {
+            const Unit& u = run.Units[i];
+            const std::string port = sims[i]->SlavePath();
+            const auto found = std::find_if(lines.begin() + long(before.size()), lines.end(),
+                                            [&](const std::string& l) { return json::parse(l)["port"] == port; });
+            ASSERT_NE(found, lines.end()) << port;
+            const json r = json::parse(*found);
+            EXPECT_EQ(r["result"], u.Result) << *found;
+            EXPECT_EQ(r["phase"], u.Phase) << *found;
+            EXPECT_EQ(r["method"], u.Method.empty() ? json(nullptr) : json(u.Method)) << *found;
+            EXPECT_EQ(r["error"], u.Error.empty() ? json(nullptr) : json(u.Error)) << *found;
+            EXPECT_EQ(r["unit"]["name"], "MORAVENT SIM UNIT");
+            EXPECT_EQ(r["job"]["image_sha256"], job["image_sha256"]);
+            EXPECT_EQ(r["job"]["identifier"], "MV-100 rev B");
+            EXPECT_EQ(r["job"]["image_length"], image.size());
+            EXPECT_EQ(r["usb"], nullptr);
+            EXPECT_GE(r["duration_s"].get<double>(), 0.0);
+            EXPECT_EQ(r["time_start"].get<std::string>().size(), 29u) << r["time_start"]; // ms and offset
+            EXPECT_EQ(FlashHolds(*sims[i], image), u.Result == "ok") << port;
+        }
+        before = lines;
+
+        if (run.Units.size() == 1) {
+            EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n"); // the single-port texts, unchanged
+            EXPECT_EQ(o.Err, "");
+        } else if (args.contains("--json")) {
+            // Every port's events begin with start and end with its one end.
+            const std::vector<json> events = JsonLines(o.Out);
+            for (const auto& sim : sims) {
+                std::vector<std::string> kinds;
+                for (const json& e : events)
+                    if (e["port"] == sim->SlavePath())
+                        kinds.push_back(e["event"]);
+                ASSERT_GE(kinds.size(), 3u);
+                EXPECT_EQ(kinds.front(), "start");
+                EXPECT_EQ(kinds.back(), "end");
+                EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "end"), 1);
+            }
+        } else {
+            EXPECT_NE(o.Out.find("Unit Successfully Programmed!"), std::string::npos) << o.Out;
+            for (const auto& sim : sims) {
+                const std::string name = sim->SlavePath().substr(5); // pts/N
+                EXPECT_TRUE(fs::exists(dir / ("comms_pts_" + name.substr(4) + ".txt"))) << name;
+            }
+        }
+    }
+}
+
+// A worker killed outright is that unit's failure, with the reason; the other units go on.
+// Then Ctrl-C cancels the rest cleanly: the transfer ends with the abort marker.
+TEST(Station, AKilledWorkerIsItsUnitsFailureAndCtrlCCancelsTheRest)
+{
+    TempDir dir;
+    const std::vector<uint8_t> image = Pattern(64 * 128, 7);
+    const std::string programmer = BuildJob(dir, image);
+    std::vector<std::unique_ptr<unitsim::UnitSimulator>> sims;
+    QStringList args = Args({"--report", dir / "report.jsonl", "--no-progress", "--method", "user"});
+    for (int i = 0; i < 3; ++i) {
+        unitsim::SimConfig cfg;
+        cfg.blockDelayMs = 60; // about 4 s of programming
+        sims.push_back(std::make_unique<unitsim::UnitSimulator>(cfg));
+        sims.back()->Start();
+        args << "--port" << QString::fromStdString(sims.back()->SlavePath());
+    }
+    QProcess station;
+    station.setProgram(QString::fromStdString(programmer));
+    station.setArguments(args);
+    station.setStandardInputFile(QProcess::nullDevice());
+    station.start();
+    ASSERT_TRUE(station.waitForStarted(5000));
+    const pid_t pid = static_cast<pid_t>(station.processId());
+    // Without a terminal the station says each phase on a line of its own.
+    std::string err;
+    const auto waitFor = [&](const std::string& line) {
+        for (int i = 0; i < 100 && err.find(line) == std::string::npos; ++i) {
+            station.waitForReadyRead(100);
+            err += station.readAllStandardError().toStdString();
+        }
+        return err.find(line) != std::string::npos;
+    };
+    ASSERT_TRUE(waitFor(sims[0]->SlavePath() + ": program\n")) << err;
+    const pid_t victim = WorkerOf(pid, sims[0]->SlavePath());
+    ASSERT_GT(victim, 0);
+    ::kill(victim, SIGKILL);
+    ASSERT_TRUE(waitFor(sims[0]->SlavePath() + ": failed: ")) << err;
+    ::kill(pid, SIGINT);
+    ASSERT_TRUE(station.waitForFinished(30000));
+    EXPECT_EQ(station.exitCode(), 1);
+    err += station.readAllStandardError().toStdString();
+
+    const std::vector<uint8_t> bytes = ReadFile(dir / "report.jsonl");
+    const std::vector<json> records = JsonLines(std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(records.size(), 3u) << err;
+    for (const json& r : records) {
+        const bool killed = r["port"] == sims[0]->SlavePath();
+        EXPECT_EQ(r["result"], killed ? "failed" : "cancelled") << r;
+        EXPECT_EQ(r["phase"], "program") << r;
+        const std::string error = r["error"];
+        EXPECT_NE(error.find(killed ? "signal 9" : "Programming Aborted by User."), std::string::npos) << r;
+    }
+    for (size_t i = 1; i < sims.size(); ++i) {
+        EXPECT_EQ(sims[i]->Stats().programs, 0);
+        EXPECT_TRUE(sims[i]->Violations().empty()) << sims[i]->Trace();
+    }
+}
+
+// A report that cannot take records stops everything before a unit is touched, and a FIFO
+// does not hang the open.
+TEST(Station, AReportThatCannotBeWrittenTouchesNoUnit)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(1024));
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    unitsim::SimConfig cfg;
+    unitsim::UnitSimulator a(cfg), b(cfg);
+    a.Start();
+    b.Start();
+    const std::string fifo = dir / "fifo";
+    const std::string folder = dir / "";
+    struct Case {
+        QStringList Args;
+        std::string Err;
+    } cases[] = {
+        {Args({"--report", fifo, "--port", a.SlavePath()}),
+         "Cannot open report file " + fifo + " (it is a FIFO, not a file)\n"},
+        {Args({"--report", folder, "--port", a.SlavePath(), "--port", b.SlavePath()}),
+         "Cannot open report file " + folder + " (it is a directory)\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = RunProgram(programmer, c.Args);
+        EXPECT_EQ(o.Exit, 1);
+        EXPECT_EQ(o.Err, c.Err);
+    }
+    EXPECT_EQ(a.Stats().userConnects + b.Stats().userConnects, 0);
+}
+
+// Two stations append to one report at once, each line whole; a selector that matches no
+// adapter fails only its own unit.
+TEST(Station, TwoStationsAppendToOneReport)
+{
+    TempDir dir;
+    const std::vector<uint8_t> image = Pattern(32 * 128, 3);
+    const std::string programmer = BuildJob(dir, image);
+    const std::string report = dir / "report.jsonl";
+    unitsim::SimConfig cfg;
+    unitsim::UnitSimulator a(cfg), b(cfg), c(cfg);
+    for (auto* sim : {&a, &b, &c})
+        sim->Start();
+    const QStringList stations[] = {
+        Args({"--report", report, "--port", a.SlavePath(), "--port", "usb:NO-SUCH-SERIAL"}),
+        Args({"--report", report, "--port", b.SlavePath(), "--port", c.SlavePath()}),
+    };
+    std::vector<std::unique_ptr<QProcess>> running;
+    for (const QStringList& args : stations) {
+        running.push_back(std::make_unique<QProcess>());
+        running.back()->setStandardInputFile(QProcess::nullDevice());
+        running.back()->start(QString::fromStdString(programmer), args);
+    }
+    for (auto& p : running)
+        ASSERT_TRUE(p->waitForFinished(60000));
+    EXPECT_EQ(running[0]->exitCode(), 1);
+    EXPECT_EQ(running[1]->exitCode(), 0) << running[1]->readAllStandardError().toStdString();
+
+    const std::vector<uint8_t> bytes = ReadFile(report);
+    const std::vector<json> records = JsonLines(std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(records.size(), 4u);
+    for (const json& r : records) {
+        const bool unmatched = r["port"] == "usb:NO-SUCH-SERIAL";
+        EXPECT_EQ(r["result"], unmatched ? "failed" : "ok") << r;
+        if (unmatched) {
+            EXPECT_EQ(r["error"].get<std::string>().rfind("No USB serial adapter with ", 0), 0u) << r;
+        }
+    }
+    for (auto* sim : {&a, &b, &c})
+        EXPECT_TRUE(FlashHolds(*sim, image));
+}
