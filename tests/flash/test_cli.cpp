@@ -13,98 +13,13 @@
 
 #include "CPort.h"
 #include "block_writer.h"
+#include "cli_rig.h"
 #include "flash_rig.h"
 #include "storeexe.h"
 
 namespace fs = std::filesystem;
 using namespace flashtest;
-
-namespace {
-
-struct Outcome {
-    int Exit = -1;
-    std::string Out, Err;
-};
-
-QStringList Args(std::initializer_list<std::string> a)
-{
-    QStringList l;
-    for (const std::string& s : a)
-        l << QString::fromStdString(s);
-    return l;
-}
-
-// Runs a program to its end (the event loop of this thread is not needed meanwhile:
-// in-process simulators serve on their own threads).
-Outcome RunProgram(const std::string& program, const QStringList& args, int interruptAfterMs = -1)
-{
-    QProcess p;
-    p.setProgram(QString::fromStdString(program));
-    p.setArguments(args);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start();
-    EXPECT_TRUE(p.waitForStarted(5000));
-    if (interruptAfterMs >= 0) {
-        p.waitForFinished(interruptAfterMs);
-        if (p.state() == QProcess::Running)
-            ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-    }
-    EXPECT_TRUE(p.waitForFinished(60000));
-    Outcome o;
-    o.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    o.Out = p.readAllStandardOutput().toStdString();
-    o.Err = p.readAllStandardError().toStdString();
-    return o;
-}
-
-class TempDir {
-public:
-    TempDir()
-    {
-        Path = fs::temp_directory_path() / ("flashcli_" + std::to_string(::getpid()) + "_" + std::to_string(++N()));
-        fs::remove_all(Path);
-        fs::create_directories(Path);
-    }
-    ~TempDir() { fs::remove_all(Path); }
-    std::string operator/(const std::string& name) const { return (Path / name).string(); }
-
-private:
-    static int& N()
-    {
-        static int n = 0;
-        return n;
-    }
-    fs::path Path;
-};
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-// Stamps a job (raw image, typical settings, extra JSON keys) into a copy of the CLI.
-std::string BuildJob(const TempDir& dir, const std::vector<uint8_t>& image, const std::string& extra = "")
-{
-    WriteFile(dir / "image.bin", image);
-    std::ofstream(dir / "job.json")
-        << "{\"title\": \"Test Job\", \"flash_start\": 6144, \"flash_length\": 256000, \"flash_check_seed\": 129,"
-           " \"program_serial\": {\"baud\": 57600, \"data_bits\": 8, \"stop_bits\": 1, \"parity\": \"none\"},"
-           " \"image\": \"image.bin\""
-        << extra << "}";
-    const Outcome built = RunProgram(
-        MORAVENT_JOB, Args({"build", dir / "job.json", "-o", dir / "programmer", "--template", MORAVENT_FLASH_CLI}));
-    EXPECT_EQ(built.Exit, 0) << built.Err;
-    return dir / "programmer";
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-} // namespace
+using namespace clitest;
 
 TEST(Cli, UsageErrorsExitTwo)
 {
@@ -281,15 +196,6 @@ TEST(Cli, ImageLengthOutsideTheRegionIsRefused)
     }
     EXPECT_EQ(sim.Stats().userConnects, 0);
     EXPECT_TRUE(sim.Trace().find("host>") == std::string::npos);
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 // A port that cannot be opened says why on the lines before the error line.

@@ -96,8 +96,7 @@ void Unit::Expect(State s, size_t n)
     FState = s;
     FNeed = n;
     FPending.clear();
-    const bool inTransfer = s == State::Block || s == State::Continue || s == State::EndMarker;
-    WithStats([&](SimStats& st) { st.inTransfer = inTransfer; });
+    WithStats([&](SimStats& st) { st.inTransfer = InTransfer(s); });
 }
 
 void Unit::FlushGarbage()
@@ -124,6 +123,8 @@ void Unit::HostQuiet(std::chrono::steady_clock::duration sinceLastByte)
         return;
     if (FState != State::Idle) {
         FTrace.Note("host left a command unfinished; back to waiting for commands");
+        if (InTransfer(FState))
+            WithStats([](SimStats& s) { ++s.unfinishedTransfers; });
         Expect(State::Idle, 0);
         FIdentityProbe.clear();
     } else if (!FPending.empty()) {

@@ -59,6 +59,7 @@ private:
         Continue,  // 00 between blocks, FF aborts
         EndMarker, // 00 or FF after the last block
     };
+    static bool InTransfer(State s) { return s == State::Block || s == State::Continue || s == State::EndMarker; }
     enum TokenId { TkUser, TkBoot, TkRegister, TkIdentify, TkErase, TkProgram, TkVerify, TkFinish };
     struct Token {
         std::string bytes;

@@ -106,6 +106,8 @@ struct SimStats {
     bool hungUp = false;
     // The unit is inside a transfer: waiting for a block, a continue byte or the end marker.
     bool inTransfer = false;
+    // Transfers the host left without an end marker, given up once the line stayed quiet.
+    int unfinishedTransfers = 0;
 };
 
 class UnitSimulator {

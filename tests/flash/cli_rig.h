@@ -1,0 +1,129 @@
+#pragma once
+// Running the headless programmer as a user does, against in-process simulated units: jobs
+// stamped by moravent-job into a copy of it, programs run to their end (one at a time or
+// several at once), temporary directories. Needs MORAVENT_JOB and MORAVENT_FLASH_CLI.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QStringList>
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace clitest {
+
+struct Outcome {
+    int Exit = -1;
+    std::string Out, Err;
+};
+
+inline QStringList Args(std::initializer_list<std::string> a)
+{
+    QStringList l;
+    for (const std::string& s : a)
+        l << QString::fromStdString(s);
+    return l;
+}
+
+// Starts a program with standard input from /dev/null; Finish collects it.
+inline std::unique_ptr<QProcess> StartProgram(const std::string& program, const QStringList& args)
+{
+    auto p = std::make_unique<QProcess>();
+    p->setProgram(QString::fromStdString(program));
+    p->setArguments(args);
+    p->setStandardInputFile(QProcess::nullDevice());
+    p->start();
+    EXPECT_TRUE(p->waitForStarted(5000));
+    return p;
+}
+
+inline Outcome Finish(QProcess& p, int timeoutMs = 60000)
+{
+    // Events pumped meanwhile (a run's waits do) may have seen it end already.
+    EXPECT_TRUE(p.state() == QProcess::NotRunning || p.waitForFinished(timeoutMs));
+    Outcome o;
+    o.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    o.Out = p.readAllStandardOutput().toStdString();
+    o.Err = p.readAllStandardError().toStdString();
+    return o;
+}
+
+// Runs a program to its end (the event loop of this thread is not needed meanwhile:
+// in-process simulators serve on their own threads).
+inline Outcome RunProgram(const std::string& program, const QStringList& args, int interruptAfterMs = -1)
+{
+    const std::unique_ptr<QProcess> p = StartProgram(program, args);
+    if (interruptAfterMs >= 0) {
+        p->waitForFinished(interruptAfterMs);
+        if (p->state() == QProcess::Running)
+            ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+    }
+    return Finish(*p);
+}
+
+class TempDir {
+public:
+    TempDir()
+    {
+        Path = std::filesystem::temp_directory_path() /
+            ("flashcli_" + std::to_string(::getpid()) + "_" + std::to_string(++N()));
+        std::filesystem::remove_all(Path);
+        std::filesystem::create_directories(Path);
+    }
+    ~TempDir() { std::filesystem::remove_all(Path); }
+    std::string operator/(const std::string& name) const { return (Path / name).string(); }
+
+private:
+    static int& N()
+    {
+        static int n = 0;
+        return n;
+    }
+    std::filesystem::path Path;
+};
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Stamps a job (raw image, typical settings, extra JSON keys) into a copy of the CLI.
+inline std::string BuildJob(const TempDir& dir, const std::vector<uint8_t>& image, const std::string& extra = "")
+{
+    WriteFile(dir / "image.bin", image);
+    std::ofstream(dir / "job.json")
+        << "{\"title\": \"Test Job\", \"flash_start\": 6144, \"flash_length\": 256000, \"flash_check_seed\": 129,"
+           " \"program_serial\": {\"baud\": 57600, \"data_bits\": 8, \"stop_bits\": 1, \"parity\": \"none\"},"
+           " \"image\": \"image.bin\""
+        << extra << "}";
+    const Outcome built = RunProgram(
+        MORAVENT_JOB, Args({"build", dir / "job.json", "-o", dir / "programmer", "--template", MORAVENT_FLASH_CLI}));
+    EXPECT_EQ(built.Exit, 0) << built.Err;
+    return dir / "programmer";
+}
+
+inline std::vector<uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace clitest
