@@ -14,59 +14,28 @@
 #include <vector>
 #include <atomic>
 #include <ctime>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "comms.h"
+#include "line.h"
 
 namespace {
 
 struct TFarEnd {
-    int master = -1;
-    std::string slave;
+    unitsim::Pty pty{false};
+    std::string slave = pty.SlavePath();
     std::atomic<size_t> requestSize{1};
-    std::atomic<bool> stop{false};
-    std::thread thread;
+    size_t pending = 0;
+    unitsim::LineServer server{pty, unitsim::LineHandlers{{}, [this](uint8_t) { Take(); }, {}, {}}};
 
-    TFarEnd()
+    TFarEnd() { server.Start(); }
+    void Take()
     {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            throw std::runtime_error("no pty");
-        slave = ptsname(master);
-        thread = std::thread([this] { Run(); });
-    }
-    ~TFarEnd()
-    {
-        stop = true;
-        thread.join();
-        close(master);
-    }
-    void Run()
-    {
-        size_t pending = 0;
-        char buf[4096];
-        while (!stop) {
-            pollfd p{master, POLLIN, 0};
-            if (poll(&p, 1, 500) <= 0)
-                continue;              // rare wake-ups: the CPU figures stay clean
-            if (p.revents & POLLHUP) { // between slave owners
-                usleep(50000);
-                continue;
-            }
-            ssize_t n = read(master, buf, sizeof buf);
-            if (n <= 0)
-                continue;
-            pending += size_t(n);
-            const size_t want = requestSize.load();
-            while (pending >= want) {
-                pending -= want;
-                const char ack = 0x06;
-                if (write(master, &ack, 1) != 1)
-                    break;
-            }
-        }
+        if (++pending < requestSize.load())
+            return;
+        pending = 0;
+        server.Send(std::string(1, 0x06));
     }
 };
 

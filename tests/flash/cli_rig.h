@@ -1,6 +1,7 @@
 #pragma once
-// Running the headless programmer as a user does: jobs stamped by moravent-job into a copy
-// of it, the program run to its end with its output captured.
+// Running the headless programmer as a user does, against in-process simulated units: jobs
+// stamped by moravent-job into a copy of it, programs run to their end (one at a time or
+// several at once), temporary directories. Needs MORAVENT_JOB and MORAVENT_FLASH_CLI.
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -9,9 +10,11 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,27 +38,40 @@ inline QStringList Args(std::initializer_list<std::string> a)
     return l;
 }
 
-// Runs a program to its end (the event loop of this thread is not needed meanwhile:
-// in-process simulators serve on their own threads).
-inline Outcome RunProgram(const std::string& program, const QStringList& args, int interruptAfterMs = -1)
+// Starts a program with standard input from /dev/null; Finish collects it.
+inline std::unique_ptr<QProcess> StartProgram(const std::string& program, const QStringList& args)
 {
-    QProcess p;
-    p.setProgram(QString::fromStdString(program));
-    p.setArguments(args);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start();
-    EXPECT_TRUE(p.waitForStarted(5000));
-    if (interruptAfterMs >= 0) {
-        p.waitForFinished(interruptAfterMs);
-        if (p.state() == QProcess::Running)
-            ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-    }
-    EXPECT_TRUE(p.waitForFinished(60000));
+    auto p = std::make_unique<QProcess>();
+    p->setProgram(QString::fromStdString(program));
+    p->setArguments(args);
+    p->setStandardInputFile(QProcess::nullDevice());
+    p->start();
+    EXPECT_TRUE(p->waitForStarted(5000));
+    return p;
+}
+
+inline Outcome Finish(QProcess& p, int timeoutMs = 60000)
+{
+    // Events pumped meanwhile (a run's waits do) may have seen it end already.
+    EXPECT_TRUE(p.state() == QProcess::NotRunning || p.waitForFinished(timeoutMs));
     Outcome o;
     o.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     o.Out = p.readAllStandardOutput().toStdString();
     o.Err = p.readAllStandardError().toStdString();
     return o;
+}
+
+// Runs a program to its end (the event loop of this thread is not needed meanwhile:
+// in-process simulators serve on their own threads).
+inline Outcome RunProgram(const std::string& program, const QStringList& args, int interruptAfterMs = -1)
+{
+    const std::unique_ptr<QProcess> p = StartProgram(program, args);
+    if (interruptAfterMs >= 0) {
+        p->waitForFinished(interruptAfterMs);
+        if (p->state() == QProcess::Running)
+            ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+    }
+    return Finish(*p);
 }
 
 class TempDir {

@@ -1,54 +1,53 @@
 #pragma once
 // A pseudo-terminal pair for the serial tests: the port under test opens the slave,
 // the test (or a TResponder thread) plays the far end on the master.
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
+
+#include "line.h"
+#include "pty.h"
 
 class TPtyPair {
 public:
-    TPtyPair();
-    ~TPtyPair();
-    int Master() const { return FMaster; }
-    const std::string& SlavePath() const { return FSlave; }
-    void Write(const std::string& bytes);
+    TPtyPair() : FPty(false) { }
+    int Master() const { return FPty.Master(); }
+    const std::string& SlavePath() const { return FPty.SlavePath(); }
+    void Write(const std::string& bytes) { FPty.Write(bytes); }
     // Reads until n bytes arrived or timeoutMs passed.
-    std::string Read(size_t n, int timeoutMs = 2000);
-    void CloseMaster();
+    std::string Read(size_t n, int timeoutMs = 2000) { return FPty.Read(n, std::chrono::milliseconds(timeoutMs)); }
+    void CloseMaster() { FPty.HangUp(); }
     // The line settings the slave's user set, as the master sees them.
-    uint32_t Speed() const;
-    bool TwoStopBits() const;
+    uint32_t Speed() const { return uint32_t(FPty.Settings().bitRate); }
+    bool TwoStopBits() const { return FPty.Settings().stopBits == 2; }
+    unitsim::Pty& Line() { return FPty; }
 
 private:
-    int FMaster = -1;
-    std::string FSlave;
+    unitsim::Pty FPty;
 };
 
 // Far end in a thread: after each `requestSize` bytes received it answers `reply`.
 class TResponder {
 public:
     TResponder(TPtyPair& pty, size_t requestSize, std::string reply, int delayMs = 0);
-    ~TResponder();
     std::string Received();
 
 private:
-    void Run();
-    TPtyPair& FPty;
+    void Take(uint8_t byte);
     size_t FRequestSize;
     std::string FReply;
     int FDelayMs;
+    size_t FPending = 0;
     std::mutex FLock;
     std::string FReceived;
-    std::atomic<bool> FStop{false};
-    std::thread FThread;
+    unitsim::LineServer FServer; // last: stops before the rest goes
 };
 
 // Calls ProcessMessages until pred holds or timeoutMs passes; returns pred().
 template <class Pred> bool PumpUntil(Pred pred, int timeoutMs = 3000);
 
 #include <chrono>
+#include <thread>
 #include "syncqueue.h"
 template <class Pred> bool PumpUntil(Pred pred, int timeoutMs)
 {

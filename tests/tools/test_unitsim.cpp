@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "unit.h"
 #include "unitsim.h"
 
 using namespace unitsim;
@@ -336,6 +337,10 @@ TEST_F(Session, SpoiledRepliesComeOutAsConfigured)
         {Reply::ProgramFinal, FaultKind::Missing, 0, Bytes(2, '\0')},
         {Reply::VerifyBlock, FaultKind::Wrong, 1, "\""},
         {Reply::VerifyFinal, FaultKind::Wrong, 0, Bytes(3, '\0')},
+        {Reply::Connect, FaultKind::HangUp, 0, ""},
+        {Reply::Identity, FaultKind::HangUp, 1, "/0"},
+        {Reply::Erase, FaultKind::HangUp, 0, ""},
+        {Reply::ProgramBlock, FaultKind::HangUp, 2, Bytes(1, '\0')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.reply) * 10 + int(c.kind));
@@ -373,6 +378,7 @@ TEST_F(Session, SpoiledRepliesComeOutAsConfigured)
             }
         }
         EXPECT_EQ(got, c.expected);
+        EXPECT_EQ(sim->Stats().hungUp, c.kind == FaultKind::HangUp);
         sim->Stop();
     }
 }
@@ -592,6 +598,180 @@ TEST_F(Session, FinishRestartsTheApplication)
     EXPECT_EQ(host->Ask(Identify, 30, 200ms), "");
     EXPECT_EQ(host->Ask(UserConnect, 8), "SyNcBoOt");
     EXPECT_EQ(sim->Stats().userConnects, 2);
+}
+
+TEST_F(Session, AdapterLatencyDeliversARepliesBytesTogether)
+{
+    // Paced at 9600 bit/s the 30-byte identity takes 31 ms on the wire; a 100 ms timer
+    // expires at most once within that, so the host reads it in one or two pieces.
+    SimConfig cfg = SmallUnit();
+    cfg.pace = true;
+    cfg.latencyMs = 100;
+    cfg.startInBootLoader = true;
+    Run(cfg);
+    for (int i = 0; i < 3; ++i) {
+        host->Send(Identify);
+        Bytes got;
+        int reads = 0;
+        while (got.size() < 30) {
+            const Bytes part = host->Read(30 - got.size(), 2000ms);
+            if (part.empty())
+                break;
+            got += part;
+            ++reads;
+        }
+        EXPECT_EQ(got.size(), 30u);
+        EXPECT_LE(reads, 2) << i;
+    }
+}
+
+// ---------------------------------------------------------------- the protocol half alone
+
+namespace {
+
+// The unit fed bytes directly: no pseudo-terminal, no threads, replies collected in order.
+struct DirectUnit {
+    explicit DirectUnit(const SimConfig& c)
+        : Record(true, false), Device(c,
+                                      UnitLine{[this](const Bytes& b) { Replies += b; }, [this] { return Line; },
+                                               [](int) { return true; }, [this] { HungUp = true; }},
+                                      Record)
+    {
+        Line.bitRate = 9600;
+    }
+
+    // Each chunk of at most chunk bytes as one read from the line.
+    Bytes Feed(const Bytes& bytes, size_t chunk = 4096)
+    {
+        const size_t before = Replies.size();
+        for (size_t at = 0; at < bytes.size(); at += chunk)
+            Device.Feed(bytes.substr(at, chunk));
+        return Replies.substr(before);
+    }
+
+    LineSettings Line;
+    Bytes Replies;
+    bool HungUp = false;
+    TraceLog Record;
+    Unit Device;
+};
+
+// What a host sends for a whole run at 9600 bit/s, not waiting for any reply: user
+// connect, negotiation, identity, erase, a two-block program and verify, finish.
+Bytes WholeRun(const Bytes& image)
+{
+    Bytes b = UserConnect + H({0x44, 0x05, 0x40}) + "ABCDE" + Identify + Erase + BE(0x1000) + BE(1024);
+    for (const Bytes& code : {Program, Verify})
+        b += code + BE(0x1000) + BE(256) + image.substr(0, 128) + H({0x00}) + image.substr(128) + H({0x00});
+    return b + Finish;
+}
+
+const Bytes IdentityReply = H({0x12, 0x34}) + BE(0x1000) + BE(1024) + "TEST UNIT" + Bytes(11, '\0');
+
+} // namespace
+
+TEST(UnitFedDirectly, HowTheBytesAreSplitDoesNotMatter)
+{
+    const Bytes image = Image(256);
+    const Bytes expected =
+        "SyNcBoOt" + H({0x40}) + "ABCDE" + IdentityReply + "$" + H({0x00, 0x00, 0x22}) + H({0x00, 0x00, 0x22});
+    for (size_t chunk : {size_t(1), size_t(3), size_t(7), size_t(128), size_t(4096)}) {
+        SCOPED_TRACE(chunk);
+        DirectUnit u(SmallUnit());
+        EXPECT_EQ(u.Feed(WholeRun(image), chunk), expected);
+        EXPECT_TRUE(u.Record.Violations().empty()) << u.Record.Text();
+        const SimStats s = u.Device.Stats();
+        EXPECT_EQ(s.programs, 1);
+        EXPECT_EQ(s.verifies, 1);
+        EXPECT_EQ(s.finishes, 1);
+        EXPECT_FALSE(s.inTransfer);
+        const std::vector<uint8_t> flash = u.Device.Flash();
+        EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 256), image);
+    }
+}
+
+TEST(UnitFedDirectly, FaultsChangeTheRepliesAndWhereTheUnitIsLeft)
+{
+    const Bytes image = Image(256);
+    const Bytes head = "SyNcBoOt" + H({0x40}) + "ABCDE" + IdentityReply + "$";
+    const Bytes transfer = H({0x00, 0x00, 0x22});
+    struct Case {
+        const char* what;
+        std::function<void(SimConfig&)> setup;
+        Bytes replies;
+        bool hungUp;
+    } cases[] = {
+        // A lost reply: the unit carries on, the script's next bytes find it in step.
+        {"missing block reply",
+         [](SimConfig& c) {
+             c.fault(Reply::ProgramBlock) = {FaultKind::Missing, 1};
+         },
+         head + H({0x00, 0x22}) + transfer, false},
+        {"hang-up at the erase verdict",
+         [](SimConfig& c) {
+             c.fault(Reply::Erase) = {FaultKind::HangUp, 1};
+         },
+         head.substr(0, head.size() - 1), true},
+        {"hang-up at the second verify block",
+         [](SimConfig& c) {
+             c.fault(Reply::VerifyBlock) = {FaultKind::HangUp, 2};
+         },
+         head + transfer + H({0x00}), true},
+        {"hang-up at the second connect",
+         [](SimConfig& c) {
+             c.fault(Reply::Connect) = {FaultKind::HangUp, 2};
+         },
+         head + transfer + transfer, false},
+        {"silent from verify block 2", [](SimConfig& c) { c.verify.silentFromBlock = 2; }, head + transfer + H({0x00}),
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimConfig cfg = SmallUnit();
+        c.setup(cfg);
+        DirectUnit u(cfg);
+        EXPECT_EQ(u.Feed(WholeRun(image)), c.replies);
+        EXPECT_EQ(u.HungUp, c.hungUp);
+        EXPECT_EQ(u.Device.Stats().hungUp, c.hungUp);
+    }
+}
+
+TEST(UnitFedDirectly, LeftInATransferUntilTheEndMarker)
+{
+    DirectUnit u(SmallUnit());
+    u.Feed(UserConnect + H({0x44, 0x05, 0x40}) + "ABCDE" + Erase + BE(0x1000) + BE(1024));
+    const Bytes image = Image(256);
+    const struct {
+        Bytes bytes;
+        bool inTransfer;
+    } steps[] = {
+        {Program + BE(0x1000) + BE(256), true},
+        {image.substr(0, 128), true},
+        {H({0x00}) + image.substr(128), true},
+        {H({0xFF}), false}, // the abort marker also ends it, with the complete reply
+    };
+    for (const auto& step : steps) {
+        u.Feed(step.bytes);
+        EXPECT_EQ(u.Device.Stats().inTransfer, step.inTransfer) << HexBytes(step.bytes.substr(0, 4));
+    }
+    EXPECT_EQ(u.Replies.substr(u.Replies.size() - 3), H({0x00, 0x00, 0x22}));
+}
+
+TEST(UnitFedDirectly, ARegisterTheUnitCannotUseGarblesTheAcknowledge)
+{
+    // The host's new register off by one step still reaches a working rate; further off
+    // the unit hears garbage and echoes it.
+    struct Case {
+        int sent;
+        Bytes echo;
+        bool violation;
+    } cases[] = {{0x40, "ABCDE", false}, {0x41, "ABCDE", true}, {0x42, "\xBE\xBD\xBC\xBB\xBA", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent);
+        DirectUnit u(SmallUnit());
+        EXPECT_EQ(u.Feed(UserConnect + H({0x44, 0x05, c.sent}) + "ABCDE"), "SyNcBoOt" + H({0x40}) + c.echo);
+        EXPECT_EQ(u.Record.Violations().size(), c.violation ? 1u : 0u);
+    }
 }
 
 // ---------------------------------------------------------------- the command

@@ -1,7 +1,6 @@
 // moravent-unitsim: a simulated unit on a pseudo-terminal, for trying the programmer
 // without hardware. Prints the slave's path as its first line and serves until a signal.
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -44,8 +43,8 @@ Unit:
 Faults:
   --fault REPLY=KIND[@N]   spoil a reply: REPLY is connect, register, ack, identity, erase,
                            program-block, program-final, verify-block or verify-final; KIND is
-                           wrong, short or missing; @N only the N-th time (block replies: block N
-                           of each transfer). Repeatable.
+                           wrong, short, missing or hangup (the line goes dead instead); @N only
+                           the N-th time (block replies: block N of each transfer). Repeatable.
   --fail-program-block K   reply '#' to program block K (above the block count: to the end marker)
   --fail-verify-block K    the same for verify
   --silent-from-program-block K / --silent-from-verify-block K
@@ -58,7 +57,11 @@ Faults:
 
 Line and output:
   --pace                   send and take in bytes no faster than the bit rate the host set
-  --link PATH              also make PATH a symbolic link to the slave (removed at exit)
+  --latency MS             hold the unit's bytes up to MS ms, as a USB adapter's latency timer
+                           does (sent together when the timer, restarted with every packet,
+                           next expires, or once 62 bytes have gathered)
+  --link PATH              also make PATH a symbolic link to the slave (removed at exit, and at
+                           a hang-up, as an unplugged adapter's device goes)
   --dump FILE              write the flash contents to FILE at exit
   --trace FILE             write every byte both ways, with time stamps, to FILE at exit
   --exit-after-finish      exit once the host has sent the finish command
@@ -116,7 +119,8 @@ void ParseFault(const std::string& text, unitsim::SimConfig& cfg)
 {
     static const std::map<std::string, unitsim::FaultKind> kinds = {{"wrong", unitsim::FaultKind::Wrong},
                                                                     {"short", unitsim::FaultKind::Short},
-                                                                    {"missing", unitsim::FaultKind::Missing}};
+                                                                    {"missing", unitsim::FaultKind::Missing},
+                                                                    {"hangup", unitsim::FaultKind::HangUp}};
     const size_t eq = text.find('=');
     if (eq == std::string::npos)
         throw std::invalid_argument("--fault \"" + text + "\": expected REPLY=KIND[@N]");
@@ -130,7 +134,7 @@ void ParseFault(const std::string& text, unitsim::SimConfig& cfg)
     const unitsim::Reply r = ReplyNamed("--fault", reply);
     const auto k = kinds.find(kind);
     if (k == kinds.end())
-        throw std::invalid_argument("--fault: unknown kind \"" + kind + "\" (wrong, short or missing)");
+        throw std::invalid_argument("--fault: unknown kind \"" + kind + "\" (wrong, short, missing or hangup)");
     cfg.fault(r) = {k->second, at};
 }
 
@@ -200,6 +204,7 @@ const std::vector<OptionRule>& Rules()
         Count("erase-delay", Ms, [](Options& o, int n) { o.cfg.eraseDelayMs = n; }),
         {"reply-delay", true, [](Options& o, const std::string& v) { ParseReplyDelay(v, o.cfg); }},
         Flag("pace", [](Options& o) { o.cfg.pace = true; }),
+        Count("latency", 1000, [](Options& o, int n) { o.cfg.latencyMs = n; }),
         Text("link", &Options::link),
         Text("dump", &Options::dump),
         Text("trace", &Options::trace),
@@ -255,43 +260,30 @@ int Serve(const Options& o)
 {
     signal(SIGPIPE, SIG_IGN);
     int status = 0;
-    try {
-        unitsim::UnitSimulator sim(o.cfg);
-        if (!o.link.empty()) {
-            struct stat st { };
-            if (::lstat(o.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-                ::unlink(o.link.c_str()); // a stale link from an earlier run; never other files
-            if (::symlink(sim.SlavePath().c_str(), o.link.c_str()) != 0)
-                throw std::runtime_error("cannot make the link " + o.link + ": " + std::strerror(errno));
-        }
-        std::printf("%s\n", sim.SlavePath().c_str());
-        std::fflush(stdout);
-        sim.Start();
-        while (!StopSignalsReceived()) {
-            if (sim.WaitForStop(std::chrono::milliseconds(0)) && sim.Stats().hungUp)
-                break;
-            if (o.exitAfterFinish && sim.WaitForFinish(std::chrono::milliseconds(100)))
-                break;
-            if (!o.exitAfterFinish)
-                ::usleep(100 * 1000);
-        }
-        sim.Stop();
-        if (!o.link.empty())
-            ::unlink(o.link.c_str());
-        if (!o.dump.empty()) {
-            const auto flash = sim.Flash();
-            if (!WriteFile(o.dump, flash.data(), flash.size()))
-                status = 1;
-        }
-        if (!o.trace.empty()) {
-            const std::string trace = sim.Trace();
-            if (!WriteFile(o.trace, trace.data(), trace.size()))
-                status = 1;
-        }
-    } catch (...) {
-        if (!o.link.empty())
-            ::unlink(o.link.c_str());
-        throw;
+    unitsim::UnitSimulator sim(o.cfg);
+    if (!o.link.empty())
+        sim.Link(o.link);
+    std::printf("%s\n", sim.SlavePath().c_str());
+    std::fflush(stdout);
+    sim.Start();
+    while (!StopSignalsReceived()) {
+        if (sim.WaitForStop(std::chrono::milliseconds(0)) && sim.Stats().hungUp)
+            break;
+        if (o.exitAfterFinish && sim.WaitForFinish(std::chrono::milliseconds(100)))
+            break;
+        if (!o.exitAfterFinish)
+            ::usleep(100 * 1000);
+    }
+    sim.Stop();
+    if (!o.dump.empty()) {
+        const auto flash = sim.Flash();
+        if (!WriteFile(o.dump, flash.data(), flash.size()))
+            status = 1;
+    }
+    if (!o.trace.empty()) {
+        const std::string trace = sim.Trace();
+        if (!WriteFile(o.trace, trace.data(), trace.size()))
+            status = 1;
     }
     return status;
 }

@@ -23,7 +23,8 @@ enum class FaultKind {
     None,
     Wrong,   // a full reply with the wrong content
     Short,   // the reply without its last byte (nothing for one-byte replies)
-    Missing, // no reply at all
+    Missing, // no reply at all (lost on the line: the unit carries on as if it had sent it)
+    HangUp,  // the line goes dead instead of the reply (an unplugged adapter)
 };
 
 struct ReplyFault {
@@ -74,7 +75,10 @@ struct SimConfig {
     // flash times above.
     int replyDelayMs[ReplyCount] = {};
 
-    bool pace = false;           // deliver sent and received bytes at the host's line rate
+    bool pace = false; // deliver sent and received bytes at the host's line rate
+    // A USB adapter's latency timer between unit and host: every reply waits up to this
+    // long in the adapter, less when a full packet's payload (62 bytes) gathers first.
+    int latencyMs = 0;
     bool keepTrace = true;       // keep the byte trace in memory (Trace())
     bool reportToStderr = false; // also print conformance violations on standard error
 
@@ -100,6 +104,10 @@ struct SimStats {
     int lastStopBits = 1;  // stop bits the host last applied (visible on a pty)
     int lastBitRate = 0;   // bit rate the host last applied
     bool hungUp = false;
+    // The unit is inside a transfer: waiting for a block, a continue byte or the end marker.
+    bool inTransfer = false;
+    // Transfers the host left without an end marker, given up once the line stayed quiet.
+    int unfinishedTransfers = 0;
 };
 
 class UnitSimulator {
@@ -112,6 +120,10 @@ public:
     UnitSimulator& operator=(const UnitSimulator&) = delete;
 
     std::string SlavePath() const;
+    // Also makes path a symbolic link to the slave, as a virtual port under /dev is made. The
+    // link is the device node: it goes when the line hangs up, as an unplugged adapter's does.
+    // Raises std::runtime_error when it cannot be made.
+    void Link(const std::string& path);
     void Start(); // serves on its own thread
     void Stop();  // idempotent
 

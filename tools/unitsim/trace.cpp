@@ -1,0 +1,65 @@
+#include "trace.h"
+
+#include <cstdio>
+
+namespace unitsim {
+
+void TraceLog::Restart()
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    FStart = std::chrono::steady_clock::now();
+}
+
+void TraceLog::Line(const std::string& line)
+{
+    if (!FKeep)
+        return;
+    std::lock_guard<std::mutex> lock(FLock);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%11.6f ",
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count());
+    FText += stamp;
+    FText += line;
+    FText += '\n';
+}
+
+void TraceLog::Violation(const std::string& text)
+{
+    Line("VIOLATION: " + text);
+    if (FToStderr)
+        std::fprintf(stderr, "moravent-unitsim: host violation: %s\n", text.c_str());
+    std::lock_guard<std::mutex> lock(FLock);
+    FViolations.push_back(text);
+}
+
+std::string TraceLog::Text() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return FText;
+}
+
+std::vector<std::string> TraceLog::Violations() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return FViolations;
+}
+
+std::string HexBytes(const std::string& bytes)
+{
+    std::string out;
+    char buf[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", unsigned(uint8_t(bytes[i])));
+        out += buf;
+    }
+    return out;
+}
+
+std::string Hex8(unsigned v)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
+    return buf;
+}
+
+} // namespace unitsim
