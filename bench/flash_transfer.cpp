@@ -7,8 +7,6 @@
 //    plus the 100 ms pause before each transfer).
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 
 #include "comms.h"
 #include "h83664.h"
+#include "messages.h"
 #include "streams.h"
 #include "unitsim.h"
 
@@ -211,7 +210,7 @@ BENCHMARK(BM_TypicalJobPaced)->Unit(benchmark::kSecond)->UseRealTime()->Iteratio
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    TApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -1,8 +1,6 @@
 #pragma once
 // The flash controller: target description, connection settings and one boot-protocol
 // device; connects, checks the unit against the description and programs one image.
-#include <QObject>
-
 #include <cstdint>
 #include <string>
 
@@ -22,9 +20,9 @@ struct TConnectChoice {
     TBriskoComPort* Port = nullptr;
 };
 
-class THitachiFlash : public QObject {
+class THitachiFlash : public TComponent {
 public:
-    THitachiFlash(QObject* owner, IStatusSink* statusControl, IProgressSink* progressBar, TUserPrompt* prompt);
+    THitachiFlash(TComponent* owner, IStatusSink* statusControl, IProgressSink* progressBar, TUserPrompt* prompt);
     ~THitachiFlash() override;
 
     TFlashFDTDevice* Device = nullptr; // owned

@@ -2,9 +2,6 @@
 // simulated (in-process, or the moravent-unitsim command for the end-to-end run).
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QStringList>
-
 #include <sys/stat.h>
 
 #include <csignal>
@@ -13,6 +10,7 @@
 
 #include "CPort.h"
 #include "block_writer.h"
+#include "child_process.h"
 #include "flash_rig.h"
 #include "storeexe.h"
 
@@ -26,35 +24,31 @@ struct Outcome {
     std::string Out, Err;
 };
 
-QStringList Args(std::initializer_list<std::string> a)
+using TArgs = std::vector<std::string>;
+
+TArgs Args(std::initializer_list<std::string> a)
 {
-    QStringList l;
-    for (const std::string& s : a)
-        l << QString::fromStdString(s);
-    return l;
+    return a;
+}
+
+std::string Joined(const TArgs& args)
+{
+    std::string s;
+    for (const std::string& a : args)
+        s += (s.empty() ? "" : " ") + a;
+    return s;
 }
 
 // Runs a program to its end (the event loop of this thread is not needed meanwhile:
 // in-process simulators serve on their own threads).
-Outcome RunProgram(const std::string& program, const QStringList& args, int interruptAfterMs = -1)
+Outcome RunProgram(const std::string& program, const TArgs& args, int interruptAfterMs = -1)
 {
-    QProcess p;
-    p.setProgram(QString::fromStdString(program));
-    p.setArguments(args);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start();
-    EXPECT_TRUE(p.waitForStarted(5000));
-    if (interruptAfterMs >= 0) {
-        p.waitForFinished(interruptAfterMs);
-        if (p.state() == QProcess::Running)
-            ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-    }
-    EXPECT_TRUE(p.waitForFinished(60000));
-    Outcome o;
-    o.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    o.Out = p.readAllStandardOutput().toStdString();
-    o.Err = p.readAllStandardError().toStdString();
-    return o;
+    TChildProcess p(program, args);
+    EXPECT_TRUE(p.Started()) << program;
+    if (interruptAfterMs >= 0 && !p.WaitForFinished(interruptAfterMs))
+        ::kill(p.Pid(), SIGINT);
+    EXPECT_TRUE(p.WaitForFinished(60000));
+    return {p.ExitCode(), p.Out(), p.Err()};
 }
 
 class TempDir {
@@ -108,7 +102,7 @@ std::vector<uint8_t> ReadFile(const std::string& path)
 
 TEST(Cli, UsageErrorsExitTwo)
 {
-    const std::vector<QStringList> cases = {
+    const std::vector<TArgs> cases = {
         {},
         Args({"--method", "auto"}),
         Args({"--port"}),
@@ -118,9 +112,9 @@ TEST(Cli, UsageErrorsExitTwo)
         Args({"--port", "/dev/x", "--bogus"}),
         Args({"--list-ports", "--port", "/dev/x"}),
     };
-    for (const QStringList& args : cases) {
+    for (const TArgs& args : cases) {
         const Outcome o = RunProgram(MORAVENT_FLASH_CLI, args);
-        EXPECT_EQ(o.Exit, 2) << args.join(' ').toStdString();
+        EXPECT_EQ(o.Exit, 2) << Joined(args);
         EXPECT_NE(o.Err.find("usage: moravent-flash-cli --port PORT"), std::string::npos);
         EXPECT_TRUE(o.Out.empty());
     }
@@ -133,7 +127,7 @@ TEST(Cli, InvalidJobsAreReportedAsNoValidImage)
     TempDir dir;
     WriteFile(dir / "plain.bin", std::vector<uint8_t>(1000, 0x41));
     struct Case {
-        QStringList Args;
+        TArgs Args;
         std::string Err;
     } cases[] = {
         // The unstamped program carries a zero block.
@@ -343,10 +337,10 @@ TEST(Cli, OpenFailuresExplainThemselves)
             continue;
         }
         c.Setup();
-        const QStringList args = Args({"--port", c.Port, "--method", "boot"});
-        const Outcome o = c.AsOtherUser
-            ? RunProgram("setpriv", Args({"--reuid=nobody", "--regid=nogroup", "--clear-groups", programmer}) + args)
-            : RunProgram(programmer, args);
+        const TArgs args = Args({"--port", c.Port, "--method", "boot"});
+        TArgs asOther = Args({"--reuid=nobody", "--regid=nogroup", "--clear-groups", programmer});
+        asOther.insert(asOther.end(), args.begin(), args.end());
+        const Outcome o = c.AsOtherUser ? RunProgram("setpriv", asOther) : RunProgram(programmer, args);
         c.Undo();
         EXPECT_EQ(o.Exit, 1);
         const std::vector<std::string> lines = Lines(o.Err);
@@ -380,25 +374,17 @@ TEST(Cli, EndToEndWithTheSimulatorCommand)
     const std::vector<uint8_t> image = Pattern(16 * 1024, 9);
     const std::string programmer = BuildJob(dir, image);
 
-    QProcess unit;
-    unit.setProgram(MORAVENT_UNITSIM);
-    unit.setArguments(Args({"--dump", dir / "dump.bin", "--exit-after-finish"}));
-    unit.start();
-    ASSERT_TRUE(unit.waitForStarted(5000));
-    std::string port;
-    for (int i = 0; i < 50 && port.empty(); ++i) {
-        unit.waitForReadyRead(100);
-        if (unit.canReadLine())
-            port = unit.readLine().trimmed().toStdString();
-    }
+    TChildProcess unit(MORAVENT_UNITSIM, Args({"--dump", dir / "dump.bin", "--exit-after-finish"}));
+    ASSERT_TRUE(unit.Started());
+    const std::string port = unit.ReadLine(5000);
     ASSERT_FALSE(port.empty());
 
     const Outcome o = RunProgram(programmer, Args({"--port", port}));
     EXPECT_EQ(o.Exit, 0) << o.Err;
     EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
     EXPECT_EQ(o.Err, ""); // no terminal: no progress bar
-    ASSERT_TRUE(unit.waitForFinished(10000));
-    EXPECT_EQ(unit.exitCode(), 0) << unit.readAllStandardError().toStdString();
+    ASSERT_TRUE(unit.WaitForFinished(10000));
+    EXPECT_EQ(unit.ExitCode(), 0) << unit.Err();
     const std::vector<uint8_t> dump = ReadFile(dir / "dump.bin");
     ASSERT_GE(dump.size(), image.size());
     EXPECT_TRUE(std::equal(image.begin(), image.end(), dump.begin()));

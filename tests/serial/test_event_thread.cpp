@@ -2,11 +2,10 @@
 // delivery waits, stop winning over a pending device event.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QThread>
 #include <atomic>
 
 #include "CPort.h"
+#include "messages.h"
 #include "pty_pair.h"
 #include "serial_platform.h"
 #include "syncqueue.h"
@@ -40,7 +39,7 @@ TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread)
     TComPort port;
     port.SetPort(pty.SlavePath());
     port.OnRxChar = [&](TCustomComPort*, int32_t n) {
-        onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        onUiThread = IsMainThread();
         count = n;
     };
     port.OpenPort();
@@ -92,9 +91,7 @@ TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone)
     TComPort port;
     port.SetPort(pty.SlavePath());
     port.SetSyncMethod(smNone);
-    port.OnRxChar = [&](TCustomComPort*, int32_t) {
-        elsewhere = QThread::currentThread() != QCoreApplication::instance()->thread();
-    };
+    port.OnRxChar = [&](TCustomComPort*, int32_t) { elsewhere = !IsMainThread(); };
     port.OpenPort();
     pty.Write("x");
     // Nothing here services the queue: the delivery must not need the UI thread.

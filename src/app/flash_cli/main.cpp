@@ -5,14 +5,13 @@
 //   moravent-flash-cli --help | --version
 //
 // Exit status: 0 programmed, 1 failed (message on standard error), 2 usage error.
-#include <QCoreApplication>
-
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "cmdline.h"
 #include "logging.h"
+#include "messages.h"
 #include "options.h"
 #include "ports.h"
 #include "programmer.h"
@@ -31,7 +30,7 @@ int Fail(const std::exception& e, const std::string& port)
 
 int ProgramUnit(int argc, char** argv, const TCliOptions& options)
 {
-    QCoreApplication app(argc, argv);
+    TApplication app(argc, argv);
     CatchStopSignals("\nInterrupted again: stopping at once\n");
     SetCommsLogErrorHook([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
 
