@@ -8,8 +8,6 @@
 //    latency timer is 1 or 16 ms.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -22,6 +20,7 @@
 #include "comms.h"
 #include "h83664.h"
 #include "pty.h"
+#include "messages.h"
 #include "streams.h"
 #include "unitsim.h"
 
@@ -213,7 +212,7 @@ BENCHMARK(BM_TypicalJobPaced)->Arg(0)->Arg(1)->Arg(16)->Unit(benchmark::kSecond)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    TApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

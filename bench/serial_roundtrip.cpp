@@ -8,7 +8,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <vector>
@@ -19,6 +18,7 @@
 
 #include "comms.h"
 #include "line.h"
+#include "messages.h"
 
 namespace {
 
@@ -157,7 +157,7 @@ BENCHMARK(BM_Delay500Cpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillis
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    TApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     TFarEnd farEnd;
     FarEnd = &farEnd;

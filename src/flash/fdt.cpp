@@ -1,8 +1,5 @@
 #include "fdt.h"
 
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -11,10 +8,10 @@
 
 #include "byteorder.h"
 #include "logging.h"
+#include "messages.h"
 #include "streams.h"
 #include "userprompt.h"
 #include "util.h"
-#include "syncqueue.h"
 
 namespace {
 
@@ -126,12 +123,12 @@ void ProcessPendingEvents()
     ProcessMessages();
 }
 
-TFlashFDTDevice::TFlashFDTDevice(QObject* owner) : QObject(owner)
+TFlashFDTDevice::TFlashFDTDevice(TComponent* owner) : TComponent(owner)
 {
     ComPort = new TBriskoComPort(this);
-    KeepAliveTimer = new QTimer(this);
-    KeepAliveTimer->setInterval(KeepAliveIntervalMs);
-    QObject::connect(KeepAliveTimer, &QTimer::timeout, this, [this] {
+    KeepAliveTimer = new TTimer(this);
+    KeepAliveTimer->SetInterval(KeepAliveIntervalMs);
+    KeepAliveTimer->OnTimer = [this] {
         // Nothing may escape into the event loop from here.
         try {
             KeepAliveTick();
@@ -139,21 +136,21 @@ TFlashFDTDevice::TFlashFDTDevice(QObject* owner) : QObject(owner)
             if (OnKeepAliveError)
                 OnKeepAliveError(e);
             else
-                qWarning("%s", WithFullStop(e.message()).c_str());
+                Warn(WithFullStop(e.message()));
         } catch (const std::exception& e) {
             Exception wrapped(e.what());
             if (OnKeepAliveError)
                 OnKeepAliveError(wrapped);
             else
-                qWarning("%s", e.what());
+                Warn(e.what());
         }
-    });
-    KeepAliveTimer->start();
+    };
+    KeepAliveTimer->Start();
 }
 
 TFlashFDTDevice::~TFlashFDTDevice()
 {
-    KeepAliveTimer->stop();
+    KeepAliveTimer->Stop();
 }
 
 // ---- status and progress -------------------------------------------------------------
@@ -186,7 +183,7 @@ void TFlashFDTDevice::KeepAliveTick()
     try {
         PingDevice();
     } catch (...) {
-        KeepAliveTimer->stop();
+        KeepAliveTimer->Stop();
         throw;
     }
 }
@@ -238,7 +235,7 @@ void TFlashFDTDevice::ConnectDevice(const TFullConnectionInfo& info)
     TBriskoComPort::Delay(BootLoaderStartMs);
     FDTConnect(info);
     PingDevice();
-    KeepAliveTimer->start();
+    KeepAliveTimer->Start();
 }
 
 void TFlashFDTDevice::UserConnect(const TFullConnectionInfo& info)

@@ -1,16 +1,15 @@
 #pragma once
 // The link to the unit's boot loader: connect sequences, bit-rate negotiation,
 // identity/keep-alive and the flash commands (erase, program, verify, finish).
-#include <QObject>
-
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "comms.h"
+#include "component.h"
 #include "exceptions.h"
+#include "timers.h"
 
-class QTimer;
 class TStream;
 class TUserPrompt;
 
@@ -47,13 +46,13 @@ struct TFullConnectionInfo {
 
 enum TTransferDirection { tdProgram, tdVerify };
 
-class TFlashFDTDevice : public QObject {
+class TFlashFDTDevice : public TComponent {
 public:
-    explicit TFlashFDTDevice(QObject* owner = nullptr);
+    explicit TFlashFDTDevice(TComponent* owner = nullptr);
     ~TFlashFDTDevice() override;
 
     bool Busy = false;
-    QTimer* KeepAliveTimer = nullptr; // owned, 1000 ms
+    TTimer* KeepAliveTimer = nullptr; // owned, 1000 ms
     bool AbortRequested = false;
     TBriskoComPort* ComPort = nullptr;    // owned; opened and closed by the flash controller
     IStatusSink* StatusControl = nullptr; // borrowed
@@ -61,7 +60,7 @@ public:
     int32_t BlockSize = 128;
 
     // Receives an error raised by a keep-alive tick, which must never reach the event loop.
-    // Unset: the message goes to the Qt warning channel.
+    // Unset: the message goes to the warning channel.
     std::function<void(const Exception&)> OnKeepAliveError;
 
     // Link
@@ -100,5 +99,5 @@ private:
                          const TransferTexts& texts);
 };
 
-// Services pending events once (the window's or the CLI's), so Cancel, progress and timers stay live.
+// Processes pending messages once (the window's or the CLI's), so Cancel, progress and timers stay live.
 void ProcessPendingEvents();

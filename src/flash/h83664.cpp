@@ -7,9 +7,9 @@
 #include "streams.h"
 #include "util.h"
 
-THitachiFlash::THitachiFlash(QObject* owner, IStatusSink* statusControl, IProgressSink* progressBar,
+THitachiFlash::THitachiFlash(TComponent* owner, IStatusSink* statusControl, IProgressSink* progressBar,
                              TUserPrompt* prompt)
-    : QObject(owner)
+    : TComponent(owner)
 {
     Device = new TFlashFDTDevice(this);
     Device->BlockSize = 128;

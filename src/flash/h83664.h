@@ -1,8 +1,6 @@
 #pragma once
 // The flash controller: target description, connection settings and one boot-protocol
 // device; connects, checks the unit against the description and programs one image.
-#include <QObject>
-
 #include <cstdint>
 #include <string>
 
@@ -32,9 +30,9 @@ struct TUnitIdentity {
     int32_t Length = 0;
 };
 
-class THitachiFlash : public QObject {
+class THitachiFlash : public TComponent {
 public:
-    THitachiFlash(QObject* owner, IStatusSink* statusControl, IProgressSink* progressBar, TUserPrompt* prompt);
+    THitachiFlash(TComponent* owner, IStatusSink* statusControl, IProgressSink* progressBar, TUserPrompt* prompt);
     ~THitachiFlash() override;
 
     TFlashFDTDevice* Device = nullptr; // owned

@@ -1,11 +1,12 @@
 #pragma once
 // The abstract operator prompt the boot connect uses; the window-based one lives in the UI.
-#include <QObject>
 #include <string>
 
-class TUserPrompt : public QObject {
+#include "component.h"
+
+class TUserPrompt : public TComponent {
 public:
-    explicit TUserPrompt(QObject* owner = nullptr) : QObject(owner) { }
+    explicit TUserPrompt(TComponent* owner = nullptr) : TComponent(owner) { }
     virtual void ShowPrompt(const std::string& /*text*/) { }
     virtual bool Cancelled() { return false; }
     virtual void HidePrompt() { }

@@ -1,8 +1,5 @@
 #include "cmdline.h"
 
-#include <QCommandLineParser>
-#include <QStringList>
-
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,17 +8,6 @@
 #include "product.h"
 
 namespace {
-
-// Latin-1 carries every byte through unchanged, so a file name that is not UTF-8 survives.
-QString FromBytes(const std::string& s)
-{
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::string ToBytes(const QString& s)
-{
-    return s.toLatin1().toStdString();
-}
 
 std::string StripDashes(const std::string& arg)
 {
@@ -71,47 +57,30 @@ const TCommandLine::TSpec* TCommandLine::Find(const std::string& name) const
 bool TCommandLine::Parse(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    QCommandLineParser parser;
-    // "-port" is "--port"; without this it would read as -p -o -r -t.
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const TSpec& spec : Specs) {
-        QStringList names;
-        for (const std::string& n : spec.Names)
-            names << FromBytes(n);
-        parser.addOption(spec.TakesValue ? QCommandLineOption(names, QString(), QStringLiteral("value"))
-                                         : QCommandLineOption(names));
-    }
-    QStringList list{FromBytes(Program)};
-    for (const std::string& a : args)
-        list << FromBytes(a);
-    if (!parser.parse(list)) {
-        const QStringList unknown = parser.unknownOptionNames();
-        RefuseParse(args, unknown.isEmpty() ? std::string() : ToBytes(unknown.first()), ToBytes(parser.errorText()));
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
+    const TScan scan = Scan(args);
+    if (!scan.Ok)
+        RefuseParse(args, scan.Unknown, scan.ErrorText);
+    const auto asked = [&](const char* option) {
+        for (const auto& [name, value] : scan.Found)
+            if (Find(name) == Find(option))
+                return true;
+        return false;
+    };
+    if (asked("help")) {
         std::fputs(Usage.c_str(), stdout);
         return false;
     }
-    if (parser.isSet(QStringLiteral("version"))) {
+    if (asked("version")) {
         std::printf("%s %s\n", Program.c_str(), ProductVersion);
         return false;
     }
-
-    // The values of an option come in order, one per mention; its names share them.
-    std::vector<size_t> used(Specs.size(), 0);
-    for (const QString& found : parser.optionNames()) {
-        const TSpec* spec = Find(ToBytes(found));
-        std::string value;
-        if (spec->TakesValue) {
-            const QStringList values = parser.values(found);
-            value = ToBytes(values.value(static_cast<qsizetype>(used[size_t(spec - Specs.data())]++)));
-            if (value.empty() && !spec->MayBeEmpty)
-                Refuse(MissingValueText, WrittenWithoutValue(args, *spec));
-        }
+    for (const auto& [name, value] : scan.Found) {
+        const TSpec* spec = Find(name);
+        if (spec->TakesValue && value.empty() && !spec->MayBeEmpty)
+            Refuse(MissingValueText, WrittenWithoutValue(args, *spec));
         GivenOptions.emplace_back(spec->Names[0], value);
     }
-    for (const QString& p : parser.positionalArguments())
-        PositionalArgs.push_back(ToBytes(p));
+    PositionalArgs = scan.Positional;
     return true;
 }
 

@@ -48,6 +48,15 @@ private:
         bool TakesValue;
         bool MayBeEmpty;
     };
+    // What the build's option parser found, before the checks of our own.
+    struct TScan {
+        bool Ok = true;
+        std::vector<std::pair<std::string, std::string>> Found; // each mention: name as written, value
+        std::vector<std::string> Positional;
+        std::string Unknown;   // the first unknown option's name
+        std::string ErrorText; // the parser's own complaint
+    };
+    TScan Scan(const std::vector<std::string>& args) const;
     const TSpec* Find(const std::string& name) const;
     [[noreturn]] void RefuseParse(const std::vector<std::string>& args, const std::string& unknown,
                                   const std::string& errorText) const;

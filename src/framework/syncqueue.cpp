@@ -1,13 +1,13 @@
 #include "syncqueue.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
+
+#include "messages.h"
 
 namespace {
 
@@ -22,17 +22,11 @@ std::condition_variable Changed; // an item was queued or finished, or a wake-up
 std::deque<std::shared_ptr<TSyncItem>> Queue;
 uint64_t WakeCount = 0;
 
-bool OnApplicationThread()
-{
-    QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
-}
-
 } // namespace
 
 void Synchronize(const std::function<void()>& fn)
 {
-    if (OnApplicationThread()) {
+    if (IsMainThread()) {
         fn();
         return;
     }
@@ -44,9 +38,7 @@ void Synchronize(const std::function<void()>& fn)
         ++WakeCount;
     }
     Changed.notify_all();
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(
-            app, [] { ServiceSyncQueue(); }, Qt::QueuedConnection);
+    WakeMainThread();
     std::unique_lock<std::mutex> g(Lock);
     Changed.wait(g, [&] { return item->Done; });
     if (item->Error)
@@ -84,12 +76,16 @@ bool ServiceSyncQueue()
 
 void WaitForSyncQueue(int timeoutMs)
 {
+    WaitForSyncQueueUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs));
+}
+
+void WaitForSyncQueueUntil(std::chrono::steady_clock::time_point deadline)
+{
     std::unique_lock<std::mutex> g(Lock);
     if (!Queue.empty())
         return;
     const uint64_t seen = WakeCount;
-    Changed.wait_for(g, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
-                     [&] { return !Queue.empty() || WakeCount != seen; });
+    Changed.wait_until(g, deadline, [&] { return !Queue.empty() || WakeCount != seen; });
 }
 
 void WakeSyncQueueWaiters()
@@ -99,11 +95,4 @@ void WakeSyncQueueWaiters()
         ++WakeCount;
     }
     Changed.notify_all();
-}
-
-void ProcessMessages()
-{
-    ServiceSyncQueue();
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
 }

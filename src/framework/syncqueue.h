@@ -1,8 +1,9 @@
 #pragma once
 // The user-interface thread's synchronisation queue: a worker thread hands it a
-// callable and waits until the user-interface thread has run it. The Qt event loop
-// services the queue, and so does anyone who waits for a worker thread to finish
-// (ServiceSyncQueue), so a waiting worker can never deadlock its own shutdown.
+// callable and waits until the user-interface thread has run it. The message loop
+// (messages.h) services the queue, and so does anyone who waits for a worker thread to
+// finish (ServiceSyncQueue), so a waiting worker can never deadlock its own shutdown.
+#include <chrono>
 #include <functional>
 
 // Runs fn on the user-interface thread and returns when it has run. An exception
@@ -17,7 +18,5 @@ bool ServiceSyncQueue();
 // Sleeps until a callable is queued, WakeSyncQueueWaiters() is called or timeoutMs
 // passes, whichever comes first.
 void WaitForSyncQueue(int timeoutMs);
+void WaitForSyncQueueUntil(std::chrono::steady_clock::time_point deadline);
 void WakeSyncQueueWaiters();
-
-// Handles pending work once: the synchronisation queue, then the Qt events.
-void ProcessMessages();

@@ -393,8 +393,8 @@ private:
 
 // ---------------------------------------------------------------- port
 
-TCustomComPort::TCustomComPort(QObject* owner)
-    : QObject(owner), FDevice(CreateSerialDevice()), FParity(std::make_unique<TComParity>(this)),
+TCustomComPort::TCustomComPort(TComponent* owner)
+    : TComponent(owner), FDevice(CreateSerialDevice()), FParity(std::make_unique<TComParity>(this)),
       FFlowControl(std::make_unique<TComFlowControl>(this)), FTimeouts(std::make_unique<TComTimeouts>(this)),
       FBuffer(std::make_unique<TComBuffer>(this))
 {

@@ -3,13 +3,13 @@
 // settings, applies every change to the open device at once, and performs blocking
 // reads and writes bounded by the port's time-outs. While open it runs an event
 // thread that delivers device events to the hooks on the user-interface thread.
-#include <QObject>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "com_hook.h"
+#include "component.h"
 #include "exceptions.h"
 #include "serial_types.h"
 
@@ -171,7 +171,7 @@ private:
 class TSerialDevice;
 class TComThread;
 
-class TCustomComPort : public QObject {
+class TCustomComPort : public TComponent {
 public:
     using TNotifyEvent = std::function<void(TCustomComPort* sender)>;
     using TRxCharEvent = std::function<void(TCustomComPort* sender, int32_t count)>;
@@ -179,7 +179,7 @@ public:
     using TComSignalEvent = std::function<void(TCustomComPort* sender, bool onOff)>;
     using TComErrorEvent = std::function<void(TCustomComPort* sender, TComErrors errors)>;
 
-    explicit TCustomComPort(QObject* owner = nullptr);
+    explicit TCustomComPort(TComponent* owner = nullptr);
     ~TCustomComPort() override; // CloseForDestruction, then frees the sub-objects
 
     void OpenPort();

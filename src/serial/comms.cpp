@@ -1,16 +1,13 @@
 #include "comms.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QThread>
-#include <QTimer>
 #include <cerrno>
 #include <thread>
 
 #include "logging.h"
-#include "syncqueue.h"
+#include "messages.h"
+#include "timers.h"
 
-TBriskoComPort::TBriskoComPort(QObject* owner) : TComPort(owner)
+TBriskoComPort::TBriskoComPort(TComponent* owner) : TComPort(owner)
 {
     Buffer()->SetInputSize(4096);
     Timeouts()->SetReadTotalConstant(1000);
@@ -57,8 +54,7 @@ void TBriskoComPort::SetReadTimeout(int32_t ms)
 
 void TBriskoComPort::Delay(int32_t ms)
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() != app->thread()) {
+    if (!IsMainThread()) {
         if (ms > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return;
@@ -68,17 +64,16 @@ void TBriskoComPort::Delay(int32_t ms)
         return;
     }
     bool expired = false;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [&expired] { expired = true; });
-    timer.start(ms);
-    // Sleeps in the event dispatcher until something arrives: the timer, a window
-    // event or a synchronisation request (which posts an event to wake us).
-    while (!expired) {
-        ServiceSyncQueue();
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
+    TTimer timer;
+    timer.SetSingleShot(true);
+    timer.SetPrecise(true);
+    timer.SetInterval(ms);
+    timer.OnTimer = [&expired] { expired = true; };
+    timer.Start();
+    // Sleeps until something arrives: the timer, a window event or a synchronisation
+    // request (which wakes the wait).
+    while (!expired)
+        WaitAndProcessMessages();
 }
 
 void TBriskoComPort::CopySettings(TComPort* source)

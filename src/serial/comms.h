@@ -8,7 +8,7 @@ MORAVENT_EXCEPTION(EBriskoComTimeout, Exception); // "No Reply Within Time Out P
 class TBriskoComPort : public TComPort {
 public:
     // Receive buffer 4096 bytes, a 1000 ms total read time-out and no interval.
-    explicit TBriskoComPort(QObject* owner = nullptr);
+    explicit TBriskoComPort(TComponent* owner = nullptr);
     ~TBriskoComPort() override { CloseForDestruction(); }
 
     // Discards pending input, then writes all count bytes. A write that moves
@@ -18,8 +18,8 @@ public:
     // fewer arrive (the bytes that did arrive stay in reply).
     void SendBufferExpect(const void* data, int32_t dataCount, void* reply, int32_t replyCount);
     void SetReadTimeout(int32_t ms);
-    // Returns after ms milliseconds; Qt events and the synchronisation queue are
-    // serviced meanwhile, sleeping between them.
+    // Returns after ms milliseconds; on the main thread messages (timers, window events,
+    // the synchronisation queue) are processed meanwhile, sleeping between them.
     static void Delay(int32_t ms);
     // Takes over the line settings (not time-outs or buffer sizes) of source,
     // reopening this port when it was open.

@@ -4,8 +4,6 @@
 
 #include "byteorder.h"
 #include "exceptions.h"
-#include "exist_ms.h"
-#include "graphics.h"
 
 int32_t TExeProgrammingInfo::GetStructureVersion() const
 {
@@ -106,64 +104,7 @@ TSerialSettingsIndices TExeProgrammingInfo::ReadSerialSettings(const uint8_t* se
     return {settings[0], settings[4], settings[8], settings[12]};
 }
 
-void TExeProgrammingInfo::LoadGraphic(const uint8_t* data, int32_t size, TGraphic& graphic)
+void TExeProgrammingInfo::GetInstructions(TStringList& lines) const
 {
-    TExistingMemoryStream stream(data, size);
-    stream.SetPosition(0);
-    graphic.LoadFromStream(stream);
-}
-
-void TExeProgrammingInfo::LoadIcon(TIcon& icon) const
-{
-    LoadGraphic(FData + layout::IconRegion, layout::IconRegionSize, icon);
-}
-
-void TExeProgrammingInfo::LoadPicture(TPicture& picture) const
-{
-    switch (GetPictureType()) {
-    case layout::PictureBitmap: {
-        TBitmap bitmap;
-        LoadGraphic(FData + layout::PictureRegion, layout::PictureRegionSize, bitmap);
-        picture.Assign(bitmap);
-        break;
-    }
-    case layout::PictureJpeg: {
-        TJPEGImage jpeg;
-        LoadGraphic(FData + layout::PictureRegion, layout::PictureRegionSize, jpeg);
-        picture.Assign(jpeg);
-        break;
-    }
-    default: throw Exception("Image type not supported");
-    }
-}
-
-std::vector<std::string> TExeProgrammingInfo::SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t i = 0;
-    while (i < text.size()) {
-        const size_t start = i;
-        while (i < text.size() && text[i] != '\r' && text[i] != '\n')
-            ++i;
-        lines.emplace_back(text, start, i - start);
-        if (i < text.size() && text[i] == '\r')
-            ++i;
-        if (i < text.size() && text[i] == '\n')
-            ++i;
-    }
-    return lines;
-}
-
-void TExeProgrammingInfo::GetInstructions(std::vector<std::string>& lines) const
-{
-    lines = SplitLines(ReadFixedText(FData + layout::Instructions, layout::InstructionsSize));
-}
-
-void TExeProgrammingInfo::GetInstructions(QStringList& lines) const
-{
-    std::vector<std::string> raw;
-    GetInstructions(raw);
-    lines.clear();
-    for (const std::string& line : raw)
-        lines.append(QString::fromLatin1(line.data(), qsizetype(line.size())));
+    lines.SetText(ReadFixedText(FData + layout::Instructions, layout::InstructionsSize));
 }

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include <QStringList>
-
 #include "record_layout.h"
+#include "stringlist.h"
 
 class TGraphic;
 class TIcon;
@@ -64,18 +63,16 @@ public:
     const uint8_t* GetProgramSettings() const { return FData + layout::ProgramSerial; }
     static TSerialSettingsIndices ReadSerialSettings(const uint8_t* settings);
 
-    // Loads a graphic from a memory region through a read-only stream over it.
+    // Loads a graphic from a memory region through a read-only stream over it. The graphics
+    // come with the window toolkit: these three exist in the builds that have it.
     static void LoadGraphic(const uint8_t* data, int32_t size, TGraphic& graphic);
     void LoadIcon(TIcon& icon) const;
     // Picture type 0 is a bitmap, 1 a JPEG; anything else raises Exception
     // "Image type not supported" without touching the picture region.
     void LoadPicture(TPicture& picture) const;
 
-    // The instruction text split into lines at CR LF, CR or LF; a final line break adds
-    // no empty line.
-    void GetInstructions(std::vector<std::string>& lines) const;
-    void GetInstructions(QStringList& lines) const;
-    static std::vector<std::string> SplitLines(const std::string& text);
+    // The instruction text, one entry per line (TStringList::SetText).
+    void GetInstructions(TStringList& lines) const;
 
     // Copying the record into ports and the flash controller; defined with the flash code.
     void ApplySerialSettings(const uint8_t* settings, TComPort& port) const;

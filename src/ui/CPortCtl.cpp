@@ -161,17 +161,24 @@ TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), FSelect(this)
 
 TComComboBox::~TComComboBox()
 {
-    disconnect(FDestroyedConnection);
+    Unlink();
+}
+
+void TComComboBox::Unlink()
+{
+    if (FSelect.ComPort && FFreeNotification != 0)
+        FSelect.ComPort->RemoveFreeNotification(FFreeNotification);
+    FFreeNotification = 0;
 }
 
 void TComComboBox::SetComPort(TCustomComPort* port)
 {
     if (port == FSelect.ComPort)
         return;
-    disconnect(FDestroyedConnection);
+    Unlink();
     FSelect.ComPort = port;
     if (port) {
-        FDestroyedConnection = connect(port, &QObject::destroyed, this, [this] { Notification(); });
+        FFreeNotification = port->AddFreeNotification([this] { Notification(); });
         SelectMatching();
     }
 }
@@ -199,7 +206,7 @@ void TComComboBox::SelectMatching()
 void TComComboBox::Notification()
 {
     FSelect.ComPort = nullptr;
-    disconnect(FDestroyedConnection);
+    FFreeNotification = 0;
     if (count() > 0)
         setCurrentIndex(0);
 }

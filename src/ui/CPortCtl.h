@@ -4,7 +4,6 @@
 #include "CPort.h"
 
 #include <QComboBox>
-#include <QMetaObject>
 #include <functional>
 #include <string>
 #include <vector>
@@ -87,5 +86,6 @@ private:
     void Notification(); // the linked port is being destroyed
     void SelectMatching();
     TComSelect FSelect;
-    QMetaObject::Connection FDestroyedConnection;
+    void Unlink();
+    int FFreeNotification = 0;
 };

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "about.h"
+#include "componentowner.h"
 #include "dev_params.h"
 #include "errordisplay.h"
 #include "exist_ms.h"
@@ -134,7 +135,8 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
     ImageMV->setPixmap(ApplicationIcon().pixmap(32, 32));
     setWindowTitle(ApplicationTitle());
     Busy = false;
-    ConnectChoice.Port = new TBriskoComPort(this);
+    ConnectChoice.Port = new TBriskoComPort();
+    OwnComponent(this, ConnectChoice.Port);
     ImageValid = false;
     try {
         PromptDialog = new TUserPromptDialog(this);
@@ -301,9 +303,9 @@ void TfrmUserFlash::ShowConnectWizard()
 
 void TfrmUserFlash::LoadWizardText(int& missing)
 {
-    std::vector<std::string> lines;
+    TStringList lines;
     ProgInfo->GetInstructions(lines);
-    if (lines.empty())
+    if (lines.Empty())
         ++missing;
-    frmConnectWiz->SetInstructions(lines);
+    frmConnectWiz->SetInstructions(lines.Strings());
 }

@@ -1,5 +1,6 @@
 #include "userprompt_dialog.h"
 
+#include "componentowner.h"
 #include "icons.h"
 
 #include <QCloseEvent>
@@ -89,8 +90,9 @@ void TdlgUserPrompt::reject()
     FModalResult = mrCancel;
 }
 
-TUserPromptDialog::TUserPromptDialog(QObject* owner) : TUserPrompt(owner)
+TUserPromptDialog::TUserPromptDialog(QObject* owner)
 {
+    OwnComponent(owner, this);
     auto* parentWidget = qobject_cast<QWidget*>(owner);
     FDialog = new TdlgUserPrompt(parentWidget);
 }

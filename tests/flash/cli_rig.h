@@ -4,9 +4,6 @@
 // several at once), temporary directories. Needs MORAVENT_JOB and MORAVENT_FLASH_CLI.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QStringList>
-
 #include <unistd.h>
 
 #include <csignal>
@@ -19,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "files.h"
 
 namespace clitest {
@@ -30,47 +28,42 @@ struct Outcome {
     std::string Out, Err;
 };
 
-inline QStringList Args(std::initializer_list<std::string> a)
+using TArgs = std::vector<std::string>;
+
+inline TArgs Args(std::initializer_list<std::string> a)
 {
-    QStringList l;
-    for (const std::string& s : a)
-        l << QString::fromStdString(s);
-    return l;
+    return a;
+}
+
+inline std::string Joined(const TArgs& args)
+{
+    std::string s;
+    for (const std::string& a : args)
+        s += (s.empty() ? "" : " ") + a;
+    return s;
 }
 
 // Starts a program with standard input from /dev/null; Finish collects it.
-inline std::unique_ptr<QProcess> StartProgram(const std::string& program, const QStringList& args)
+inline std::unique_ptr<TChildProcess> StartProgram(const std::string& program, const TArgs& args)
 {
-    auto p = std::make_unique<QProcess>();
-    p->setProgram(QString::fromStdString(program));
-    p->setArguments(args);
-    p->setStandardInputFile(QProcess::nullDevice());
-    p->start();
-    EXPECT_TRUE(p->waitForStarted(5000));
+    auto p = std::make_unique<TChildProcess>(program, args);
+    EXPECT_TRUE(p->Started()) << program;
     return p;
 }
 
-inline Outcome Finish(QProcess& p, int timeoutMs = 60000)
+inline Outcome Finish(TChildProcess& p, int timeoutMs = 60000)
 {
-    // Events pumped meanwhile (a run's waits do) may have seen it end already.
-    EXPECT_TRUE(p.state() == QProcess::NotRunning || p.waitForFinished(timeoutMs));
-    Outcome o;
-    o.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    o.Out = p.readAllStandardOutput().toStdString();
-    o.Err = p.readAllStandardError().toStdString();
-    return o;
+    EXPECT_TRUE(p.WaitForFinished(timeoutMs));
+    return {p.ExitCode(), p.Out(), p.Err()};
 }
 
 // Runs a program to its end (the event loop of this thread is not needed meanwhile:
 // in-process simulators serve on their own threads).
-inline Outcome RunProgram(const std::string& program, const QStringList& args, int interruptAfterMs = -1)
+inline Outcome RunProgram(const std::string& program, const TArgs& args, int interruptAfterMs = -1)
 {
-    const std::unique_ptr<QProcess> p = StartProgram(program, args);
-    if (interruptAfterMs >= 0) {
-        p->waitForFinished(interruptAfterMs);
-        if (p->state() == QProcess::Running)
-            ::kill(static_cast<pid_t>(p->processId()), SIGINT);
-    }
+    const std::unique_ptr<TChildProcess> p = StartProgram(program, args);
+    if (interruptAfterMs >= 0 && !p->WaitForFinished(interruptAfterMs))
+        ::kill(p->Pid(), SIGINT);
     return Finish(*p);
 }
 

@@ -1,8 +1,6 @@
 #pragma once
 // Shared test rig: a simulated unit on a pseudo-terminal, a flash controller wired to it,
 // recording status/progress sinks, a scriptable prompt and a captured communications log.
-#include <QCoreApplication>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>

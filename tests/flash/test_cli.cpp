@@ -2,9 +2,6 @@
 // simulated (in-process, or the moravent-unitsim command for the end-to-end run).
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QStringList>
-
 #include <sys/stat.h>
 
 #include <csignal>
@@ -24,7 +21,7 @@ using namespace clitest;
 
 TEST(Cli, UsageErrorsExitTwo)
 {
-    const std::vector<QStringList> cases = {
+    const std::vector<TArgs> cases = {
         {},
         Args({"--method", "auto"}),
         Args({"--port"}),
@@ -38,9 +35,9 @@ TEST(Cli, UsageErrorsExitTwo)
         Args({"--port", "/dev/x", "--port", "/dev/y", "--port", "/dev/x"}),
         Args({"--port", "/dev/x", "--loop"}), // standard input is no terminal
     };
-    for (const QStringList& args : cases) {
+    for (const TArgs& args : cases) {
         const Outcome o = RunProgram(MORAVENT_FLASH_CLI, args);
-        EXPECT_EQ(o.Exit, 2) << args.join(' ').toStdString();
+        EXPECT_EQ(o.Exit, 2) << Joined(args);
         EXPECT_NE(o.Err.find("usage: moravent-flash-cli --port PORT"), std::string::npos);
         EXPECT_TRUE(o.Out.empty());
     }
@@ -54,7 +51,7 @@ TEST(Cli, InvalidJobsAreReportedAsNoValidImage)
     WriteFile(dir / "plain.bin", std::vector<uint8_t>(1000, 0x41));
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     struct Case {
-        QStringList Args;
+        TArgs Args;
         std::string Err;
     } cases[] = {
         // The unstamped program carries a zero block.
@@ -262,10 +259,10 @@ TEST(Cli, OpenFailuresExplainThemselves)
             continue;
         }
         c.Setup();
-        const QStringList args = Args({"--port", c.Port, "--method", "boot"});
-        const Outcome o = c.AsOtherUser
-            ? RunProgram("setpriv", Args({"--reuid=nobody", "--regid=nogroup", "--clear-groups", programmer}) + args)
-            : RunProgram(programmer, args);
+        const TArgs args = Args({"--port", c.Port, "--method", "boot"});
+        TArgs asOther = Args({"--reuid=nobody", "--regid=nogroup", "--clear-groups", programmer});
+        asOther.insert(asOther.end(), args.begin(), args.end());
+        const Outcome o = c.AsOtherUser ? RunProgram("setpriv", asOther) : RunProgram(programmer, args);
         c.Undo();
         EXPECT_EQ(o.Exit, 1);
         const std::vector<std::string> lines = Lines(o.Err);
@@ -299,25 +296,17 @@ TEST(Cli, EndToEndWithTheSimulatorCommand)
     const std::vector<uint8_t> image = Pattern(16 * 1024, 9);
     const std::string programmer = BuildJob(dir, image);
 
-    QProcess unit;
-    unit.setProgram(MORAVENT_UNITSIM);
-    unit.setArguments(Args({"--dump", dir / "dump.bin", "--exit-after-finish"}));
-    unit.start();
-    ASSERT_TRUE(unit.waitForStarted(5000));
-    std::string port;
-    for (int i = 0; i < 50 && port.empty(); ++i) {
-        unit.waitForReadyRead(100);
-        if (unit.canReadLine())
-            port = unit.readLine().trimmed().toStdString();
-    }
+    TChildProcess unit(MORAVENT_UNITSIM, Args({"--dump", dir / "dump.bin", "--exit-after-finish"}));
+    ASSERT_TRUE(unit.Started());
+    const std::string port = unit.ReadLine(5000);
     ASSERT_FALSE(port.empty());
 
     const Outcome o = RunProgram(programmer, Args({"--port", port}));
     EXPECT_EQ(o.Exit, 0) << o.Err;
     EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
     EXPECT_EQ(o.Err, ""); // no terminal: no progress bar
-    ASSERT_TRUE(unit.waitForFinished(10000));
-    EXPECT_EQ(unit.exitCode(), 0) << unit.readAllStandardError().toStdString();
+    ASSERT_TRUE(unit.WaitForFinished(10000));
+    EXPECT_EQ(unit.ExitCode(), 0) << unit.Err();
     const std::vector<uint8_t> dump = ReadFile(dir / "dump.bin");
     ASSERT_GE(dump.size(), image.size());
     EXPECT_TRUE(std::equal(image.begin(), image.end(), dump.begin()));

@@ -2,8 +2,6 @@
 // bit-rate negotiation, identity, keep-alive and every connect failure with its log line.
 #include <gtest/gtest.h>
 
-#include <QTimer>
-
 #include "flash_rig.h"
 
 using namespace flashtest;
@@ -356,7 +354,7 @@ TEST(KeepAlive, HeldOffWhileBusyAndStoppedByAFailure)
     EXPECT_GE(rig.Sim->Stats().identities, 3);
     Pump(2000); // identity 4 goes unanswered: reported once, timer stopped
     EXPECT_EQ(errors, std::vector<std::string>{"Can't Get ID"});
-    EXPECT_FALSE(rig.Flash->Device->KeepAliveTimer->isActive());
+    EXPECT_FALSE(rig.Flash->Device->KeepAliveTimer->Enabled());
     const int after = rig.Sim->Stats().identities;
     Pump(1500);
     EXPECT_EQ(rig.Sim->Stats().identities, after);
@@ -364,7 +362,7 @@ TEST(KeepAlive, HeldOffWhileBusyAndStoppedByAFailure)
     // The next connect restarts it.
     rig.Flash->Disconnect();
     rig.Connect(2);
-    EXPECT_TRUE(rig.Flash->Device->KeepAliveTimer->isActive());
+    EXPECT_TRUE(rig.Flash->Device->KeepAliveTimer->Enabled());
 }
 
 TEST(KeepAlive, IdleWhileThePortIsClosed)

@@ -141,7 +141,7 @@ struct MatrixRun {
     const FaultRow* Row;
     std::string Method;
     std::unique_ptr<unitsim::UnitSimulator> Sim;
-    std::unique_ptr<QProcess> Programmer;
+    std::unique_ptr<TChildProcess> Programmer;
     Clock::time_point Started;
     Outcome Result;
     double Elapsed = 0;
@@ -167,12 +167,12 @@ void StartRow(MatrixRun& r, const std::string& programmer)
 // True once the row's programmer has ended (or was given up after limitMs and killed).
 bool PollRow(MatrixRun& r, int limitMs)
 {
-    if (r.Programmer->state() != QProcess::NotRunning && !r.Programmer->waitForFinished(20) &&
-        Seconds(r.Started) * 1000 < limitMs)
+    const bool ended = r.Programmer->WaitForFinished(20);
+    if (!ended && Seconds(r.Started) * 1000 < limitMs)
         return false;
     r.Elapsed = Seconds(r.Started);
-    if (r.Programmer->state() != QProcess::NotRunning)
-        r.Programmer->kill(); // a hang: the row fails below
+    if (!ended)
+        ::kill(r.Programmer->Pid(), SIGKILL); // a hang: the row fails below
     r.Result = Finish(*r.Programmer, 5000);
     r.Sim->Stop();
     return true;

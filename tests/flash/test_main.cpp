@@ -1,11 +1,11 @@
-// The device's timers and waits need a Qt application object; no display is used.
-#include <QCoreApplication>
+// The device's timers and waits run on the application's message loop; no display is used.
+#include "messages.h"
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    TApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

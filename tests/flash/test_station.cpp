@@ -86,19 +86,18 @@ TEST(Station, EveryUnitOnItsOwnAndARecordOfEach)
     std::vector<std::string> before;
     for (const Run& run : runs) {
         std::vector<std::unique_ptr<unitsim::UnitSimulator>> sims;
-        QStringList args = Args({"--report", report});
-        for (const std::string& a : run.Args)
-            args << QString::fromStdString(a);
+        TArgs args = Args({"--report", report});
+        args.insert(args.end(), run.Args.begin(), run.Args.end());
         for (const Unit& u : run.Units) {
             unitsim::SimConfig cfg;
             if (u.Setup)
                 u.Setup(cfg);
             sims.push_back(std::make_unique<unitsim::UnitSimulator>(cfg));
             sims.back()->Start();
-            args << "--port" << QString::fromStdString(sims.back()->SlavePath());
+            args.insert(args.end(), {"--port", sims.back()->SlavePath()});
         }
         const Outcome o = RunProgram(programmer, args);
-        SCOPED_TRACE(args.join(' ').toStdString() + "\n" + o.Err);
+        SCOPED_TRACE(Joined(args) + "\n" + o.Err);
         const bool anyFailed =
             std::any_of(run.Units.begin(), run.Units.end(), [](auto& u) { return u.Result != "ok"; });
         EXPECT_EQ(o.Exit, anyFailed ? 1 : 0);
@@ -133,7 +132,7 @@ TEST(Station, EveryUnitOnItsOwnAndARecordOfEach)
         if (run.Units.size() == 1) {
             EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n"); // the single-port texts, unchanged
             EXPECT_EQ(o.Err, "");
-        } else if (args.contains("--json")) {
+        } else if (std::count(args.begin(), args.end(), "--json") > 0) {
             // Every port's events begin with start and end with its one end.
             const std::vector<json> events = JsonLines(o.Out);
             for (const auto& sim : sims) {
@@ -164,39 +163,28 @@ TEST(Station, AKilledWorkerIsItsUnitsFailureAndCtrlCCancelsTheRest)
     const std::vector<uint8_t> image = Pattern(64 * 128, 7);
     const std::string programmer = BuildJob(dir, image);
     std::vector<std::unique_ptr<unitsim::UnitSimulator>> sims;
-    QStringList args = Args({"--report", dir / "report.jsonl", "--no-progress", "--method", "user"});
+    TArgs args = Args({"--report", dir / "report.jsonl", "--no-progress", "--method", "user"});
     for (int i = 0; i < 3; ++i) {
         unitsim::SimConfig cfg;
         cfg.blockDelayMs = 60; // about 4 s of programming
         sims.push_back(std::make_unique<unitsim::UnitSimulator>(cfg));
         sims.back()->Start();
-        args << "--port" << QString::fromStdString(sims.back()->SlavePath());
+        args.insert(args.end(), {"--port", sims.back()->SlavePath()});
     }
-    QProcess station;
-    station.setProgram(QString::fromStdString(programmer));
-    station.setArguments(args);
-    station.setStandardInputFile(QProcess::nullDevice());
-    station.start();
-    ASSERT_TRUE(station.waitForStarted(5000));
-    const pid_t pid = static_cast<pid_t>(station.processId());
+    TChildProcess station(programmer, args);
+    ASSERT_TRUE(station.Started());
+    const pid_t pid = station.Pid();
     // Without a terminal the station says each phase on a line of its own.
-    std::string err;
-    const auto waitFor = [&](const std::string& line) {
-        for (int i = 0; i < 100 && err.find(line) == std::string::npos; ++i) {
-            station.waitForReadyRead(100);
-            err += station.readAllStandardError().toStdString();
-        }
-        return err.find(line) != std::string::npos;
-    };
+    const std::string& err = station.Err();
+    const auto waitFor = [&](const std::string& line) { return station.WaitForError(line, 10000); };
     ASSERT_TRUE(waitFor(sims[0]->SlavePath() + ": program\n")) << err;
     const pid_t victim = WorkerOf(pid, sims[0]->SlavePath());
     ASSERT_GT(victim, 0);
     ::kill(victim, SIGKILL);
     ASSERT_TRUE(waitFor(sims[0]->SlavePath() + ": failed: ")) << err;
     ::kill(pid, SIGINT);
-    ASSERT_TRUE(station.waitForFinished(30000));
-    EXPECT_EQ(station.exitCode(), 1);
-    err += station.readAllStandardError().toStdString();
+    ASSERT_TRUE(station.WaitForFinished(30000));
+    EXPECT_EQ(station.ExitCode(), 1);
 
     const std::vector<uint8_t> bytes = ReadFile(dir / "report.jsonl");
     const std::vector<json> records = JsonLines(std::string(bytes.begin(), bytes.end()));
@@ -228,7 +216,7 @@ TEST(Station, AReportThatCannotBeWrittenTouchesNoUnit)
     const std::string fifo = dir / "fifo";
     const std::string folder = dir / "";
     struct Case {
-        QStringList Args;
+        TArgs Args;
         std::string Err;
     } cases[] = {
         {Args({"--report", fifo, "--port", a.SlavePath()}),
@@ -256,20 +244,17 @@ TEST(Station, TwoStationsAppendToOneReport)
     unitsim::UnitSimulator a(cfg), b(cfg), c(cfg);
     for (auto* sim : {&a, &b, &c})
         sim->Start();
-    const QStringList stations[] = {
+    const TArgs stations[] = {
         Args({"--report", report, "--port", a.SlavePath(), "--port", "usb:NO-SUCH-SERIAL"}),
         Args({"--report", report, "--port", b.SlavePath(), "--port", c.SlavePath()}),
     };
-    std::vector<std::unique_ptr<QProcess>> running;
-    for (const QStringList& args : stations) {
-        running.push_back(std::make_unique<QProcess>());
-        running.back()->setStandardInputFile(QProcess::nullDevice());
-        running.back()->start(QString::fromStdString(programmer), args);
-    }
+    std::vector<std::unique_ptr<TChildProcess>> running;
+    for (const TArgs& args : stations)
+        running.push_back(StartProgram(programmer, args));
     for (auto& p : running)
-        ASSERT_TRUE(p->waitForFinished(60000));
-    EXPECT_EQ(running[0]->exitCode(), 1);
-    EXPECT_EQ(running[1]->exitCode(), 0) << running[1]->readAllStandardError().toStdString();
+        ASSERT_TRUE(p->WaitForFinished(60000));
+    EXPECT_EQ(running[0]->ExitCode(), 1);
+    EXPECT_EQ(running[1]->ExitCode(), 0) << running[1]->Err();
 
     const std::vector<uint8_t> bytes = ReadFile(report);
     const std::vector<json> records = JsonLines(std::string(bytes.begin(), bytes.end()));

@@ -32,7 +32,7 @@ void Parse(Parsed& p, std::vector<std::string> args)
 TEST(CommandLine, OptionsComeInTheOrderGivenByTheirFirstName)
 {
     Parsed p;
-    Parse(p, {"build", "-o", "a", "--quiet", "--output=b", "job.json", "-text", "", "--", "-x"});
+    Parse(p, {"build", "-o", "a", "--quiet", "--output=b", "job.json", "-text", "", "-", "--", "-x"});
     ASSERT_TRUE(p.GoOn) << p.Error;
     const std::vector<std::pair<std::string, std::string>> given = {
         {"o", "a"}, {"quiet", ""}, {"o", "b"}, {"text", ""}};
@@ -40,7 +40,7 @@ TEST(CommandLine, OptionsComeInTheOrderGivenByTheirFirstName)
     EXPECT_EQ(p.Cmd.Value("output"), "b");
     EXPECT_TRUE(p.Cmd.Has("quiet"));
     EXPECT_FALSE(p.Cmd.Has("help"));
-    EXPECT_EQ(p.Cmd.Positional(), (std::vector<std::string>{"build", "job.json", "-x"}));
+    EXPECT_EQ(p.Cmd.Positional(), (std::vector<std::string>{"build", "job.json", "-", "-x"}));
 }
 
 TEST(CommandLine, BytesThatAreNotUtf8PassUnchanged)
@@ -63,6 +63,8 @@ TEST(CommandLine, UsageErrorsNameTheOptionAsWritten)
         {{"--quiet", "-o"}, "-o needs a value"},
         {{"--output="}, "--output needs a value"},
         {{"-o", ""}, "-o needs a value"},
+        {{"--x", "--quiet", "--y"}, "unknown option \"--x\" (see --help)"},
+        {{"--quiet=1"}, "Unexpected value after '--quiet'."},
     };
     for (const auto& c : cases) {
         Parsed p;

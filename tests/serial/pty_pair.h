@@ -49,6 +49,7 @@ template <class Pred> bool PumpUntil(Pred pred, int timeoutMs = 3000);
 #include <chrono>
 #include <thread>
 #include "syncqueue.h"
+#include "messages.h"
 template <class Pred> bool PumpUntil(Pred pred, int timeoutMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

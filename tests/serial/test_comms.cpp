@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QTimer>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,8 @@
 #include "logging.h"
 #include "pty_pair.h"
 #include "files.h"
+#include "syncqueue.h"
+#include "timers.h"
 
 namespace {
 
@@ -171,7 +172,11 @@ TEST(BriskoPort, CopySettings)
 TEST(BriskoPort, DelayKeepsTheEventLoopAndQueueServiced)
 {
     bool timerFired = false;
-    QTimer::singleShot(50, [&] { timerFired = true; });
+    TTimer timer;
+    timer.SetSingleShot(true);
+    timer.SetInterval(50);
+    timer.OnTimer = [&] { timerFired = true; };
+    timer.Start();
     std::atomic<bool> synced{false};
     std::thread worker([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));

@@ -3,8 +3,6 @@
 // destroyed while it runs (the cases a ThreadSanitizer build is there for).
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QThread>
 #include <atomic>
 #include <memory>
 
@@ -12,6 +10,7 @@
 
 #include "CPort.h"
 #include "comms.h"
+#include "messages.h"
 #include "pty_pair.h"
 #include "serial_platform.h"
 #include "syncqueue.h"
@@ -45,7 +44,7 @@ TEST(EventThread, RxCharDeliveredOnTheUiThreadAndBytesStayUnread)
     TComPort port;
     port.SetPort(pty.SlavePath());
     port.OnRxChar = [&](TCustomComPort*, int32_t n) {
-        onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        onUiThread = IsMainThread();
         count = n;
     };
     port.OpenPort();
@@ -97,9 +96,7 @@ TEST(EventThread, DeliveryOnItsOwnThreadWithSmNone)
     TComPort port;
     port.SetPort(pty.SlavePath());
     port.SetSyncMethod(smNone);
-    port.OnRxChar = [&](TCustomComPort*, int32_t) {
-        elsewhere = QThread::currentThread() != QCoreApplication::instance()->thread();
-    };
+    port.OnRxChar = [&](TCustomComPort*, int32_t) { elsewhere = !IsMainThread(); };
     port.OpenPort();
     pty.Write("x");
     // Nothing here services the queue: the delivery must not need the UI thread.

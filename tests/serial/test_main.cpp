@@ -1,12 +1,12 @@
-// The serial tests need a QCoreApplication: timers, Delay and the synchronised
+// The serial tests need the application object: timers, Delay and the synchronised
 // deliveries of the event thread run on its thread.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include "messages.h"
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    TApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,81 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstring>
-#include <functional>
-#include <stdexcept>
 
-#include "block_writer.h"
 #include "dev_params.h"
 #include "exceptions.h"
-#include "graphics.h"
-#include "test_images.h"
+#include "record_fixture.h"
 
-namespace {
-
-// A payload copy in fresh pages where [guard, guard + guardSize) is unreadable, so a
-// read of bytes an operation must not touch crashes the test instead of passing.
-class GuardedPayload {
-public:
-    GuardedPayload(const std::vector<uint8_t>& payload, size_t guard, size_t guardSize)
-    {
-        const size_t page = size_t(sysconf(_SC_PAGESIZE));
-        const size_t lead = (page - guard % page) % page; // makes data + guard page-aligned
-        Length = (lead + payload.size() + page - 1) / page * page + page;
-        Base = static_cast<uint8_t*>(mmap(nullptr, Length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        if (Base == MAP_FAILED)
-            throw std::runtime_error("mmap failed");
-        Data = Base + lead;
-        std::memcpy(Data, payload.data(), payload.size());
-        const size_t guarded = (guardSize + page - 1) / page * page;
-        if (mprotect(Data + guard, guarded, PROT_NONE) != 0)
-            throw std::runtime_error("mprotect failed");
-    }
-    ~GuardedPayload() { munmap(Base, Length); }
-    uint8_t* Data;
-
-private:
-    uint8_t* Base;
-    size_t Length;
-};
-
-// The record of a typical job.
-std::vector<uint8_t> TypicalPayload()
-{
-    std::vector<uint8_t> p = NewPayload();
-    PutI32(p, layout::StructureVersion, 4);
-    PutText(p, layout::ImageIdentifier, 40, "PN-1234 rev C");
-    PutText(p, layout::ImageTitle, 40, "Moravent Scale Firmware 2.3");
-    PutSerialSettings(p, layout::ConnectSerial, 7, 3, 0, 0);
-    PutSerialSettings(p, layout::ProgramSerial, 12, 3, 0, 0);
-    PutText(p, layout::BootConnect, 40, "%55");
-    PutText(p, layout::UserConnect, 40, "AB%0D");
-    PutText(p, layout::ConnectResponse, 40, "%E6");
-    PutI32(p, layout::FlashStart, 0x1800);
-    PutI32(p, layout::FlashLength, 256000);
-    PutI32(p, layout::ImageLength, 245760);
-    PutI32(p, layout::FlashBlockSize, 2048);
-    PutU16(p, layout::FlashCheckSeed, 0x81);
-    PutU8(p, layout::FlashVerification, 1);
-    PutU8(p, layout::FlashEncryption, 0xFF);
-    PutU8(p, layout::PictureType, 1);
-    return p;
-}
-
-std::string Message(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return "<no exception>";
-}
-
-} // namespace
+using namespace recordtest;
 
 TEST(ProgrammingInfo, TypicalRecordAccessors)
 {
@@ -173,14 +104,14 @@ TEST(ProgrammingInfo, FullInstructionTextStopsBeforeTheLogSwitch)
     PutText(p, layout::Instructions, 2048, text);
     PutU8(p, layout::LogSwitch, 1);
     GuardedPayload guarded(p, layout::LogSwitch, 1);
-    std::vector<std::string> lines;
+    TStringList lines;
     TExeProgrammingInfo(guarded.Data).GetInstructions(lines);
     size_t characters = size_t(std::count(text.begin(), text.end(), '\r') + std::count(text.begin(), text.end(), '\n'));
     for (const auto& l : lines)
         characters += l.size();
     EXPECT_EQ(characters, 2048u);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().back(), 'Z');
+    ASSERT_FALSE(lines.Empty());
+    EXPECT_EQ(lines[lines.Count() - 1].back(), 'Z');
 }
 
 TEST(ProgrammingInfo, InstructionLinesSplitAtAnyLineBreak)
@@ -198,78 +129,15 @@ TEST(ProgrammingInfo, InstructionLinesSplitAtAnyLineBreak)
         {"a\n\rb", {"a", "", "b"}},
         {"\r\n", {""}},
         {"x\r", {"x"}},
+        {"Turn \xE9 off\r\nPlug in", {"Turn \xE9 off", "Plug in"}}, // bytes, not UTF-8
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> p = TypicalPayload();
         PutText(p, layout::Instructions, 2048, c.text);
-        std::vector<std::string> lines;
+        TStringList lines{"left over"};
         TExeProgrammingInfo(p.data()).GetInstructions(lines);
-        EXPECT_EQ(lines, c.lines) << testing::PrintToString(c.text);
+        EXPECT_EQ(lines.Strings(), c.lines) << testing::PrintToString(c.text);
     }
-    std::vector<uint8_t> p = TypicalPayload();
-    PutText(p, layout::Instructions, 2048, "Turn \xE9 off\r\nPlug in");
-    QStringList q;
-    TExeProgrammingInfo(p.data()).GetInstructions(q);
-    ASSERT_EQ(q.size(), 2);
-    EXPECT_EQ(q[0], QString::fromLatin1("Turn \xE9 off"));
-}
-
-TEST(ProgrammingInfo, PictureTypes)
-{
-    const std::string jpg = testimg::Jpeg(20, 10);
-    const std::string bmp = testimg::Bmp(6, 3);
-    struct Case {
-        uint8_t type;
-        const std::string* file;
-        int width;
-        const char* error;
-    };
-    const Case cases[] = {
-        {1, &jpg, 20, nullptr},
-        {0, &bmp, 6, nullptr},
-        {0, &jpg, 0, "Bitmap image is not valid"},
-        {1, &bmp, 0, "JPEG image is not valid"},
-        {1, nullptr, 0, "JPEG image is not valid"},
-    };
-    for (const Case& c : cases) {
-        std::vector<uint8_t> p = TypicalPayload();
-        PutU8(p, layout::PictureType, c.type);
-        if (c.file)
-            PutRegion(p, layout::PictureRegion, layout::PictureRegionSize, c.file->data(), c.file->size());
-        TPicture picture;
-        const std::string message = Message([&] { TExeProgrammingInfo(p.data()).LoadPicture(picture); });
-        if (c.error) {
-            EXPECT_EQ(message.rfind(c.error, 0), 0u) << message;
-            EXPECT_TRUE(picture.Empty());
-        } else {
-            EXPECT_EQ(message, "<no exception>");
-            EXPECT_EQ(picture.Width(), c.width);
-        }
-    }
-}
-
-TEST(ProgrammingInfo, UnknownPictureTypeNeverTouchesTheRegion)
-{
-    for (uint8_t type : {2, 0xFF}) {
-        std::vector<uint8_t> p = TypicalPayload();
-        PutU8(p, layout::PictureType, type);
-        GuardedPayload guarded(p, layout::PictureRegion, layout::PictureRegionSize);
-        TPicture picture;
-        EXPECT_EQ(Message([&] { TExeProgrammingInfo(guarded.Data).LoadPicture(picture); }), "Image type not supported");
-    }
-}
-
-TEST(ProgrammingInfo, IconRegion)
-{
-    std::vector<uint8_t> p = TypicalPayload();
-    TIcon icon;
-    EXPECT_THROW(TExeProgrammingInfo(p.data()).LoadIcon(icon), EInvalidGraphic) << "an empty region is no icon";
-    const std::string ico = testimg::Ico({32});
-    PutRegion(p, layout::IconRegion, layout::IconRegionSize, ico.data(), ico.size());
-    // The picture region right after the icon is unreadable: the icon stays in its region.
-    GuardedPayload guarded(p, layout::PictureRegion, layout::PictureRegionSize);
-    TExeProgrammingInfo(guarded.Data).LoadIcon(icon);
-    EXPECT_EQ(icon.Width(), 32);
 }
 
 TEST(ProgrammingInfo, ImageLengthOutsideTheRegionIsRefused)

@@ -113,8 +113,9 @@ void Unit::HangUp()
 {
     FTrace.Note("hang-up: the line goes dead");
     FHungUp = true;
-    FLine.hangUp();
+    // Counted first: a host that sees the line go dead may look at the stats at once.
     WithStats([](SimStats& s) { s.hungUp = true; });
+    FLine.hangUp();
 }
 
 void Unit::HostQuiet(std::chrono::steady_clock::duration sinceLastByte)

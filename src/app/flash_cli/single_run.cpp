@@ -1,7 +1,5 @@
 #include "single_run.h"
 
-#include <QCoreApplication>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,6 +7,7 @@
 
 #include "cmdline.h"
 #include "logging.h"
+#include "messages.h"
 #include "ports.h"
 #include "programmer.h"
 #include "report.h"
@@ -76,7 +75,7 @@ std::string FailureResult()
 
 int ProgramOnePort(int argc, char** argv, const TCliOptions& options)
 {
-    QCoreApplication app(argc, argv);
+    TApplication app(argc, argv);
     CatchStopSignals("\nInterrupted again: stopping at once\n");
     SetCommsLogErrorHook([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
     std::unique_ptr<TOptionalRecord> record;

@@ -1,9 +1,8 @@
 #include "worker.h"
 
-#include <QCoreApplication>
-
 #include "cmdline.h"
 #include "logging.h"
+#include "messages.h"
 #include "ports.h"
 #include "process.h"
 #include "programmer.h"
@@ -11,7 +10,7 @@
 
 int RunWorker(int argc, char** argv, const TCliOptions& options)
 {
-    QCoreApplication app(argc, argv);
+    TApplication app(argc, argv);
     // The supervisor passes on every Ctrl-C: the first cancels, a second ends at once.
     CatchStopSignals("");
     IgnoreBrokenPipes();

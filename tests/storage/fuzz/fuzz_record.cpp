@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include <QStringList>
-
 #include "dev_params.h"
 #include "exceptions.h"
 #include "graphics.h"
@@ -124,16 +122,12 @@ void Accessors(const TExeProgrammingInfo& info)
 void Instructions(const TExeProgrammingInfo& info)
 {
     Only({InstructionRegion}, [&] {
-        std::vector<std::string> lines;
+        TStringList lines;
         info.GetInstructions(lines);
         size_t total = 0;
         for (const std::string& line : lines)
             total += line.size();
         if (total > size_t(layout::InstructionsSize))
-            __builtin_trap();
-        QStringList q;
-        info.GetInstructions(q);
-        if (size_t(q.size()) != lines.size())
             __builtin_trap();
     });
 }
