@@ -1,8 +1,5 @@
 #include "cmdline.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "product.h"
@@ -147,38 +144,4 @@ int RunMain(const char* program, const std::function<int()>& body)
         std::fprintf(stderr, "%s: unexpected failure\n", program);
     }
     return ExitFailed;
-}
-
-namespace {
-
-volatile sig_atomic_t StopSignals = 0;
-const char* SecondSignalText = nullptr;
-
-extern "C" void OnStopSignal(int)
-{
-    if (StopSignals > 0 && SecondSignalText) {
-        // The kernel closes whatever is open; a port is not left locked.
-        [[maybe_unused]] ssize_t n =
-            write(STDERR_FILENO, SecondSignalText, std::char_traits<char>::length(SecondSignalText));
-        _exit(ExitFailed);
-    }
-    StopSignals = StopSignals + 1;
-}
-
-} // namespace
-
-void CatchStopSignals(const char* secondSignalText)
-{
-    SecondSignalText = secondSignalText;
-    struct sigaction sa { };
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR, so the program can look
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
-
-int StopSignalsReceived()
-{
-    return StopSignals;
 }

@@ -1,20 +1,13 @@
 #include "logging.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <mutex>
+
+#include "logging_file.h"
 
 namespace {
 
-// The log file descriptor, or -1 while logging is off. The exclusive flock on it
-// keeps a second instance from writing into the same log; readers are not affected.
+// The log file descriptor, or -1 while logging is off; one writer at a time holds it.
 int LogFile = -1;
 std::mutex LogLock;
 std::function<void(const std::string&)> ErrorHook;
@@ -37,45 +30,12 @@ void ReportError(const std::string& text)
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-std::string TimeStamp()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    localtime_r(&now.tv_sec, &local);
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(now.tv_nsec / 1000000));
-    return buf;
-}
-
 void WriteLine(const std::string& text)
 {
-    if (LogFile < 0)
-        return;
-    const std::string line = TimeStamp() + ": " + text + "\r\n";
     // One write per line, straight to the file: the line is there even if the
-    // program dies right after. A failed write is ignored.
-    ssize_t r;
-    do {
-        r = write(LogFile, line.data(), line.size());
-    } while (r < 0 && errno == EINTR);
-}
-
-// Opens an existing log for appending and takes the writer's lock; -1 with errno
-// set on failure (EWOULDBLOCK: another instance is writing it).
-int OpenForAppend(const std::string& fileName, int extraFlags)
-{
-    int fd = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | extraFlags, 0644);
-    if (fd < 0)
-        return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int err = errno;
-        close(fd);
-        errno = err;
-        return -1;
-    }
-    return fd;
+    // program dies right after.
+    if (LogFile >= 0)
+        WriteLogLine(LogFile, LogTimeStamp() + ": " + text + "\r\n");
 }
 
 } // namespace
@@ -88,24 +48,25 @@ void CommsLoggingInit(const std::string& fileName)
         if (LogFile >= 0)
             return;
         bool created = false;
-        int fd = OpenForAppend(fileName, 0);
-        if (fd < 0) {
-            const int openError = errno;
-            if (openError == EWOULDBLOCK) {
+        const TLogOpen opened = OpenLogForAppend(fileName, false);
+        int fd = opened.Fd;
+        if (opened.Result == TLogOpen::Busy) {
+            failure = "Log file " + fileName + " cannot be opened (Cannot open file \"" + fileName +
+                "\". It is being written by another process)";
+        } else if (opened.Result != TLogOpen::Opened) {
+            // Create only a file that does not exist: a log that exists but
+            // cannot be opened right now must never be emptied.
+            const TLogOpen made = OpenLogForAppend(fileName, true);
+            fd = made.Fd;
+            if (made.Result == TLogOpen::Busy) {
                 failure = "Log file " + fileName + " cannot be opened (Cannot open file \"" + fileName +
                     "\". It is being written by another process)";
+            } else if (made.Result != TLogOpen::Opened) {
+                const std::string& shown = made.Result == TLogOpen::Exists ? opened.Reason : made.Reason;
+                failure = "Log file " + fileName + " cannot be opened (Cannot create file \"" + fileName + "\". " +
+                    shown + ")";
             } else {
-                // Create only a file that does not exist: a log that exists but
-                // cannot be opened right now must never be emptied.
-                fd = OpenForAppend(fileName, O_CREAT | O_EXCL);
-                if (fd < 0) {
-                    const int createError = errno;
-                    const int shown = (createError == EEXIST) ? openError : createError;
-                    failure = "Log file " + fileName + " cannot be opened (Cannot create file \"" + fileName + "\". " +
-                        std::strerror(shown) + ")";
-                } else {
-                    created = true;
-                }
+                created = true;
             }
         }
         if (fd >= 0) {
@@ -128,7 +89,7 @@ void CommsLoggingDestroy()
         if (LogFile < 0)
             return;
         WriteLine("CommsLoggingDestroy: Logging stopped");
-        close(LogFile);
+        CloseLog(LogFile);
         LogFile = -1;
     } catch (...) {
     }

@@ -130,5 +130,9 @@ int LatencyTimerMs(const std::string& portName, const std::string& sysClassTty =
 std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int systemError,
                                              const std::vector<TPlatformPort>& ports);
 
+// Lines that explain a failure on the open line of portName (systemError 0 when the
+// failure carried none): the port has gone, or the line went dead. Empty when neither.
+std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int systemError);
+
 // True when a modem manager runs that may probe serial ports as they appear.
 bool ModemManagerRunning();

@@ -177,3 +177,12 @@ bool ModemManagerRunning()
     });
     return found;
 }
+
+std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int systemError)
+{
+    if (const std::string path = SerialDevicePath(portName); !path.empty() && ::access(path.c_str(), F_OK) != 0)
+        return {"The port " + portName + " has gone: the adapter was unplugged, or the line's far end hung up."};
+    if (systemError == EIO || systemError == ENXIO || systemError == ENODEV)
+        return {"The line to the unit went dead: the adapter was unplugged, or the far end hung up."};
+    return {};
+}

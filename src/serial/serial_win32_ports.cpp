@@ -84,6 +84,17 @@ std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int sy
     }
 }
 
+std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int systemError)
+{
+    char target[512];
+    if (::QueryDosDeviceA(portName.c_str(), target, sizeof target) == 0 && ::GetLastError() == ERROR_FILE_NOT_FOUND)
+        return {"The port " + portName + " has gone: the adapter was unplugged, or the line's far end hung up."};
+    if (systemError == ERROR_DEVICE_NOT_CONNECTED || systemError == ERROR_GEN_FAILURE ||
+        systemError == ERROR_BAD_COMMAND || systemError == ERROR_OPERATION_ABORTED)
+        return {"The line to the unit went dead: the adapter was unplugged, or the far end hung up."};
+    return {};
+}
+
 bool ModemManagerRunning()
 {
     return false;

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -126,10 +125,8 @@ std::vector<std::string> ExplainFailure(const std::exception& failure, const std
         } catch (const std::exception&) {
         }
         lines = DiagnoseOpenFailure(port, com->SystemError(), ports);
-    } else if (const std::string path = SerialDevicePath(port); !path.empty() && ::access(path.c_str(), F_OK) != 0) {
-        lines.push_back("The port " + port + " has gone: the adapter was unplugged, or the line's far end hung up.");
-    } else if (com && (com->SystemError() == EIO || com->SystemError() == ENXIO || com->SystemError() == ENODEV)) {
-        lines.push_back("The line to the unit went dead: the adapter was unplugged, or the far end hung up.");
+    } else {
+        lines = DiagnoseLineFailure(port, com ? com->SystemError() : 0);
     }
     if (LooksUsb(port) && ModemManagerRunning())
         lines.push_back("ModemManager is running and may probe " + port +

@@ -1,13 +1,6 @@
 #include "report.h"
 
-#include <fcntl.h>
-#include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <span>
@@ -15,36 +8,14 @@
 #include "dev_params.h"
 #include "files.h"
 #include "product.h"
+#include "report_os.h"
 #include "storeexe.h"
 
 namespace {
 
-std::string Sha256Hex(std::span<const uint8_t> bytes)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
-        throw Exception("Cannot compute the image's SHA-256");
-    static const char Hex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += Hex[digest[i] >> 4];
-        text += Hex[digest[i] & 0x0F];
-    }
-    return text;
-}
-
 TJson TextOrNull(const std::string& s)
 {
     return s.empty() ? TJson(nullptr) : TJson(s);
-}
-
-std::string HostName()
-{
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0)
-        return std::string();
-    return name;
 }
 
 const char* MethodName(int method)
@@ -80,10 +51,9 @@ std::string IsoTime(std::chrono::system_clock::time_point t)
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
     const time_t seconds = static_cast<time_t>(ms / 1000);
     tm local{};
-    localtime_r(&seconds, &local);
+    const long offset = LocalTime(seconds, local);
     char text[64];
     const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff / 60;
     std::snprintf(text + n, sizeof text - n, ".%03d%c%02ld:%02ld", int(ms % 1000), offset < 0 ? '-' : '+',
                   std::labs(offset) / 60, std::labs(offset) % 60);
     return text;
@@ -170,49 +140,4 @@ TJson TUnitRecord::Json() const
     r["result"] = FResult;
     r["error"] = TextOrNull(FError);
     return r;
-}
-
-ssize_t WriteInOne(int fd, const std::string& text)
-{
-    ssize_t n;
-    do {
-        n = ::write(fd, text.data(), text.size());
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
-TReportFile::TReportFile(const std::string& path) : Path(path)
-{
-    // A FIFO must be refused before the open, which would wait for a reader or, non-blocking,
-    // fail with a reason nobody understands; non-blocking still covers one made meanwhile.
-    struct stat before { };
-    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
-        throw EFileError("Cannot open report file " + path + " (" + NotAFileReason(before.st_mode) + ")");
-    Fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
-    if (Fd < 0)
-        throw EFileError("Cannot open report file " + path + " (" + std::strerror(errno) + ")");
-    struct stat st { };
-    const bool known = ::fstat(Fd, &st) == 0;
-    if (!known || !S_ISREG(st.st_mode)) {
-        const std::string why = known ? NotAFileReason(st.st_mode) : std::strerror(errno);
-        ::close(Fd);
-        throw EFileError("Cannot open report file " + path + " (" + why + ")");
-    }
-}
-
-TReportFile::~TReportFile()
-{
-    if (Fd >= 0)
-        ::close(Fd);
-}
-
-void TReportFile::Append(const TJson& record)
-{
-    const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    const ssize_t n = WriteInOne(Fd, line);
-    if (n != static_cast<ssize_t>(line.size()))
-        throw EFileError("Cannot write report file " + Path + " (" +
-                         (n < 0 ? std::strerror(errno) : "the disk is full") + ")");
-    // The record must survive a power cut right after the unit leaves the fixture.
-    ::fdatasync(Fd);
 }

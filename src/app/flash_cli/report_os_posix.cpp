@@ -1,0 +1,81 @@
+// The report's ties to a POSIX system: OpenSSL's SHA-256, the host name, local time with
+// its offset, and the report file appended in one write(2) per line.
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "files.h"
+#include "report.h"
+#include "report_os.h"
+
+std::string Sha256Hex(std::span<const uint8_t> bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        throw Exception("Cannot compute the image's SHA-256");
+    return LowerHex(digest, length);
+}
+
+std::string HostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return std::string();
+    return name;
+}
+
+long LocalTime(time_t seconds, tm& local)
+{
+    localtime_r(&seconds, &local);
+    return local.tm_gmtoff / 60;
+}
+
+ssize_t WriteInOne(int fd, const std::string& text)
+{
+    ssize_t n;
+    do {
+        n = ::write(fd, text.data(), text.size());
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+TReportFile::TReportFile(const std::string& path) : Path(path)
+{
+    // A FIFO must be refused before the open, which would wait for a reader or, non-blocking,
+    // fail with a reason nobody understands; non-blocking still covers one made meanwhile.
+    struct stat before { };
+    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
+        throw EFileError("Cannot open report file " + path + " (" + NotAFileReason(before.st_mode) + ")");
+    Fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (Fd < 0)
+        throw EFileError("Cannot open report file " + path + " (" + std::strerror(errno) + ")");
+    struct stat st { };
+    const bool known = ::fstat(Fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        const std::string why = known ? NotAFileReason(st.st_mode) : std::strerror(errno);
+        ::close(Fd);
+        throw EFileError("Cannot open report file " + path + " (" + why + ")");
+    }
+}
+
+TReportFile::~TReportFile()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+}
+
+void TReportFile::Append(const TJson& record)
+{
+    const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const ssize_t n = WriteInOne(Fd, line);
+    if (n != static_cast<ssize_t>(line.size()))
+        throw EFileError("Cannot write report file " + Path + " (" +
+                         (n < 0 ? std::strerror(errno) : "the disk is full") + ")");
+    // The record must survive a power cut right after the unit leaves the fixture.
+    ::fdatasync(Fd);
+}

@@ -1,0 +1,106 @@
+// The report's ties to Windows: SHA-256 from the system's cryptography (CNG), the computer's
+// name, local time with its offset, and the report file appended with one WriteFile per
+// line on a handle opened for appending only, which the system keeps whole at the end.
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include "exceptions.h"
+#include "files.h"
+#include "report.h"
+#include "report_os.h"
+
+namespace {
+
+std::string SystemMessage(DWORD error)
+{
+    char text[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                   sizeof text, nullptr);
+    std::string s(text, n);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.'))
+        s.pop_back();
+    return s.empty() ? "win error code: " + std::to_string(error) : s;
+}
+
+HANDLE HandleOf(int fd)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+} // namespace
+
+std::string Sha256Hex(std::span<const uint8_t> bytes)
+{
+    BCRYPT_ALG_HANDLE alg = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    unsigned char digest[32];
+    const bool ok = BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0 &&
+        BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0) >= 0 &&
+        BCryptHashData(hash, const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(bytes.size()), 0) >= 0 &&
+        BCryptFinishHash(hash, digest, sizeof digest, 0) >= 0;
+    if (hash)
+        BCryptDestroyHash(hash);
+    if (alg)
+        BCryptCloseAlgorithmProvider(alg, 0);
+    if (!ok)
+        throw Exception("Cannot compute the image's SHA-256");
+    return LowerHex(digest, sizeof digest);
+}
+
+std::string HostName()
+{
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameExA(ComputerNameDnsHostname, name, &size))
+        return std::string();
+    return std::string(name, size);
+}
+
+long LocalTime(time_t seconds, tm& local)
+{
+    localtime_s(&local, &seconds);
+    tm copy = local;
+    return static_cast<long>((_mkgmtime(&copy) - seconds) / 60);
+}
+
+TReportFile::TReportFile(const std::string& path) : Path(path)
+{
+    const std::string cannot = "Cannot open report file " + path + " (";
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw EFileError(cannot + "it is a directory)");
+    const HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw EFileError(cannot + SystemMessage(GetLastError()) + ")");
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        throw EFileError(cannot + "it is a device, not a file)");
+    }
+    Fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
+    if (Fd < 0) {
+        CloseHandle(h);
+        throw EFileError(cannot + "no descriptor left)");
+    }
+}
+
+TReportFile::~TReportFile()
+{
+    if (Fd >= 0)
+        _close(Fd);
+}
+
+void TReportFile::Append(const TJson& record)
+{
+    const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    DWORD written = 0;
+    if (!WriteFile(HandleOf(Fd), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+        throw EFileError("Cannot write report file " + Path + " (" + SystemMessage(GetLastError()) + ")");
+    if (written != line.size())
+        throw EFileError("Cannot write report file " + Path + " (the disk is full)");
+    // The record must survive a power cut right after the unit leaves the fixture.
+    FlushFileBuffers(HandleOf(Fd));
+}

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# programmer_e2e.sh EXE LINUX_BIN EXAMPLES: the Windows headless programmer under Wine
+# against the Linux simulated unit. The Linux moravent-job stamps the demo job into a copy of
+# EXE (the marker once, in the PE file's initialised data); Wine's COM1 is the simulator's
+# line; then a unit by the user connect, one by the boot method, and a failing erase.
+set -euo pipefail
+exe=$1 bin=$2 examples=$3
+: "${WINEPREFIX:?the Wine prefix the tests run in}"
+export WINEDEBUG=-all
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "programmer_e2e: $*" >&2; exit 1; }
+
+"$bin/moravent-job" build "$examples/demo-job.json" -o "$work/demo.exe" --template "$exe" > /dev/null
+python3 - "$exe" "$work/demo.exe" <<'PY'
+import struct, sys
+template, stamped = (open(p, 'rb').read() for p in sys.argv[1:])
+marker = b'MORAVENT-STORED-DATA'
+assert len(stamped) == len(template), 'stamping changed the size'
+for name, data in (('template', template), ('stamped', stamped)):
+    assert data.count(marker) == 1, f'{name}: the marker {data.count(marker)} times'
+pe = struct.unpack_from('<I', stamped, 0x3C)[0]
+sections, optional = struct.unpack_from('<H12xH', stamped, pe + 6)
+at = stamped.index(marker)
+for i in range(sections):
+    name, size, offset, flags = struct.unpack_from('<8s8xII12xI', stamped, pe + 24 + optional + 40 * i)
+    if offset <= at < offset + size:
+        assert flags & 0x40 and not flags & 0x20, f'the marker is in {name}, flags {flags:#x}'
+        print(f'stamped: the marker once, in {name.rstrip(bytes(1)).decode()} (initialised data)')
+        break
+else:
+    raise SystemExit('the marker is in no section')
+PY
+
+# Wine maps COM1 to the path this registry value names; the simulator links it to its line.
+line=$WINEPREFIX/moravent-com1
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$line" /f > /dev/null 2>&1
+wineserver -w > /dev/null 2>&1 || true
+# A server of our own, started with the new mapping: what it says stays out of the outputs.
+wineserver -p5 > /dev/null 2>&1
+
+image_sha=$("$bin/moravent-job" show "$work/demo.exe" | sed -n 's/^ *"image_sha256": "\([0-9a-f]*\)".*/\1/p')
+image_length=$("$bin/moravent-job" show "$work/demo.exe" | sed -n 's/^ *"image_length": \([0-9]*\).*/\1/p')
+
+# run WHAT EXPECTED_EXIT EXPECTED_LAST_LINE SIMULATOR_OPTIONS...
+run() {
+  local what=$1 want_exit=$2 want_last=$3
+  shift 3
+  "$bin/moravent-unitsim" --link "$line" --dump "$work/flash.bin" "$@" > "$work/sim.out" 2> "$work/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -L "$line" ] && break; sleep 0.1; done
+  local code=0
+  wine "$work/demo.exe" --port COM1 --no-progress < /dev/null > "$work/out" 2> "$work/err" || code=$?
+  kill "$sim_pid"
+  wait "$sim_pid" || true
+  sim_pid=
+  # A success ends standard output, a failure standard error.
+  local last
+  if [ "$code" = 0 ]; then
+    last=$(tr -d '\r' < "$work/out" | tail -n 1)
+  else
+    last=$(tr -d '\r' < "$work/err" | tail -n 1)
+  fi
+  [ "$code" = "$want_exit" ] || fail "$what: exit $code, wanted $want_exit ($(cat "$work/err"))"
+  [ "$last" = "$want_last" ] || fail "$what: last line \"$last\", wanted \"$want_last\""
+  echo "$what -> exit $code, \"$last\""
+}
+
+run "user connect" 0 "Unit Successfully Programmed!"
+dumped=$(head -c "$image_length" "$work/flash.bin" | sha256sum | cut -d' ' -f1)
+[ "$dumped" = "$image_sha" ] || fail "the unit's flash differs from the image"
+echo "the unit's flash equals the image ($image_length bytes)"
+run "boot method" 0 "Unit Successfully Programmed!" --no-application
+run "erase failure" 1 "Erase Failed: Device Failure." --erase-verdict 0x25
