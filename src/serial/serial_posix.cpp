@@ -408,6 +408,7 @@ public:
             if (n > 0) {
                 emptyWakeups = 0;
                 done += int32_t(n);
+                Answered();
                 if (done == count || returnOnAny)
                     return 0;
                 if (useInterval)
@@ -622,6 +623,11 @@ private:
     {
         FLineFreeAt = std::max(FLineFreeAt, Clock::now()) + std::chrono::nanoseconds(FCharTimeNs * n);
     }
+
+    // A reply is arriving, so the request before it has left the line. Where bytes move faster
+    // than the line's setting (a pseudo-terminal, a network port) the estimate would otherwise
+    // run further ahead with every request, and each later time-out with it.
+    void Answered() { FLineFreeAt = std::min(FLineFreeAt, Clock::now()); }
 
     int64_t LineBusyNs() const
     {

@@ -245,7 +245,10 @@ public:
                 DWORD(std::min<int64_t>(MAXDWORD - 1, wanted.ReadTotalTimeoutConstant + busyMs));
         if (int err = SetTimeouts(wanted); err != 0)
             return err;
-        return Transfer(FHandle, false, buffer, DWORD(count), done);
+        const int err = Transfer(FHandle, false, buffer, DWORD(count), done);
+        if (done > 0)
+            Answered();
+        return err;
     }
 
     int Write(const void* buffer, int32_t count, int32_t& done) override
@@ -401,6 +404,11 @@ private:
     {
         FLineFreeAt = std::max(FLineFreeAt, Clock::now()) + std::chrono::nanoseconds(FCharTimeNs * n);
     }
+
+    // A reply has arrived, so the request before it has left the line. Where bytes move faster
+    // than the line's setting (an emulated port) the estimate would otherwise run further
+    // ahead with every request, and each later time-out and close with it.
+    void Answered() { FLineFreeAt = std::min(FLineFreeAt, Clock::now()); }
 
     int64_t LineBusyNs() const
     {
