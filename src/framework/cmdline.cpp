@@ -34,20 +34,20 @@ TCommandLine::~TCommandLine() = default;
 
 void TCommandLine::AddFlag(std::vector<std::string> names)
 {
-    Specs.push_back({std::move(names), false, false});
+    Defs.push_back({std::move(names), false, false});
 }
 
 void TCommandLine::AddValue(std::vector<std::string> names, bool mayBeEmpty)
 {
-    Specs.push_back({std::move(names), true, mayBeEmpty});
+    Defs.push_back({std::move(names), true, mayBeEmpty});
 }
 
-const TCommandLine::TSpec* TCommandLine::Find(const std::string& name) const
+const TCommandLine::TOptionDef* TCommandLine::Find(const std::string& name) const
 {
-    for (const TSpec& spec : Specs)
-        for (const std::string& n : spec.Names)
+    for (const TOptionDef& def : Defs)
+        for (const std::string& n : def.Names)
             if (n == name)
-                return &spec;
+                return &def;
     return nullptr;
 }
 
@@ -72,10 +72,10 @@ bool TCommandLine::Parse(int argc, char** argv)
         return false;
     }
     for (const auto& [name, value] : scan.Found) {
-        const TSpec* spec = Find(name);
-        if (spec->TakesValue && value.empty() && !spec->MayBeEmpty)
-            Refuse(MissingValueText, WrittenWithoutValue(args, *spec));
-        GivenOptions.emplace_back(spec->Names[0], value);
+        const TOptionDef* def = Find(name);
+        if (def->TakesValue && value.empty() && !def->MayBeEmpty)
+            Refuse(MissingValueText, WrittenWithoutValue(args, *def));
+        GivenOptions.emplace_back(def->Names[0], value);
     }
     PositionalArgs = scan.Positional;
     return true;
@@ -91,42 +91,42 @@ void TCommandLine::RefuseParse(const std::vector<std::string>& args, const std::
         Refuse(UnknownOptionText, "--" + unknown);
     }
     // The parser's only other complaints: a value missing at the end, or one given to a flag.
-    const TSpec* last = args.empty() ? nullptr : Find(StripDashes(args.back()));
+    const TOptionDef* last = args.empty() ? nullptr : Find(StripDashes(args.back()));
     if (last && last->TakesValue)
         Refuse(MissingValueText, args.back());
     throw EUsageError(errorText);
 }
 
 // How the option whose value is empty was written ("--output=", or "-o" before "").
-std::string TCommandLine::WrittenWithoutValue(const std::vector<std::string>& args, const TSpec& spec) const
+std::string TCommandLine::WrittenWithoutValue(const std::vector<std::string>& args, const TOptionDef& def) const
 {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a.size() < 2 || a[0] != '-' || Find(StripDashes(a)) != &spec)
+        if (a.size() < 2 || a[0] != '-' || Find(StripDashes(a)) != &def)
             continue;
         if (a.back() == '=')
             return a.substr(0, a.size() - 1);
         if (i + 1 < args.size() && args[i + 1].empty())
             return a;
     }
-    return "--" + spec.Names[0];
+    return "--" + def.Names[0];
 }
 
 bool TCommandLine::Has(const std::string& name) const
 {
-    const TSpec* spec = Find(name);
+    const TOptionDef* def = Find(name);
     for (const auto& [given, value] : GivenOptions)
-        if (spec && given == spec->Names[0])
+        if (def && given == def->Names[0])
             return true;
     return false;
 }
 
 std::string TCommandLine::Value(const std::string& name) const
 {
-    const TSpec* spec = Find(name);
+    const TOptionDef* def = Find(name);
     std::string last;
     for (const auto& [given, value] : GivenOptions)
-        if (spec && given == spec->Names[0])
+        if (def && given == def->Names[0])
             last = value;
     return last;
 }

@@ -43,7 +43,7 @@ public:
     const std::vector<std::string>& Positional() const { return PositionalArgs; }
 
 private:
-    struct TSpec {
+    struct TOptionDef {
         std::vector<std::string> Names;
         bool TakesValue;
         bool MayBeEmpty;
@@ -57,13 +57,13 @@ private:
         std::string ErrorText; // the parser's own complaint
     };
     TScan Scan(const std::vector<std::string>& args) const;
-    const TSpec* Find(const std::string& name) const;
+    const TOptionDef* Find(const std::string& name) const;
     [[noreturn]] void RefuseParse(const std::vector<std::string>& args, const std::string& unknown,
                                   const std::string& errorText) const;
-    std::string WrittenWithoutValue(const std::vector<std::string>& args, const TSpec& spec) const;
+    std::string WrittenWithoutValue(const std::vector<std::string>& args, const TOptionDef& def) const;
 
     std::string Program, Usage;
-    std::vector<TSpec> Specs;
+    std::vector<TOptionDef> Defs;
     std::vector<std::pair<std::string, std::string>> GivenOptions;
     std::vector<std::string> PositionalArgs;
 };

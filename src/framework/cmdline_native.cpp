@@ -36,15 +36,15 @@ TCommandLine::TScan TCommandLine::Scan(const std::vector<std::string>& args) con
         const size_t start = arg[1] == '-' ? 2 : 1;
         const size_t eq = arg.find('=', start);
         const std::string name = arg.substr(start, eq == std::string::npos ? eq : eq - start);
-        const TSpec* spec = Find(name);
-        if (!spec) {
+        const TOptionDef* def = Find(name);
+        if (!def) {
             unknown.push_back(name);
             continue;
         }
         std::string value;
-        if (spec->TakesValue && eq != std::string::npos) {
+        if (def->TakesValue && eq != std::string::npos) {
             value = arg.substr(eq + 1);
-        } else if (spec->TakesValue) {
+        } else if (def->TakesValue) {
             if (i + 1 == args.size()) {
                 scan.ErrorText = "Missing value after '" + arg + "'.";
                 continue;

@@ -24,12 +24,12 @@ TCommandLine::TScan TCommandLine::Scan(const std::vector<std::string>& args) con
     QCommandLineParser parser;
     // "-port" is "--port"; without this it would read as -p -o -r -t.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const TSpec& spec : Specs) {
+    for (const TOptionDef& def : Defs) {
         QStringList names;
-        for (const std::string& n : spec.Names)
+        for (const std::string& n : def.Names)
             names << FromBytes(n);
-        parser.addOption(spec.TakesValue ? QCommandLineOption(names, QString(), QStringLiteral("value"))
-                                         : QCommandLineOption(names));
+        parser.addOption(def.TakesValue ? QCommandLineOption(names, QString(), QStringLiteral("value"))
+                                        : QCommandLineOption(names));
     }
     QStringList list{FromBytes(Program)};
     for (const std::string& a : args)
@@ -43,12 +43,12 @@ TCommandLine::TScan TCommandLine::Scan(const std::vector<std::string>& args) con
         return scan;
     }
     // The values of an option come in order, one per mention; its names share them.
-    std::vector<qsizetype> used(Specs.size(), 0);
+    std::vector<qsizetype> used(Defs.size(), 0);
     for (const QString& found : parser.optionNames()) {
-        const TSpec* spec = Find(ToBytes(found));
+        const TOptionDef* def = Find(ToBytes(found));
         std::string value;
-        if (spec->TakesValue)
-            value = ToBytes(parser.values(found).value(used[size_t(spec - Specs.data())]++));
+        if (def->TakesValue)
+            value = ToBytes(parser.values(found).value(used[size_t(def - Defs.data())]++));
         scan.Found.emplace_back(ToBytes(found), value);
     }
     for (const QString& p : parser.positionalArguments())
