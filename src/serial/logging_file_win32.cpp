@@ -7,21 +7,7 @@
 #include <cstdio>
 
 #include "logging_file.h"
-
-namespace {
-
-std::string SystemMessage(DWORD error)
-{
-    char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                                   sizeof text, nullptr);
-    std::string s(text, n);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.'))
-        s.pop_back();
-    return s.empty() ? "win error code: " + std::to_string(error) : s;
-}
-
-} // namespace
+#include "win32_error.h"
 
 TLogOpen OpenLogForAppend(const std::string& fileName, bool createNew)
 {
@@ -33,7 +19,7 @@ TLogOpen OpenLogForAppend(const std::string& fileName, bool createNew)
         r.Result = error == ERROR_SHARING_VIOLATION ? TLogOpen::Busy
             : error == ERROR_FILE_EXISTS            ? TLogOpen::Exists
                                                     : TLogOpen::Failed;
-        r.Reason = SystemMessage(error);
+        r.Reason = Win32ErrorText(error);
         return r;
     }
     r.Fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);

@@ -130,6 +130,10 @@ int LatencyTimerMs(const std::string& portName, const std::string& sysClassTty =
 std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int systemError,
                                              const std::vector<TPlatformPort>& ports);
 
+// The lines for a port that does not exist: the ports there are, or that there are none.
+// The same on every system; the backends' DiagnoseOpenFailure use it.
+std::vector<std::string> MissingPortLines(const std::string& portName, const std::vector<TPlatformPort>& ports);
+
 // Lines that explain a failure on the open line of portName (systemError 0 when the
 // failure carried none): the port has gone, or the line went dead. Empty when neither.
 std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int systemError);

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "line_time.h"
 #include "serial_deadline.h"
 #include "serial_platform.h"
 
@@ -357,7 +358,7 @@ public:
         t.c_ospeed = s.BaudRate;
         if (int err = Ioctl(FFd, TCSETS2, &t); err != 0)
             return err;
-        FCharTimeNs = CharTimeNs(s);
+        FLineTime.SetSettings(s);
 
         int dtr = TIOCM_DTR, rts = TIOCM_RTS;
         int err = Ioctl(FFd, s.DTRControl() == dtrDisable ? TIOCMBIC : TIOCMBIS, &dtr);
@@ -397,8 +398,8 @@ public:
             interval == UINT32_MAX && mult == UINT32_MAX && constant != 0 && constant != UINT32_MAX;
         // A completed write has only queued its bytes: the time-out of a reply counts from
         // the moment the request has left the line, as it does where writes complete on the wire.
-        const TDeadline total =
-            (returnOnAny ? TDeadline::After(constant) : TDeadline::ForTotal(mult, constant, count)).Later(LineBusyNs());
+        const TDeadline total = (returnOnAny ? TDeadline::After(constant) : TDeadline::ForTotal(mult, constant, count))
+                                    .Later(FLineTime.BusyNs());
         const bool useInterval = interval != 0 && interval != UINT32_MAX;
         TDeadline gap = TDeadline::Never();
         auto* p = static_cast<unsigned char*>(buffer);
@@ -408,7 +409,7 @@ public:
             if (n > 0) {
                 emptyWakeups = 0;
                 done += int32_t(n);
-                Answered();
+                FLineTime.Answered();
                 if (done == count || returnOnAny)
                     return 0;
                 if (useInterval)
@@ -448,7 +449,7 @@ public:
             ssize_t n = write(FFd, p + done, size_t(count - done));
             if (n > 0) {
                 done += int32_t(n);
-                Queued(n);
+                FLineTime.Queued(n);
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -464,7 +465,7 @@ public:
                 n = write(FFd, p + done, size_t(count - done));
                 if (n > 0) {
                     done += int32_t(n);
-                    Queued(n);
+                    FLineTime.Queued(n);
                     continue;
                 }
                 return (n < 0 && errno != EAGAIN) ? errno : EIO;
@@ -481,7 +482,7 @@ public:
             return 0;
         int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
         if (output)
-            FLineFreeAt = Clock::now();
+            FLineTime.Clear();
         return Ioctl(FFd, TCFLSH, reinterpret_cast<void*>(intptr_t(which)));
     }
 
@@ -608,37 +609,9 @@ private:
                                    count);
     }
 
-    using Clock = std::chrono::steady_clock;
-
-    // Time one character takes on the line: start bit, data bits, parity, stop bits.
-    static int64_t CharTimeNs(const TLineSettings& s)
-    {
-        const double stop = s.StopBits == sbOneStopBit ? 1.0 : s.StopBits == sbOne5StopBits ? 1.5 : 2.0;
-        const double bits = 1.0 + s.ByteSize + (s.Parity != prNone ? 1.0 : 0.0) + stop;
-        return s.BaudRate > 0 ? int64_t(bits * 1e9 / s.BaudRate) : 0;
-    }
-
-    // Bytes just queued reach the line after those still ahead of them.
-    void Queued(ssize_t n)
-    {
-        FLineFreeAt = std::max(FLineFreeAt, Clock::now()) + std::chrono::nanoseconds(FCharTimeNs * n);
-    }
-
-    // A reply is arriving, so the request before it has left the line. Where bytes move faster
-    // than the line's setting (a pseudo-terminal, a network port) the estimate would otherwise
-    // run further ahead with every request, and each later time-out with it.
-    void Answered() { FLineFreeAt = std::min(FLineFreeAt, Clock::now()); }
-
-    int64_t LineBusyNs() const
-    {
-        return std::max<int64_t>(
-            0, std::chrono::duration_cast<std::chrono::nanoseconds>(FLineFreeAt - Clock::now()).count());
-    }
-
     int FFd = -1;
     TTimeoutSettings FTimeouts;
-    int64_t FCharTimeNs = 0;
-    Clock::time_point FLineFreeAt{};
+    TLineTime FLineTime;
     serial_icounter_struct FCounts{};
     bool FHaveCounts = false;
 };

@@ -138,16 +138,6 @@ std::vector<std::string> BusyLines(const std::string& path)
     return {path + " is held by " + text + "."};
 }
 
-std::vector<std::string> MissingLines(const std::string& portName, const std::vector<TPlatformPort>& ports)
-{
-    if (ports.empty())
-        return {"There is no serial port " + portName + ", and this computer has no serial ports at all."};
-    std::string names;
-    for (const TPlatformPort& p : ports)
-        names += (names.empty() ? "" : ", ") + p.Name;
-    return {"There is no serial port " + portName + ". Ports present: " + names + "."};
-}
-
 } // namespace
 
 std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int systemError,
@@ -161,7 +151,7 @@ std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int sy
     case EWOULDBLOCK: return BusyLines(path);
     case ENOENT:
     case ENODEV:
-    case ENXIO: return MissingLines(portName, ports);
+    case ENXIO: return MissingPortLines(portName, ports);
     case EISDIR: return {path + " is a directory, not a serial port."};
     case ENOTTY: return {(path.empty() ? portName : path) + " is not a serial port (not a terminal device)."};
     default: return {};

@@ -15,12 +15,11 @@
 #include <cstring>
 #include <thread>
 
+#include "line_time.h"
 #include "serial_deadline.h"
 #include "serial_platform.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 DWORD AsDword(int32_t v)
 {
@@ -162,7 +161,7 @@ public:
         FHandle = h;
         FApplied = {};
         FAppliedValid = false;
-        FLineFreeAt = Clock::now();
+        FLineTime.Clear();
         return 0;
     }
 
@@ -207,7 +206,7 @@ public:
         dcb.EvtChar = s.EventChar;
         if (!::SetCommState(FHandle, &dcb))
             return int(::GetLastError());
-        FCharTimeNs = CharTimeNs(s);
+        FLineTime.SetSettings(s);
         return 0;
     }
 
@@ -237,7 +236,7 @@ public:
         // the moment the request has left the line, so the constant grows by what is still
         // on its way out.
         COMMTIMEOUTS wanted = ToComm(FTimeouts);
-        const int64_t busyMs = (LineBusyNs() + 999999) / 1000000;
+        const int64_t busyMs = (FLineTime.BusyNs() + 999999) / 1000000;
         const bool totalTimed = (wanted.ReadTotalTimeoutConstant != 0 || wanted.ReadTotalTimeoutMultiplier != 0) &&
             wanted.ReadTotalTimeoutConstant != MAXDWORD;
         if (totalTimed && busyMs > 0)
@@ -247,7 +246,7 @@ public:
             return err;
         const int err = Transfer(FHandle, false, buffer, DWORD(count), done);
         if (done > 0)
-            Answered();
+            FLineTime.Answered();
         return err;
     }
 
@@ -262,7 +261,7 @@ public:
             return err;
         const int err = Transfer(FHandle, true, const_cast<void*>(buffer), DWORD(count), done);
         if (done > 0)
-            Queued(done);
+            FLineTime.Queued(done);
         return err;
     }
 
@@ -274,7 +273,7 @@ public:
         if (flags == 0)
             return 0;
         if (output)
-            FLineFreeAt = Clock::now();
+            FLineTime.Clear();
         return ::PurgeComm(FHandle, flags) ? 0 : int(::GetLastError());
     }
 
@@ -292,7 +291,7 @@ public:
         // Emulated ports report queue counts that cannot be trusted; what was written
         // leaves at the line's pace, so waiting for that (bounded by the write time-out) is
         // what a close needs before it lowers the lines.
-        const int64_t busy = LineBusyNs();
+        const int64_t busy = FLineTime.BusyNs();
         if (busy <= 0)
             return 0;
         TDeadline limit =
@@ -393,35 +392,11 @@ private:
         return 0;
     }
 
-    static int64_t CharTimeNs(const TLineSettings& s)
-    {
-        const double stop = s.StopBits == sbOneStopBit ? 1.0 : s.StopBits == sbOne5StopBits ? 1.5 : 2.0;
-        const double bits = 1.0 + s.ByteSize + (s.Parity != prNone ? 1.0 : 0.0) + stop;
-        return s.BaudRate > 0 ? int64_t(bits * 1e9 / s.BaudRate) : 0;
-    }
-
-    void Queued(int32_t n)
-    {
-        FLineFreeAt = std::max(FLineFreeAt, Clock::now()) + std::chrono::nanoseconds(FCharTimeNs * n);
-    }
-
-    // A reply has arrived, so the request before it has left the line. Where bytes move faster
-    // than the line's setting (an emulated port) the estimate would otherwise run further
-    // ahead with every request, and each later time-out and close with it.
-    void Answered() { FLineFreeAt = std::min(FLineFreeAt, Clock::now()); }
-
-    int64_t LineBusyNs() const
-    {
-        return std::max<int64_t>(
-            0, std::chrono::duration_cast<std::chrono::nanoseconds>(FLineFreeAt - Clock::now()).count());
-    }
-
     HANDLE FHandle = INVALID_HANDLE_VALUE;
     TTimeoutSettings FTimeouts;
     COMMTIMEOUTS FApplied{};
     bool FAppliedValid = false;
-    int64_t FCharTimeNs = 0;
-    Clock::time_point FLineFreeAt{};
+    TLineTime FLineTime;
 };
 
 } // namespace

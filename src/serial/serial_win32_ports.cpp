@@ -65,14 +65,7 @@ std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int sy
 {
     switch (systemError) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: {
-        if (ports.empty())
-            return {"There is no serial port " + portName + ", and this computer has no serial ports at all."};
-        std::string names;
-        for (const TPlatformPort& p : ports)
-            names += (names.empty() ? "" : ", ") + p.Name;
-        return {"There is no serial port " + portName + ". Ports present: " + names + "."};
-    }
+    case ERROR_PATH_NOT_FOUND: return MissingPortLines(portName, ports);
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
         return {portName +

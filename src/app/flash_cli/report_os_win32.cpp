@@ -11,19 +11,9 @@
 #include "files.h"
 #include "report.h"
 #include "report_os.h"
+#include "win32_error.h"
 
 namespace {
-
-std::string SystemMessage(DWORD error)
-{
-    char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                                   sizeof text, nullptr);
-    std::string s(text, n);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.'))
-        s.pop_back();
-    return s.empty() ? "win error code: " + std::to_string(error) : s;
-}
 
 HANDLE HandleOf(int fd)
 {
@@ -75,7 +65,7 @@ TReportFile::TReportFile(const std::string& path) : Path(path)
     const HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
-        throw EFileError(cannot + SystemMessage(GetLastError()) + ")");
+        throw EFileError(cannot + Win32ErrorText(GetLastError()) + ")");
     if (GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
         throw EFileError(cannot + "it is a device, not a file)");
@@ -98,7 +88,7 @@ void TReportFile::Append(const TJson& record)
     const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     DWORD written = 0;
     if (!WriteFile(HandleOf(Fd), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
-        throw EFileError("Cannot write report file " + Path + " (" + SystemMessage(GetLastError()) + ")");
+        throw EFileError("Cannot write report file " + Path + " (" + Win32ErrorText(GetLastError()) + ")");
     if (written != line.size())
         throw EFileError("Cannot write report file " + Path + " (the disk is full)");
     // The record must survive a power cut right after the unit leaves the fixture.
