@@ -1,4 +1,5 @@
-// Copying the programming-info record into serial ports and the flash controller.
+#include "apply_record.h"
+
 #include <string>
 
 #include "CPort.h"
@@ -19,9 +20,9 @@ void CheckOrdinal(const char* setting, uint8_t ordinal, uint8_t count)
 
 } // namespace
 
-void TExeProgrammingInfo::ApplySerialSettings(const uint8_t* settings, TComPort& port) const
+void ApplySerialSettings(const uint8_t* settings, TComPort& port)
 {
-    const TSerialSettingsIndices s = ReadSerialSettings(settings);
+    const TSerialSettingsIndices s = TExeProgrammingInfo::ReadSerialSettings(settings);
     CheckOrdinal("BaudRate", s.BaudRate, br256000 + 1);
     CheckOrdinal("DataBits", s.DataBits, dbEight + 1);
     CheckOrdinal("StopBits", s.StopBits, sbTwoStopBits + 1);
@@ -32,27 +33,28 @@ void TExeProgrammingInfo::ApplySerialSettings(const uint8_t* settings, TComPort&
     port.Parity()->SetBits(static_cast<TParityBits>(s.Parity));
 }
 
-void TExeProgrammingInfo::ApplyComConnect(TComPort& port) const
+void ApplyComConnect(const TExeProgrammingInfo& info, TComPort& port)
 {
-    ApplySerialSettings(GetConnectSettings(), port);
+    ApplySerialSettings(info.GetConnectSettings(), port);
 }
 
-void TExeProgrammingInfo::ApplyComProgram(TComPort& port) const
+void ApplyComProgram(const TExeProgrammingInfo& info, TComPort& port)
 {
-    ApplySerialSettings(GetProgramSettings(), port);
+    ApplySerialSettings(info.GetProgramSettings(), port);
 }
 
-void TExeProgrammingInfo::ConfigureFlash(THitachiFlash& flash) const
+void ConfigureFlash(const TExeProgrammingInfo& info, THitachiFlash& flash)
 {
-    flash.FlashCheckSeed = GetFlashCheckSeed();
-    flash.FlashStart = GetFlashStart();
-    flash.FlashLength = GetFlashLength();
-    flash.FlashBlockSize = GetFlashBlockSize();
-    flash.FlashVerification = GetFlashVerification();
-    flash.FlashEncryption = GetFlashEncryption();
-    ApplyComConnect(*flash.ComConnect());
-    ApplyComProgram(*flash.ComProgram());
-    flash.ConnectionInfo.BootConnect = GetBootConnect();
-    flash.ConnectionInfo.UserConnect = GetUserConnect();
-    flash.ConnectionInfo.ConnectResponse = GetConnectResponse();
+    flash.FlashCheckSeed = info.GetFlashCheckSeed();
+    flash.FlashStart = info.GetFlashStart();
+    flash.FlashLength = info.GetFlashLength();
+    flash.FlashBlockSize = info.GetFlashBlockSize();
+    flash.FlashVerification = info.GetFlashVerification();
+    flash.FlashEncryption = info.GetFlashEncryption();
+    ApplyComConnect(info, *flash.ComConnect());
+    ApplyComProgram(info, *flash.ComProgram());
+    flash.KeepStoredConnect();
+    flash.ConnectionInfo.BootConnect = info.GetBootConnect();
+    flash.ConnectionInfo.UserConnect = info.GetUserConnect();
+    flash.ConnectionInfo.ConnectResponse = info.GetConnectResponse();
 }

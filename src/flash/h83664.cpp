@@ -50,9 +50,15 @@ void THitachiFlash::SelectConnection(const TConnectChoice& choice)
     TBriskoComPort* comConnect = ConnectionInfo.ComConnect;
     TBriskoComPort* comProgram = ConnectionInfo.ComProgram;
     ConnectionInfo.ConnectMethod = choice.ConnectMethod;
-    comConnect->SetPort(choice.Port->Port());
-    if (choice.ConnectMethod == 0)
+    if (choice.ConnectMethod == 0) {
+        if (!FStoredConnect)
+            KeepStoredConnect();
         comConnect->CopySettings(choice.Port);
+    } else if (FStoredConnect) {
+        // A user connect before must not leave the boot loader called at the operator port's rate.
+        comConnect->CopySettings(FStoredConnect);
+    }
+    comConnect->SetPort(choice.Port->Port());
     ConnectionInfo.UseDTR = choice.UseDTR;
 
     TComFlowControl flow; // unowned copy: edited here, applied once below
@@ -64,6 +70,13 @@ void THitachiFlash::SelectConnection(const TConnectChoice& choice)
 
     comProgram->SetPort(comConnect->Port());
     comProgram->SetFlowControl(*comConnect->FlowControl());
+}
+
+void THitachiFlash::KeepStoredConnect()
+{
+    if (!FStoredConnect)
+        FStoredConnect = new TBriskoComPort(this);
+    FStoredConnect->CopySettings(ConnectionInfo.ComConnect);
 }
 
 void THitachiFlash::ConnectNoVerify()
@@ -91,7 +104,7 @@ void THitachiFlash::VerifyDevice()
     GetDeviceIdentity(name, seed, start, length);
     LastIdentity = {true, name, seed, start, length};
     if (seed != FlashCheckSeed || start != FlashStart || length != FlashLength)
-        throw EHitachiFlashException("Flash uP does not match definition");
+        throw EUnitMismatch("Flash uP does not match definition");
 }
 
 void THitachiFlash::GetDeviceIdentity(std::string& name, uint16_t& seed, int32_t& start, int32_t& length)
@@ -182,4 +195,9 @@ void THitachiFlash::PrepareImage(TStream& stream)
 void CheckImageForRun(THitachiFlash& flash, TStream& image)
 {
     flash.CheckBlockMultiple(image, flash.Device->BlockSize);
+    // The erase would run before the transfer fails at the end of the region.
+    const uint64_t flashLength = static_cast<uint32_t>(flash.FlashLength);
+    if (static_cast<uint64_t>(image.Size()) > flashLength)
+        throw Exception("Image of " + std::to_string(image.Size()) + " bytes is larger than the flash region of " +
+                        std::to_string(flashLength) + " bytes");
 }

@@ -11,6 +11,8 @@ class TStream;
 class TUserPrompt;
 
 MORAVENT_EXCEPTION(EHitachiFlashException, Exception);
+// "Flash uP does not match definition": the unit answered but is not the one the job describes.
+MORAVENT_EXCEPTION(EUnitMismatch, EHitachiFlashException);
 
 // The operator's choice: connect method, DTR use and the port whose name (and, for the
 // user connect, all settings) is taken.
@@ -53,6 +55,11 @@ public:
     virtual void SetDefaults();
 
     void SelectConnection(const TConnectChoice& choice);
+    // Takes ComConnect's present settings as the stored connect phase: the user method
+    // replaces ComConnect's settings with the operator port's, the boot method puts these
+    // back. The record's copy into the controller calls it; a first user-method selection
+    // takes them itself when nobody has.
+    void KeepStoredConnect();
     void ConnectNoVerify();
     void Connect();
     void VerifyDevice();
@@ -66,8 +73,12 @@ public:
     // Raises Exception "Buffer size is not a multiple of the programming block size".
     void CheckBlockMultiple(TStream& stream, int32_t blockSize);
     void PadToBlock(TStream& stream, int32_t blockSize);
+
+private:
+    TBriskoComPort* FStoredConnect = nullptr; // owned once kept, never opened
 };
 
 // Checks an image for a run before anything touches the unit: its size must be a whole
-// number of programming blocks, so a job that can never be programmed leaves the unit as it is.
+// number of programming blocks and fit the flash region (FlashLength taken as unsigned), so
+// a job that can never be programmed leaves the unit as it is.
 void CheckImageForRun(THitachiFlash& flash, TStream& image);

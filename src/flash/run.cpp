@@ -1,17 +1,13 @@
 #include "run.h"
 
+#include <cstdio>
 #include <span>
 
-#include "dev_params.h"
+#include "apply_record.h"
 #include "exist_ms.h"
-#include "files.h"
 #include "logging.h"
-#include "storeexe.h"
 
 namespace {
-
-// A job executable is a program with one stored block in it; nothing real comes near this.
-constexpr size_t JobFileLimit = 256u << 20;
 
 constexpr uint8_t MethodUser = 0;
 constexpr uint8_t MethodBoot = 1;
@@ -31,19 +27,15 @@ const char* RunPhaseName(TRunPhase phase)
     return "unknown";
 }
 
-std::string ReadJobFile(const std::string& path)
+std::string IdentityMismatchText(const TUnitIdentity& unit, const THitachiFlash& flash)
 {
-    return ReadFileBytes(path, JobFileLimit, "job file");
-}
-
-const uint8_t* JobBlockIn(const std::string& jobBytes, const std::string& path)
-{
-    return reinterpret_cast<const uint8_t*>(jobBytes.data() + LocateStoredBlock(jobBytes, path));
-}
-
-std::string NoValidImageMessage(const std::string& reason)
-{
-    return "No Valid FLASH Image Present! (" + reason + ").";
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "The unit reports name \"%s\", seed 0x%04X, start 0x%08X, length %d; the job expects "
+                  "seed 0x%04X, start 0x%08X, length %d.",
+                  unit.Name.substr(0, unit.Name.find('\0')).c_str(), unit.Seed, uint32_t(unit.Start), unit.Length,
+                  flash.FlashCheckSeed, uint32_t(flash.FlashStart), flash.FlashLength);
+    return text;
 }
 
 TProgrammingRun::TProgrammingRun(IStatusSink* status, IProgressSink* progress, TUserPrompt* prompt)
@@ -53,31 +45,20 @@ TProgrammingRun::TProgrammingRun(IStatusSink* status, IProgressSink* progress, T
 
 TProgrammingRun::~TProgrammingRun() = default;
 
-void TProgrammingRun::LoadJob(const uint8_t* block, const std::function<void(bool)>& startLog)
+void TProgrammingRun::LoadJob(const TJob& job, const std::function<void(bool)>& startLog)
 {
-    FInfo.reset();
-    const uint8_t* payload = CheckStoredData(block);
-    auto info = std::make_unique<TExeProgrammingInfo>(payload);
-    info->CheckVersion();
+    FJob.reset();
     if (startLog)
-        startLog(info->GetLogEnabled());
-    info->ConfigureFlash(*FFlash);
-    FInfo = std::move(info);
-}
-
-void TProgrammingRun::LoadJobFile(const std::string& path, const std::function<void(bool)>& startLog)
-{
-    FInfo.reset();
-    FJobBytes = ReadJobFile(path);
-    LoadJob(JobBlockIn(FJobBytes, path), startLog);
+        startLog(job.Info().GetLogEnabled());
+    ConfigureFlash(job.Info(), *FFlash);
+    FJob = std::make_unique<TJob>(job);
 }
 
 void TProgrammingRun::CheckImage() const
 {
-    if (!FInfo)
+    if (!FJob)
         throw Exception("No job is loaded");
-    // GetImage refuses a stored length outside the image region instead of reading past it.
-    const std::span<const uint8_t> image = FInfo->GetImage();
+    const std::span<const uint8_t> image = FJob->Image();
     TExistingMemoryStream stream(image.data(), static_cast<int64_t>(image.size()));
     CheckImageForRun(*FFlash, stream);
 }
@@ -96,7 +77,10 @@ void TProgrammingRun::Program(TConnectChoice& choice, TConnectMode mode, TRunFro
     // An image that can never be programmed must not cost the unit its flash contents.
     CheckImage();
     frontEnd.BeforeConnect();
-    const std::span<const uint8_t> image = FInfo->GetImage();
+    const std::span<const uint8_t> image = FJob->Image();
+    if (image.empty())
+        frontEnd.Notice("Note: the job carries no image: the unit's flash region is erased and nothing is "
+                        "programmed.");
     TExistingMemoryStream stream(image.data(), static_cast<int64_t>(image.size()));
     THitachiFlash& flash = *FFlash;
     try {
@@ -141,11 +125,17 @@ void TProgrammingRun::CheckAdapterLatency(TRunFrontEnd& frontEnd)
                     "it to 1 ms.");
 }
 
-void TProgrammingRun::ConnectBy(TConnectChoice& choice, uint8_t method)
+void TProgrammingRun::ConnectBy(TConnectChoice& choice, uint8_t method, TRunFrontEnd& frontEnd)
 {
     choice.ConnectMethod = method;
     FFlash->SelectConnection(choice);
-    FFlash->Connect();
+    try {
+        FFlash->Connect();
+    } catch (const EUnitMismatch&) {
+        // The unit answered, but is not the job's: say what it is before the failure is told.
+        frontEnd.Notice(IdentityMismatchText(FFlash->LastIdentity, *FFlash));
+        throw;
+    }
     FConnectedMethod = method;
 }
 
@@ -153,12 +143,12 @@ void TProgrammingRun::ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRu
 {
     choice.UseDTR = 1;
     if (mode != TConnectMode::Auto) {
-        ConnectBy(choice, mode == TConnectMode::User ? MethodUser : MethodBoot);
+        ConnectBy(choice, mode == TConnectMode::User ? MethodUser : MethodBoot, frontEnd);
         return;
     }
     std::string reason;
     try {
-        ConnectBy(choice, MethodUser);
+        ConnectBy(choice, MethodUser, frontEnd);
         return;
     } catch (const std::exception& e) {
         // Whatever stopped the user connect (a failed thread start or an allocation
@@ -168,5 +158,5 @@ void TProgrammingRun::ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRu
     FFlash->Disconnect();
     frontEnd.CheckCancelled();
     frontEnd.BootMethodNotice(reason);
-    ConnectBy(choice, MethodBoot);
+    ConnectBy(choice, MethodBoot, frontEnd);
 }

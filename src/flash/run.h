@@ -9,8 +9,7 @@
 
 #include "fdt.h"
 #include "h83664.h"
-
-class TExeProgrammingInfo;
+#include "job.h"
 
 // Where a run is. Progress output and reports name the phases by these, never by status texts.
 enum class TRunPhase { Connect, Erase, Program, Verify, Finish, Done };
@@ -37,13 +36,8 @@ public:
     virtual void Notice(const std::string& /*text*/) { }
 };
 
-// A job executable's bytes from disk (refused when it is no regular file or absurdly large).
-std::string ReadJobFile(const std::string& path);
-// The stored data block inside them; raises naming path when there is none or several.
-const uint8_t* JobBlockIn(const std::string& jobBytes, const std::string& path);
-
-// "No Valid FLASH Image Present! (%s)." around the message of a start-up failure.
-std::string NoValidImageMessage(const std::string& reason);
+// "The unit reports ...; the job expects ..." for a unit whose identity is not the job's.
+std::string IdentityMismatchText(const TUnitIdentity& unit, const THitachiFlash& flash);
 
 class TProgrammingRun {
 public:
@@ -54,18 +48,17 @@ public:
     TProgrammingRun& operator=(const TProgrammingRun&) = delete;
 
     THitachiFlash& Flash() const { return *FFlash; }
-    // The record of the loaded job; null until LoadJob has passed the version check.
-    const TExeProgrammingInfo* Info() const { return FInfo.get(); }
+    // The record of the loaded job; null until LoadJob.
+    const TExeProgrammingInfo* Info() const { return FJob ? &FJob->Info() : nullptr; }
+    const TJob* Job() const { return FJob.get(); }
 
-    // Checks the stored data block and the record's structure version, calls startLog
+    // Takes a job that has passed its checks (TJob's factories check it), calls startLog
     // (true when the record's log switch is on, so the front end names the file), then
-    // configures the controller from the record. Raises the cause as it is; the front end
-    // wraps it with NoValidImageMessage. The block must outlive the run.
-    void LoadJob(const uint8_t* block, const std::function<void(bool recordAsks)>& startLog);
-    // The same for the block inside a job executable on disk; the run keeps its bytes.
-    void LoadJobFile(const std::string& path, const std::function<void(bool recordAsks)>& startLog);
+    // configures the controller from the record.
+    void LoadJob(const TJob& job, const std::function<void(bool recordAsks)>& startLog);
 
-    // Refuses an image outside its region or not a whole number of programming blocks.
+    // Refuses an image that is not a whole number of programming blocks or does not fit the
+    // flash region.
     void CheckImage() const;
 
     // One run: the image check, the front end's BeforeConnect, the connect (choice.Port
@@ -81,12 +74,11 @@ public:
 private:
     void Enter(TRunPhase phase, TRunFrontEnd& frontEnd);
     void ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRunFrontEnd& frontEnd);
-    void ConnectBy(TConnectChoice& choice, uint8_t method);
+    void ConnectBy(TConnectChoice& choice, uint8_t method, TRunFrontEnd& frontEnd);
     void CheckAdapterLatency(TRunFrontEnd& frontEnd);
 
     std::unique_ptr<THitachiFlash> FFlash;
-    std::unique_ptr<TExeProgrammingInfo> FInfo;
-    std::string FJobBytes;
+    std::unique_ptr<TJob> FJob;
     int FConnectedMethod = -1;
     bool FLatencyNoted = false;
     TRunPhase FPhase = TRunPhase::Connect;

@@ -2,6 +2,7 @@
 // The exception family: every failure carries a fixed English message.
 #include <exception>
 #include <string>
+#include <vector>
 
 class Exception : public std::exception {
 public:
@@ -12,8 +13,17 @@ public:
     // Class name as shown by last-resort handlers.
     virtual const char* className() const noexcept { return "Exception"; }
 
+    // Lines that tell a person what to do about the failure (who holds a port, how to make a
+    // job). Shown beside the message, never in it: scripts read the message alone.
+    const std::vector<std::string>& Details() const noexcept { return DetailLines; }
+    void AddDetails(const std::vector<std::string>& lines)
+    {
+        DetailLines.insert(DetailLines.end(), lines.begin(), lines.end());
+    }
+
 private:
     std::string Message;
+    std::vector<std::string> DetailLines;
 };
 
 #define MORAVENT_EXCEPTION(Name, Base)                                                                                 \

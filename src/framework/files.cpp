@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -55,60 +56,67 @@ std::string NotAFileReason(unsigned mode)
     return "it is not a regular file";
 }
 
-namespace {
-
-class FileHandle {
-public:
-    explicit FileHandle(int fd) : Fd(fd) { }
-    ~FileHandle()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int Fd;
-};
-
-} // namespace
-
-std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what, const std::string& limitName)
+TInputFile::TInputFile(const std::string& path, const std::string& what) : FPath(path), FWhat(what)
 {
     // Non-blocking, so a FIFO without a writer cannot hold the open; fstat then refuses it.
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.Fd < 0)
+    FFd = ::open(path.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (FFd < 0)
         Fail("Cannot open", what, path, std::strerror(errno));
     struct stat st { };
-    if (::fstat(file.Fd, &st) != 0)
-        Fail("Cannot read", what, path, std::strerror(errno));
+    if (::fstat(FFd, &st) != 0)
+        Refuse(std::strerror(errno));
     if (!S_ISREG(st.st_mode))
-        Fail("Cannot read", what, path, NotAFileReason(st.st_mode));
-    const std::string most = "more than the " + std::to_string(limit) + "-byte " + limitName;
-    const auto tooLarge = [&] { Fail("Cannot read", what, path, most); };
-    if (static_cast<unsigned long long>(st.st_size) > limit)
-        Fail("Cannot read", what, path, std::to_string(st.st_size) + " bytes, " + most);
-    std::string bytes;
-    bytes.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
+        Refuse(NotAFileReason(st.st_mode));
+    FSize = static_cast<unsigned long long>(st.st_size);
+}
+
+TInputFile::~TInputFile()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+void TInputFile::Refuse(const std::string& why) const
+{
+    Fail("Cannot read", FWhat, FPath, why);
+}
+
+size_t TInputFile::Read(void* buffer, size_t count)
+{
     for (;;) {
-        if (done == bytes.size()) {
-            // The file may have grown since fstat: one byte more than the limit is enough to tell.
-            if (bytes.size() > limit)
-                tooLarge();
-            bytes.resize(std::min(limit + 1, bytes.size() + 65536));
-        }
-        const ssize_t n = ::read(file.Fd, bytes.data() + done, bytes.size() - done);
+        const auto n = ::read(FFd, buffer, static_cast<unsigned>(std::min<size_t>(count, 1u << 30)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            Fail("Cannot read", what, path, std::strerror(errno));
+            Refuse(std::strerror(errno));
+        return size_t(n);
+    }
+}
+
+std::string ReadFileBytes(const std::string& path, size_t limit, const std::string& what, const std::string& limitName)
+{
+    TInputFile file(path, what);
+    const std::string most = "more than the " + std::to_string(limit) + "-byte " + limitName;
+    if (file.Size() > limit)
+        file.Refuse(std::to_string(file.Size()) + " bytes, " + most);
+    std::string bytes;
+    bytes.resize(static_cast<size_t>(file.Size()));
+    size_t done = 0;
+    for (;;) {
+        if (done == bytes.size()) {
+            // The file may have grown since it was opened: one byte more than the limit is enough to tell.
+            if (bytes.size() > limit)
+                file.Refuse(most);
+            bytes.resize(std::min(limit + 1, bytes.size() + 65536));
+        }
+        const size_t n = file.Read(bytes.data() + done, bytes.size() - done);
         if (n == 0)
             break;
-        done += size_t(n);
+        done += n;
     }
     bytes.resize(done);
     if (done > limit)
-        tooLarge();
+        file.Refuse(most);
     return bytes;
 }
 

@@ -98,6 +98,10 @@ void SetSerialDeviceFactory(std::function<std::unique_ptr<TSerialDevice>()> fact
 // other name lives under /dev. Empty when the name cannot name a device.
 std::string SerialDevicePath(const std::string& portName);
 
+// The name the system's port list shows for a port name: "COM1" is ttyS0 on Linux, itself
+// on Windows. Anything else comes back as it is.
+std::string ListedPortName(const std::string& portName);
+
 // One serial port the system knows, with what the system tells of the hardware behind it.
 // Texts are empty and numbers -1 where unknown.
 struct TPlatformPort {

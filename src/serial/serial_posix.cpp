@@ -623,6 +623,14 @@ std::unique_ptr<TSerialDevice> CreatePlatformSerialDevice()
     return std::make_unique<TPosixSerialDevice>();
 }
 
+std::string ListedPortName(const std::string& portName)
+{
+    // Only a COMn name turns into a ttyS device; every other name is listed as it is given.
+    const std::string path = SerialDevicePath(portName);
+    const bool comName = path.rfind("/dev/ttyS", 0) == 0 && portName.rfind("ttyS", 0) != 0 && portName[0] != '/';
+    return comName ? path.substr(5) : portName;
+}
+
 std::string SerialDevicePath(const std::string& portName)
 {
     if (portName.empty())

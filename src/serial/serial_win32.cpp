@@ -406,6 +406,11 @@ std::unique_ptr<TSerialDevice> CreatePlatformSerialDevice()
     return std::make_unique<TWin32SerialDevice>();
 }
 
+std::string ListedPortName(const std::string& portName)
+{
+    return portName;
+}
+
 std::string SerialDevicePath(const std::string& portName)
 {
     if (portName.empty() || portName.find('\0') != std::string::npos)

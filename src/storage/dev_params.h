@@ -11,8 +11,6 @@
 class TGraphic;
 class TIcon;
 class TPicture;
-class TComPort;
-class THitachiFlash;
 
 // The four enumeration indices of a serial-settings block (low byte of each 32-bit value).
 struct TSerialSettingsIndices {
@@ -73,12 +71,6 @@ public:
 
     // The instruction text, one entry per line (TStringList::SetText).
     void GetInstructions(TStringList& lines) const;
-
-    // Copying the record into ports and the flash controller; defined with the flash code.
-    void ApplySerialSettings(const uint8_t* settings, TComPort& port) const;
-    void ApplyComConnect(TComPort& port) const;
-    void ApplyComProgram(TComPort& port) const;
-    void ConfigureFlash(THitachiFlash& flash) const;
 
 private:
     const uint8_t* FData;

@@ -1,5 +1,6 @@
 #include "storeexe.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "byteorder.h"
@@ -72,15 +73,28 @@ std::vector<size_t> FindStoredBlock(const std::string& fileBytes)
     return found;
 }
 
+void CheckStoredBlockCount(size_t count, bool cutShort, const std::string& fileName)
+{
+    if (count == 0)
+        throw Exception("No stored data block in " + fileName);
+    if (count > 1)
+        throw Exception("More than one stored data block in " + fileName + " (the marker occurs " +
+                        std::to_string(count) + " times, it must occur exactly once)");
+    if (cutShort)
+        throw Exception("Stored data block in " + fileName + " is cut short");
+}
+
 size_t LocateStoredBlock(const std::string& fileBytes, const std::string& fileName)
 {
     const std::vector<size_t> found = FindStoredBlock(fileBytes);
-    if (found.empty())
-        throw Exception("No stored data block in " + fileName);
-    if (found.size() > 1)
-        throw Exception("More than one stored data block in " + fileName + " (the marker occurs " +
-                        std::to_string(found.size()) + " times, it must occur exactly once)");
-    if (fileBytes.size() - found[0] < size_t(layout::BlockSize))
-        throw Exception("Stored data block in " + fileName + " is cut short");
+    CheckStoredBlockCount(found.size(), !found.empty() && fileBytes.size() - found[0] < size_t(layout::BlockSize),
+                          fileName);
     return found[0];
+}
+
+bool IsBlankStoredBlock(const uint8_t* block)
+{
+    block = Opaque(block);
+    const uint8_t* end = block + layout::BlockSize;
+    return std::find_if(block + layout::PayloadOffset, end, [](uint8_t b) { return b != 0; }) == end;
 }

@@ -34,3 +34,10 @@ std::vector<size_t> FindStoredBlock(const std::string& fileBytes);
 // naming fileName when the marker is missing, occurs more than once, or the block runs
 // past the end of the file.
 size_t LocateStoredBlock(const std::string& fileBytes, const std::string& fileName);
+
+// Raises what LocateStoredBlock raises for a file whose marker occurs count times, or whose
+// one block is cut short; returns when neither.
+void CheckStoredBlockCount(size_t count, bool cutShort, const std::string& fileName);
+
+// True for the block of a program no job was ever stamped into: marker, then nothing but zeros.
+bool IsBlankStoredBlock(const uint8_t* block);

@@ -10,9 +10,20 @@
 
 std::function<void(const std::exception&)> ErrorDisplayHook = DefaultErrorDisplay;
 
+std::string ErrorDisplayText(const std::exception& e)
+{
+    std::string text = WithFullStop(e.what());
+    if (const auto* ours = dynamic_cast<const Exception*>(&e); ours && !ours->Details().empty()) {
+        text += "\n";
+        for (const std::string& line : ours->Details())
+            text += "\n" + line;
+    }
+    return text;
+}
+
 void DefaultErrorDisplay(const std::exception& e)
 {
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromLatin1(WithFullStop(e.what())),
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), QString::fromLatin1(ErrorDisplayText(e)),
                     QMessageBox::Ok, MainForm());
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();

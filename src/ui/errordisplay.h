@@ -17,6 +17,10 @@ void DefaultErrorDisplay(const std::exception& e);
 // Routes e to ErrorDisplayHook; never throws.
 void ShowException(const std::exception& e) noexcept;
 
+// The box's text: the message with the full stop rule applied, then the failure's details
+// (Exception::Details) as lines of their own after an empty line.
+std::string ErrorDisplayText(const std::exception& e);
+
 // Runs f; any exception goes to the error display instead of propagating.
 template <class F> void GuardedCall(F&& f) noexcept
 {

@@ -22,10 +22,11 @@
 #include "icons.h"
 #include "logging.h"
 #include "msgdialog.h"
+#include "run.h"
+#include "serial_platform.h"
 #include "storeexe.h"
 #include "userprompt_dialog.h"
 #include "usrserial.h"
-#include "run.h"
 #include "wizard.h"
 
 TfrmAbout* frmAbout = nullptr;
@@ -72,7 +73,8 @@ private:
 class TfrmUserFlash::BarSink : public IProgressSink {
 public:
     explicit BarSink(QProgressBar* bar) : FBar(bar) { }
-    void SetRange(int min, int max) override { FBar->setRange(min, max); }
+    // An empty range would make the bar animate as busy; it stays still instead.
+    void SetRange(int min, int max) override { FBar->setRange(min, std::max(max, min + 1)); }
     void SetStep(int step) override { FStep = step; }
     void SetPosition(int position) override { FBar->setValue(std::clamp(position, FBar->minimum(), FBar->maximum())); }
     void StepBy(int delta) override { SetPosition(Position() + delta); }
@@ -136,6 +138,8 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
     setWindowTitle(ApplicationTitle());
     Busy = false;
     ConnectChoice.Port = new TBriskoComPort();
+    // The component's "COM1" under the name the port list shows for it, so it is found there.
+    ConnectChoice.Port->SetPort(ListedPortName(ConnectChoice.Port->Port()));
     OwnComponent(this, ConnectChoice.Port);
     ImageValid = false;
     try {
@@ -143,7 +147,7 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
         FRun = std::make_unique<TProgrammingRun>(FStatusSink.get(), FProgressSink.get(), PromptDialog);
         Flash = &FRun->Flash();
         Flash->Device->OnKeepAliveError = [](const Exception& e) { ShowException(e); };
-        FRun->LoadJob(block ? block : StoredDataBlock, [this](bool recordAsks) {
+        FRun->LoadJob(TJob::Over(block ? block : StoredDataBlock), [this](bool recordAsks) {
             if (recordAsks)
                 StartLog();
         });
@@ -168,7 +172,11 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
     } catch (const std::exception& e) {
         // Any failure, ours or the library's (an allocation, a thread start), means no job.
         btnStart->setEnabled(false);
-        throw Exception(NoValidImageMessage(e.what()));
+        Exception invalid(NoValidImageMessage(e.what()));
+        if (IsBlankStoredBlock(block ? block : StoredDataBlock))
+            invalid.AddDetails({"This program carries no job: a release engineer stamps one into a copy of it with "
+                                "'moravent-job build JOB.json -o OUT'."});
+        throw invalid;
     }
 }
 

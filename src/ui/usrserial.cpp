@@ -3,6 +3,7 @@
 #include "CPortCtl.h"
 #include "errordisplay.h"
 #include "formutil.h"
+#include "serial_platform.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -24,7 +25,7 @@ TfrmUsrSerial::TfrmUsrSerial(QWidget* parent) : QDialog(parent, FixedDialogFlags
     ComComboBoxPort->setGeometry(8, 32, 153, 21);
     ComComboBoxPort->SetComProperty(cpPort);
     ComComboBoxPort->SetAutoApply(true);
-    ComComboBoxPort->SetText("COM1");
+    ComComboBoxPort->SetText(ListedPortName("COM1"));
     if (ComComboBoxPort->count() > 0)
         ComComboBoxPort->setCurrentIndex(0);
 

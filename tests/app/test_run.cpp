@@ -261,23 +261,24 @@ TEST(Run, SecondRunStartsWithUserConnectOnTheLastPort)
     EXPECT_EQ(unit.Sim.Stats().userConnects, 1);
 }
 
-TEST(Run, ImageLengthOutsideTheRegionIsRefusedBeforeErase)
+TEST(Run, AnImageThatCannotBeProgrammedIsRefusedBeforeErase)
 {
     struct Case {
         const char* name;
         int32_t length;
         int blocks;
+        int32_t flashLength;
     };
     const Case cases[] = {
-        {"negative", -5, 1},
-        {"beyond region", 262144 + 128, 1},
-        {"not whole blocks", 130, 2},
+        {"not whole blocks", 130, 2, 256000},
+        {"larger than the flash region", 256, 2, 128},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         JobSpec job;
         job.image = AppHarness::TestImage(c.blocks);
         job.imageLength = c.length;
+        job.flashLength = c.flashLength;
         AppHarness app(job);
         SimFixture unit;
         app.Run(unit.Op());

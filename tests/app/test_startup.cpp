@@ -41,11 +41,18 @@ TEST(Startup, InvalidJobsDisableStartWithTheReason)
         bool spoilChecksum;
         int32_t version;
         const char* message;
+        int32_t imageLength = -1;
     };
     const Case cases[] = {
         {"checksum", true, 4, "No Valid FLASH Image Present! (Stored data is not valid)."},
         {"version 5", false, 5, "No Valid FLASH Image Present! (Structure version does not match)."},
         {"version 3", false, 3, "No Valid FLASH Image Present! (Structure version does not match)."},
+        // A crafted length is a record check like the others: Start never enabled.
+        {"image length negative", false, 4,
+         "No Valid FLASH Image Present! (Image length -5 is outside the image region of 262144 bytes).", -5},
+        {"image length 2^31-1", false, 4,
+         "No Valid FLASH Image Present! (Image length 2147483647 is outside the image region of 262144 bytes).",
+         2147483647},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -53,6 +60,7 @@ TEST(Startup, InvalidJobsDisableStartWithTheReason)
         job.image = AppHarness::TestImage(1);
         job.spoilChecksum = c.spoilChecksum;
         job.version = c.version;
+        job.imageLength = c.imageLength;
         job.log = true;
         AppHarness app(job);
         ASSERT_EQ(app.Dialogs.size(), 1u);

@@ -137,11 +137,21 @@ std::string TChildProcess::ReadLine(int ms)
     return line;
 }
 
-bool TChildProcess::WaitForError(const std::string& text, int ms)
+bool TChildProcess::WaitFor(const std::string& from, const std::string& text, int ms)
 {
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
-    while (FErr.find(text) == std::string::npos && MsLeft(end) > 0)
+    while (from.find(text) == std::string::npos && MsLeft(end) > 0)
         if (Pump(MsLeft(end)) < 0)
             break;
-    return FErr.find(text) != std::string::npos;
+    return from.find(text) != std::string::npos;
+}
+
+bool TChildProcess::WaitForError(const std::string& text, int ms)
+{
+    return WaitFor(FErr, text, ms);
+}
+
+bool TChildProcess::WaitForOutput(const std::string& text, int ms)
+{
+    return WaitFor(FOut, text, ms);
 }

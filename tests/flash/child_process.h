@@ -23,8 +23,9 @@ public:
     // The next line of standard output without its line end, waiting up to ms; "" when
     // none came in time.
     std::string ReadLine(int ms);
-    // True once standard error holds text, waiting up to ms.
+    // True once standard error (or output) holds text, waiting up to ms.
     bool WaitForError(const std::string& text, int ms);
+    bool WaitForOutput(const std::string& text, int ms);
     // Everything read so far (all of it once finished), less lines taken by ReadLine.
     const std::string& Out() const { return FOut; }
     const std::string& Err() const { return FErr; }
@@ -33,6 +34,7 @@ private:
     // Reads what the pipes offer within ms: 1 when something came (or a pipe closed), 0
     // when nothing did, -1 when both are closed.
     int Pump(int ms);
+    bool WaitFor(const std::string& from, const std::string& text, int ms);
     pid_t FPid = -1;
     int FOutFd = -1, FErrFd = -1;
     bool FReaped = false;

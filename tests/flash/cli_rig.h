@@ -108,6 +108,12 @@ inline std::string BuildJob(const TempDir& dir, const std::vector<uint8_t>& imag
     return dir / "programmer";
 }
 
+inline std::string WriteEmpty(const std::string& path)
+{
+    std::ofstream{path};
+    return path;
+}
+
 inline std::vector<uint8_t> ReadFile(const std::string& path)
 {
     const std::string bytes = ReadFileBytes(path, size_t(1) << 30);
@@ -121,6 +127,20 @@ inline std::vector<std::string> Lines(const std::string& text)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+// Standard error without the phase lines a run writes when it draws no progress bar
+// ("/dev/pts/3: erase"): what the run told besides where it was.
+inline std::string Told(const std::string& err)
+{
+    std::string kept;
+    for (const std::string& line : Lines(err)) {
+        const size_t colon = line.rfind(": ");
+        const std::string tail = colon == std::string::npos ? "" : line.substr(colon + 2);
+        if (tail != "connect" && tail != "erase" && tail != "program" && tail != "verify" && tail != "finish")
+            kept += line + "\n";
+    }
+    return kept;
 }
 
 } // namespace clitest

@@ -49,13 +49,31 @@ TEST(Cli, InvalidJobsAreReportedAsNoValidImage)
 {
     TempDir dir;
     WriteFile(dir / "plain.bin", std::vector<uint8_t>(1000, 0x41));
+    std::ofstream(dir / "job.json") << "  {\"image\": \"image.bin\"}\n";
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    // Refused by its size alone, before anything is read.
+    ASSERT_EQ(::truncate(WriteEmpty(dir / "huge.bin").c_str(), (off_t(256) << 20) + 1), 0);
+    const std::string self = MORAVENT_FLASH_CLI;
     struct Case {
         TArgs Args;
         std::string Err;
     } cases[] = {
         // The unstamped program carries a zero block.
-        {Args({"--port", "/dev/null"}), "No Valid FLASH Image Present! (Stored data is not valid).\n"},
+        {Args({"--port", "/dev/null"}),
+         "This program carries no job: give it one with --job FILE (a programmer made by 'moravent-job build'), or "
+         "stamp one into a copy of it with 'moravent-job build JOB.json -o OUT --template " +
+             self + "'.\nNo Valid FLASH Image Present! (Stored data is not valid).\n"},
+        {Args({"--port", "/dev/null", "--job", self}),
+         self + " carries no job: stamp one into a copy of it with 'moravent-job build JOB.json -o OUT --template " +
+             self + "'.\nNo Valid FLASH Image Present! (Stored data is not valid).\n"},
+        {Args({"--port", "/dev/null", "--job", dir / "job.json"}),
+         dir / "job.json" + " is a job file, not a programmer made from one: build one with 'moravent-job build " +
+             dir / "job.json" +
+             " -o OUT' and give OUT to --job.\nNo Valid FLASH Image Present! (No stored data block in " +
+             dir / "job.json" + ").\n"},
+        {Args({"--port", "/dev/null", "--job", dir / "huge.bin"}),
+         "No Valid FLASH Image Present! (Cannot read job file " + (dir / "huge.bin") +
+             " (268435457 bytes, more than the 268435456-byte limit)).\n"},
         {Args({"--port", "/dev/null", "--job", dir / "plain.bin"}),
          "No Valid FLASH Image Present! (No stored data block in " + (dir / "plain.bin") + ").\n"},
         {Args({"--port", "/dev/null", "--job", dir / "missing.bin"}),
@@ -106,10 +124,15 @@ TEST(Cli, AutoFallsBackToTheBootMethodWithTheNotice)
                                  Args({"--port", sim.SlavePath(), "--job", programmer, "--log", dir / "comms.txt"}));
     EXPECT_EQ(o.Exit, 0) << o.Err;
     EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
+    // Without a terminal a line at each phase shows where the run is.
+    const std::string port = sim.SlavePath();
     EXPECT_EQ(o.Err,
-              "User Connect Method Failed (No reply to start command).\n"
-              "Now Trying Boot Method: Turn unit off.\n"
-              "Reset the Unit\n");
+              port +
+                  ": connect\n"
+                  "User Connect Method Failed (No reply to start command).\n"
+                  "Now Trying Boot Method: Turn unit off.\n"
+                  "Reset the Unit\n" +
+                  port + ": erase\n" + port + ": program\n" + port + ": verify\n" + port + ": finish\n");
     const std::vector<uint8_t> flash = sim.Flash();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
     EXPECT_TRUE(sim.Violations().empty()) << sim.Trace();
@@ -130,7 +153,9 @@ TEST(Cli, FailuresGiveTheMessageWithTheFullStopRule)
     } cases[] = {
         {"user", [](auto& c) { c.eraseVerdict = '%'; }, "Erase Failed: Device Failure.\n"},
         {"user", [](auto& c) { c.verify.failBlock = 3; }, "Verify Failed at address 0x00000100 (256).\n"},
-        {"user", [](auto& c) { c.seed = 1; }, "Flash uP does not match definition.\n"},
+        {"user", [](auto& c) { c.seed = 1; },
+         "The unit reports name \"MORAVENT SIM UNIT\", seed 0x0001, start 0x00001800, length 256000; the job "
+         "expects seed 0x0081, start 0x00001800, length 256000.\nFlash uP does not match definition.\n"},
         {"boot",
          [](auto& c) {
              c.fault(unitsim::Reply::Connect) = {unitsim::FaultKind::Wrong, 0};
@@ -144,7 +169,7 @@ TEST(Cli, FailuresGiveTheMessageWithTheFullStopRule)
         sim.Start();
         const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--method", c.Method}));
         EXPECT_EQ(o.Exit, 1);
-        EXPECT_EQ(o.Err, c.Err);
+        EXPECT_EQ(Told(o.Err), c.Err);
         EXPECT_TRUE(o.Out.empty());
     }
     // The record's log switch writes the log beside the job, named after it.
@@ -161,7 +186,7 @@ TEST(Cli, CtrlCDuringTheBootConnectCancels)
     sim.Start();
     const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--method", "boot"}), 1500);
     EXPECT_EQ(o.Exit, 1);
-    EXPECT_EQ(o.Err, "Reset the Unit\nConnect Cancelled by User.\n");
+    EXPECT_EQ(Told(o.Err), "Reset the Unit\nConnect Cancelled by User.\n");
     EXPECT_LT(sim.Stats().bootAttempts, 100);
 }
 
@@ -175,7 +200,7 @@ TEST(Cli, CtrlCDuringTheTransferAbortsIt)
     sim.Start();
     const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--method", "user"}), 2500);
     EXPECT_EQ(o.Exit, 1);
-    EXPECT_EQ(o.Err, "Programming Aborted by User.\n");
+    EXPECT_EQ(Told(o.Err), "Programming Aborted by User.\n");
     EXPECT_EQ(sim.Stats().programs, 0);
     EXPECT_TRUE(sim.Violations().empty()) << sim.Trace();
 }
@@ -304,7 +329,7 @@ TEST(Cli, EndToEndWithTheSimulatorCommand)
     const Outcome o = RunProgram(programmer, Args({"--port", port}));
     EXPECT_EQ(o.Exit, 0) << o.Err;
     EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
-    EXPECT_EQ(o.Err, ""); // no terminal: no progress bar
+    EXPECT_EQ(Told(o.Err), ""); // no terminal: no progress bar
     ASSERT_TRUE(unit.WaitForFinished(10000));
     EXPECT_EQ(unit.ExitCode(), 0) << unit.Err();
     const std::vector<uint8_t> dump = ReadFile(dir / "dump.bin");

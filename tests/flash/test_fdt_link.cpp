@@ -315,6 +315,32 @@ TEST(Connect, SlowLinesAreAnsweredAtTheFirstAttempt)
     }
 }
 
+// The boot loader is called at the job's connect-phase rate: a user connect before it, in the
+// same run or an earlier one, takes the operator port's settings but must not keep them.
+TEST(Connect, TheBootFallbackKeepsTheStoredConnectRate)
+{
+    LogCapture log;
+    Rig rig;
+    rig.Config.applicationRunning = false; // the user connect goes unanswered
+    rig.Start();
+    rig.Flash->ComConnect()->SetBaudRate(br19200);
+    rig.Flash->KeepStoredConnect();
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        EXPECT_THROW(rig.Connect(0), EFDTException);
+        EXPECT_EQ(rig.Flash->ComConnect()->BaudRate(), br9600) << "the user connect uses the operator port's";
+        rig.Flash->Disconnect();
+        rig.Connect(1);
+        EXPECT_EQ(rig.Flash->ComConnect()->BaudRate(), br19200);
+        rig.Flash->Disconnect();
+    }
+    int scaledFrom19200 = 0;
+    for (const std::string& line : log.StepLines())
+        scaledFrom19200 += line.find("(old baud 19200, new baud 57600)") != std::string::npos;
+    EXPECT_EQ(scaledFrom19200, 2);
+    EXPECT_TRUE(rig.Sim->Violations().empty()) << rig.Sim->Trace();
+}
+
 // The one slow path: 100 unanswered attempts of 100 ms, one wrong full reply among them.
 TEST(Connect, BootConnectGivesUpAfterAHundredAttempts)
 {

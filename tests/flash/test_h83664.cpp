@@ -2,6 +2,7 @@
 // and the copy of a programming-info record into it.
 #include <gtest/gtest.h>
 
+#include "apply_record.h"
 #include "block_writer.h"
 #include "dev_params.h"
 #include "flash_rig.h"
@@ -179,7 +180,7 @@ TEST(ApplyRecord, ConfigureFlashCopiesEverySetting)
     TExeProgrammingInfo info(record.data());
     THitachiFlash flash(nullptr, nullptr, nullptr, nullptr);
     flash.ComConnect()->SetPort("/dev/ttyS3");
-    info.ConfigureFlash(flash);
+    ConfigureFlash(info, flash);
     EXPECT_EQ(flash.FlashCheckSeed, 0x81);
     EXPECT_EQ(flash.FlashStart, 0x1800);
     EXPECT_EQ(flash.FlashLength, 256000);
@@ -201,6 +202,14 @@ TEST(ApplyRecord, ConfigureFlashCopiesEverySetting)
     EXPECT_EQ(flash.ConnectionInfo.ConnectMethod, 1);
     EXPECT_EQ(flash.ConnectionInfo.UseDTR, 0);
     EXPECT_EQ(flash.ComConnect()->Port(), "/dev/ttyS3");
+    // The user method takes the operator port's settings; the boot method gets the record's back.
+    TBriskoComPort operatorPort;
+    operatorPort.SetBaudRate(br115200);
+    flash.SelectConnection(TConnectChoice{0, 1, &operatorPort});
+    EXPECT_EQ(flash.ComConnect()->BaudRate(), br115200);
+    flash.SelectConnection(TConnectChoice{1, 1, &operatorPort});
+    EXPECT_EQ(flash.ComConnect()->BaudRate(), br9600);
+    EXPECT_EQ(flash.ComConnect()->Port(), "COM1");
 }
 
 TEST(ApplyRecord, SettingOutsideItsEnumerationIsRefusedByName)
@@ -222,13 +231,13 @@ TEST(ApplyRecord, SettingOutsideItsEnumerationIsRefusedByName)
         TBriskoComPort port;
         if (c.Message) {
             try {
-                info.ApplyComProgram(port);
+                ApplyComProgram(info, port);
                 ADD_FAILURE() << c.Message;
             } catch (const Exception& e) {
                 EXPECT_EQ(e.message(), c.Message);
             }
         } else {
-            info.ApplyComProgram(port);
+            ApplyComProgram(info, port);
             EXPECT_EQ(port.BaudRate(), br9600);
         }
     }

@@ -301,7 +301,7 @@ TEST(Unplugged, InEachPhaseTheRunEndsWithAMessageAndThePortClosed)
             RecordingSinks sinks;
             StubPrompt prompt;
             TProgrammingRun run(&sinks, &sinks, &prompt);
-            run.LoadJobFile(programmer, {});
+            run.LoadJob(TJob::FromFile(programmer), {});
             TBriskoComPort operatorPort;
             operatorPort.SetPort(unplug ? link : sim->SlavePath());
             TConnectChoice choice;

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "block_writer.h"
 #include "exceptions.h"
 #include "exist_ms.h"
+#include "stored_file.h"
 #include "storeexe.h"
 
 namespace {
@@ -98,6 +101,40 @@ TEST(StoredData, FindStoredBlockReportsEveryOccurrence)
     EXPECT_TRUE(FindStoredBlock(m.substr(0, 19)).empty());
     const std::vector<size_t> expected = {3, 3 + m.size() + 5};
     EXPECT_EQ(FindStoredBlock("abc" + m + "xxxxx" + m + m.substr(0, 10)), expected);
+}
+
+// A job executable is scanned in pieces of 1 MiB: a marker or a block across a piece's end
+// is found whole, and the errors are those of LocateStoredBlock.
+TEST(StoredData, ReadStoredBlockFromAFile)
+{
+    const std::string m = StoredDataMarker();
+    const std::string block = m + std::string(layout::PayloadSize, '\x5A') + "CSUM";
+    const size_t piece = size_t(1) << 20;
+    struct Case {
+        const char* Name;
+        std::string Bytes;
+        const char* Error; // nullptr: the block is read
+    } cases[] = {
+        {"at the start", block + "tail", nullptr},
+        {"marker across a piece", std::string(piece - 7, 'x') + block, nullptr},
+        {"block across a piece", std::string(piece - 1000, 'x') + block + "tail", nullptr},
+        {"none", std::string(5000, 'x'), "No stored data block in "},
+        {"two", block + m, "More than one stored data block in "},
+        {"cut short", std::string(100, 'x') + block.substr(0, 1000), "Stored data block in "},
+    };
+    const std::string path = testing::TempDir() + "stored_block_file.bin";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.Bytes;
+        try {
+            EXPECT_EQ(ReadStoredBlock(path, size_t(8) << 20), block);
+            EXPECT_EQ(c.Error, nullptr);
+        } catch (const Exception& e) {
+            ASSERT_NE(c.Error, nullptr) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind(c.Error + path, 0), 0u) << e.what();
+        }
+    }
+    std::remove(path.c_str());
 }
 
 TEST(BlockWriter, FieldsAndRefusals)

@@ -35,9 +35,9 @@ void TPortSlot::Lines(std::string& buffer, bool all, bool messages)
     }
 }
 
-void TPortSlot::End(const std::string& result, const std::string& error)
+void TPortSlot::End(const std::string& result, const std::string& error, const std::string& detail)
 {
-    FRecord.End(result, error);
+    FRecord.End(result, error, detail);
     FView.Prompt.clear();
     Out.Ended(FView);
 }

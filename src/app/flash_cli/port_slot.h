@@ -21,7 +21,7 @@ public:
 
     // Reads what the worker has written on one of its pipes and acts on every whole line.
     void Read(int fd);
-    void End(const std::string& result, const std::string& error);
+    void End(const std::string& result, const std::string& error, const std::string& detail = "");
 
     void Status(const std::string& text) override;
     void Range(int span) override;

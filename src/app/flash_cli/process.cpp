@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -10,9 +11,11 @@
 #endif
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "exceptions.h"
+#include "files.h"
 
 namespace {
 
@@ -29,7 +32,8 @@ bool PutFdAt(int fd, int at)
 }
 
 // Between fork and exec: only async-signal-safe calls.
-[[noreturn]] void BecomeChild(const char* program, char* const argv[], pid_t parent, int messageFd, int errorFd)
+[[noreturn]] void BecomeChild(const char* program, char* const argv[], pid_t parent, int messageFd, int errorFd,
+                              int sharedFd)
 {
 #ifdef __linux__
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -37,9 +41,12 @@ bool PutFdAt(int fd, int at)
     if (::getppid() != parent)
         ::_exit(127);
     ::setpgid(0, 0);
+    // Out of the way of the numbers the others are put at.
+    if (sharedFd >= 0 && (sharedFd = ::fcntl(sharedFd, F_DUPFD_CLOEXEC, 10)) < 0)
+        ::_exit(127);
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null < 0 || !PutFdAt(null, STDIN_FILENO) || !PutFdAt(null, STDOUT_FILENO) || !PutFdAt(errorFd, STDERR_FILENO) ||
-        !PutFdAt(messageFd, ChildMessageFd))
+        !PutFdAt(messageFd, ChildMessageFd) || (sharedFd >= 0 && !PutFdAt(sharedFd, ChildSharedFd)))
         ::_exit(127);
     ::execv(program, argv);
     const char text[] = "cannot start the worker program\n";
@@ -49,7 +56,42 @@ bool PutFdAt(int fd, int at)
 
 } // namespace
 
-TChild StartChild(const std::string& program, const std::vector<std::string>& args)
+TSharedBytes::TSharedBytes(const std::string& bytes)
+{
+    FFd = ::memfd_create("moravent-shared", MFD_CLOEXEC);
+    if (FFd < 0) {
+        // Kernels without memfd: a temporary file, unlinked at once.
+        const char* dir = std::getenv("TMPDIR");
+        std::string path = std::string(dir && *dir ? dir : "/tmp") + "/moravent-shared-XXXXXX";
+        FFd = ::mkostemp(path.data(), O_CLOEXEC);
+        if (FFd >= 0)
+            ::unlink(path.c_str());
+    }
+    const auto fail = [this] {
+        const int e = errno;
+        if (FFd >= 0)
+            ::close(FFd);
+        throw Exception(std::string("Cannot hand the job to the workers (") + std::strerror(e) + ")");
+    };
+    if (FFd < 0)
+        fail();
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(FFd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            fail();
+        done += size_t(n);
+    }
+}
+
+TSharedBytes::~TSharedBytes()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+TChild StartChild(const std::string& program, const std::vector<std::string>& args, const TSharedBytes* shared)
 {
     int message[2], error[2];
     MakePipe(message);
@@ -67,7 +109,7 @@ TChild StartChild(const std::string& program, const std::vector<std::string>& ar
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0)
-        BecomeChild(program.c_str(), argv.data(), parent, message[1], error[1]);
+        BecomeChild(program.c_str(), argv.data(), parent, message[1], error[1], shared ? shared->Fd() : -1);
     const int forkError = errno;
     ::close(message[1]);
     ::close(error[1]);
@@ -81,6 +123,11 @@ TChild StartChild(const std::string& program, const std::vector<std::string>& ar
     for (int fd : {message[0], error[0]})
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     return TChild{pid, message[0], error[0]};
+}
+
+std::string SelfForChildren()
+{
+    return ::access("/proc/self/exe", X_OK) == 0 ? "/proc/self/exe" : OwnExecutablePath();
 }
 
 void SignalChild(const TChild& child, int signal)

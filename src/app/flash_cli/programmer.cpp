@@ -8,7 +8,6 @@
 #include "cmdline.h"
 #include "files.h"
 #include "logging.h"
-#include "storeexe.h"
 
 namespace {
 
@@ -59,8 +58,8 @@ void TSinkTee::StepBy(int delta)
 
 TProgrammer::TProgrammer(const TCliOptions& options, const std::string& port, bool progressVisible,
                          TUnitObserver* observer, bool quiet)
-    : Opt(options), Port(port), Observer(observer), Quiet(quiet), Sinks(State, observer),
-      Terminal(State, progressVisible && !quiet), Prompt([this](const std::string& text) {
+    : Opt(options), Port(port), Observer(observer), Quiet(quiet), PhaseLines(!progressVisible && !quiet),
+      Sinks(State, observer), Terminal(State, progressVisible && !quiet), Prompt([this](const std::string& text) {
           if (!text.empty() && !Quiet)
               Terminal.Say(text);
           if (Observer)
@@ -86,22 +85,14 @@ TProgrammer::~TProgrammer()
     CommsLoggingDestroy();
 }
 
-void TProgrammer::LoadJob()
+void TProgrammer::LoadJob(const TJob& job)
 {
-    const auto startLog = [this](bool recordAsks) {
+    Run.LoadJob(job, [this](bool recordAsks) {
         if (!Opt.LogFile.empty())
             CommsLoggingInit(Opt.LogFile);
         else if (recordAsks)
             CommsLoggingInit(RecordLogFile(Opt));
-    };
-    try {
-        if (Opt.Job.empty())
-            Run.LoadJob(StoredDataBlock, startLog);
-        else
-            Run.LoadJobFile(Opt.Job, startLog);
-    } catch (const std::exception& e) {
-        throw Exception(NoValidImageMessage(e.what()));
-    }
+    });
 }
 
 void TProgrammer::Program()
@@ -120,6 +111,9 @@ void TProgrammer::Program()
 void TProgrammer::PhaseStarted(TRunPhase phase)
 {
     State.SetPhase(phase);
+    // A log of a run without a terminal shows where it stopped.
+    if (PhaseLines && phase != TRunPhase::Done)
+        Terminal.Say(Port + ": " + RunPhaseName(phase));
     if (!Observer)
         return;
     if (phase == TRunPhase::Erase) {

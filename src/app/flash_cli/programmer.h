@@ -39,8 +39,9 @@ public:
                 TUnitObserver* observer = nullptr, bool quiet = false);
     ~TProgrammer() override;
 
-    // The start-up checks; a failure reads "No Valid FLASH Image Present! (...)".
-    void LoadJob();
+    // Takes the job (read and checked once by its reader), starts the log it asks for and
+    // configures the run.
+    void LoadJob(const TJob& job);
     // One run; the port is closed on every way out.
     void Program();
 
@@ -58,6 +59,7 @@ private:
     std::string Port;
     TUnitObserver* Observer;
     bool Quiet;
+    bool PhaseLines; // no bar drawn: a line at each phase change instead
     bool IdentityTold = false;
     TProgressState State;
     TSinkTee Sinks;

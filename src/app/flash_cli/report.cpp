@@ -9,7 +9,6 @@
 #include "files.h"
 #include "product.h"
 #include "report_os.h"
-#include "storeexe.h"
 
 namespace {
 
@@ -25,19 +24,12 @@ const char* MethodName(int method)
 
 } // namespace
 
-TJobFacts DescribeJob(const std::string& jobFile)
+TJobFacts DescribeJob(const TJob& job)
 {
-    std::string bytes;
-    const uint8_t* block = StoredDataBlock;
-    if (!jobFile.empty()) {
-        bytes = ReadJobFile(jobFile);
-        block = JobBlockIn(bytes, jobFile);
-    }
-    const TExeProgrammingInfo info(CheckStoredData(block));
-    info.CheckVersion();
-    const std::span<const uint8_t> image = info.GetImage();
+    const TExeProgrammingInfo& info = job.Info();
+    const std::span<const uint8_t> image = job.Image();
     TJobFacts facts;
-    facts.File = jobFile.empty() ? OwnExecutablePath() : std::filesystem::absolute(jobFile).string();
+    facts.File = job.File().empty() ? OwnExecutablePath() : std::filesystem::absolute(job.File()).string();
     facts.Title = info.GetImageTitle();
     facts.Identifier = TExeProgrammingInfo::ReadFixedText(info.Data() + layout::ImageIdentifier, layout::TextWidth);
     facts.ImageLength = static_cast<int32_t>(image.size());
@@ -104,8 +96,17 @@ void TUnitRecord::Phase(TRunPhase phase)
     }
 }
 
-void TUnitRecord::End(const std::string& result, const std::string& error)
+std::string DetailText(const std::vector<std::string>& lines)
 {
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : " ") + line;
+    return text;
+}
+
+void TUnitRecord::End(const std::string& result, const std::string& error, const std::string& detail)
+{
+    FDetail = detail;
     FEnd = std::chrono::system_clock::now();
     FEndSteady = Steady::now();
     FResult = result;
@@ -139,5 +140,6 @@ TJson TUnitRecord::Json() const
     r["phase"] = RunPhaseName(FPhase);
     r["result"] = FResult;
     r["error"] = TextOrNull(FError);
+    r["detail"] = TextOrNull(FDetail);
     return r;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/types.h>
 
+#include "job.h"
 #include "unit_events.h"
 
 using TJson = nlohmann::ordered_json;
@@ -20,9 +21,8 @@ struct TJobFacts {
     bool LogSwitch = false;
 };
 
-// Reads the job as a run does (jobFile, or the block stamped into this program when it is
-// empty) without touching a port. Raises the cause; callers wrap it in NoValidImageMessage.
-TJobFacts DescribeJob(const std::string& jobFile);
+// The job's facts from the very bytes a run programs.
+TJobFacts DescribeJob(const TJob& job);
 
 // "2026-12-08T14:03:27.412+01:00": local time with its offset from UTC.
 std::string IsoTime(std::chrono::system_clock::time_point t);
@@ -40,8 +40,9 @@ public:
     void Method(int method) override { FMethod = method; }
     void Identity(const TUnitIdentity& unit) override { FUnit = unit; }
 
-    // result: ResultOk, ResultFailed or ResultCancelled; error "" for none.
-    void End(const std::string& result, const std::string& error);
+    // result: ResultOk, ResultFailed or ResultCancelled; error "" for none; detail: what
+    // explains the error (a port that has gone, a job file given for a programmer), "" for none.
+    void End(const std::string& result, const std::string& error, const std::string& detail = "");
 
     const std::string& Port() const { return FPort; }
     const std::string& Result() const { return FResult; }
@@ -62,8 +63,11 @@ private:
     int FMethod = -1;
     TUnitIdentity FUnit;
     double FProgramRate = -1;
-    std::string FResult, FError;
+    std::string FResult, FError, FDetail;
 };
+
+// The lines that explain a failure, as one text for a record's "detail".
+std::string DetailText(const std::vector<std::string>& lines);
 
 // One write(2) of all of text, repeated only when a signal came before anything was
 // written; what write returned. A line written so is never torn by another writer.

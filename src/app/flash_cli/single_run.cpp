@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 #include "cmdline.h"
+#include "failure.h"
+#include "job_load.h"
 #include "logging.h"
 #include "messages.h"
 #include "ports.h"
@@ -16,9 +19,9 @@ namespace {
 
 // Run failures are printed without the program's name: their last line is the error
 // display's text, which scripts read. Lines that explain the failure come before it.
-void PrintFailure(const std::exception& e, const std::string& port)
+void PrintFailure(const std::vector<std::string>& lines, const std::exception& e)
 {
-    for (const std::string& line : ExplainFailure(e, port))
+    for (const std::string& line : lines)
         std::fprintf(stderr, "%s\n", line.c_str());
     std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
 }
@@ -30,27 +33,24 @@ public:
     // Raises EFileError when the report file cannot be opened.
     explicit TOptionalRecord(const TCliOptions& options)
     {
-        if (options.Report.empty())
-            return;
-        File = std::make_unique<TReportFile>(options.Report);
-        try {
-            Job = DescribeJob(options.Job);
-        } catch (const std::exception&) {
-            File.reset();
-        }
+        if (!options.Report.empty())
+            File = std::make_unique<TReportFile>(options.Report);
     }
-    void Begin(const std::string& port)
+    // The job the unit is programmed with; without one there is nothing to record.
+    void Begin(const std::string& port, const TJob* job)
     {
-        if (File)
+        if (File && job) {
+            Job = DescribeJob(*job);
             Record = std::make_unique<TUnitRecord>(port, PortUsbJson(port), Job);
+        }
     }
     TUnitObserver* Observer() { return Record.get(); }
     // False when the record could not be written (said on standard error).
-    bool End(const std::string& result, const std::string& error)
+    bool End(const std::string& result, const std::string& error, const std::string& detail = "")
     {
         if (!Record)
             return true;
-        Record->End(result, error);
+        Record->End(result, error, detail);
         try {
             File->Append(Record->Json());
         } catch (const std::exception& e) {
@@ -85,30 +85,48 @@ int ProgramOnePort(int argc, char** argv, const TCliOptions& options)
         std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
         return ExitFailed;
     }
+    // Read once: the bytes programmed are the bytes the record names. A port that cannot be
+    // found is told first, as it always was; a job that cannot be read leaves no record.
+    std::unique_ptr<TJob> job;
+    std::exception_ptr jobFailure;
+    try {
+        job = std::make_unique<TJob>(LoadCliJob(options.Job));
+    } catch (const EJobRefused&) {
+        jobFailure = std::current_exception();
+    }
 
     const bool progressVisible = !options.NoProgress && isatty(STDERR_FILENO) != 0;
     std::string port = options.Ports.front();
     try {
         port = ResolvePort(port);
     } catch (const std::exception& e) {
-        record->Begin(port);
+        record->Begin(port, job.get());
         record->End(ResultFailed, WithFullStop(e.what()));
         std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
         return ExitFailed;
     }
-    record->Begin(port);
+    if (jobFailure) {
+        try {
+            std::rethrow_exception(jobFailure);
+        } catch (const EJobRefused& e) {
+            PrintFailure(e.Details(), e);
+        }
+        return ExitFailed;
+    }
+    record->Begin(port, job.get());
     try {
         TProgrammer programmer(options, port, progressVisible, record->Observer());
         try {
-            programmer.LoadJob();
+            programmer.LoadJob(*job);
             programmer.Program();
         } catch (...) {
             programmer.Out().EndLine();
             throw;
         }
     } catch (const std::exception& e) {
-        record->End(FailureResult(), WithFullStop(e.what()));
-        PrintFailure(e, port);
+        const std::vector<std::string> lines = FailureLines(e, port);
+        record->End(FailureResult(), WithFullStop(e.what()), DetailText(lines));
+        PrintFailure(lines, e);
         return ExitFailed;
     }
     if (!record->End(ResultOk, ""))

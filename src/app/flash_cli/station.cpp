@@ -11,11 +11,14 @@
 
 #include "cmdline.h"
 #include "files.h"
+#include "failure.h"
+#include "job_load.h"
 #include "json_events.h"
 #include "port_slot.h"
 #include "ports.h"
 #include "programmer.h"
 #include "station_terminal.h"
+#include "record_layout.h"
 
 namespace {
 
@@ -23,7 +26,8 @@ using TSlots = std::vector<std::unique_ptr<TPortSlot>>;
 
 class TStation {
 public:
-    TStation(const TCliOptions& options, const TJobFacts& job, TReportFile* report);
+    // job: the bytes every worker programs, the very ones described by facts.
+    TStation(const TCliOptions& options, const TJobFacts& facts, const TSharedBytes& job, TReportFile* report);
     // One unit on every port; false when any of them failed.
     bool Round();
     // Asks the operator for the next round; false to stop.
@@ -36,10 +40,11 @@ private:
     void Serve(TSlots& units);
     void PassOnSignals(TSlots& units);
     void Reap(TPortSlot& slot);
-    void Finish(TPortSlot& slot, const std::string& result, const std::string& error);
+    void Finish(TPortSlot& slot, const std::string& result, const std::string& error, const std::string& detail = "");
 
     const TCliOptions& Opt;
     const TJobFacts& Job;
+    const TSharedBytes& JobBytes;
     TReportFile* Report;
     std::unique_ptr<TStationOutput> Out;
     int Forwarded = 0;
@@ -48,8 +53,8 @@ private:
     int Programmed = 0, Failed = 0;
 };
 
-TStation::TStation(const TCliOptions& options, const TJobFacts& job, TReportFile* report)
-    : Opt(options), Job(job), Report(report)
+TStation::TStation(const TCliOptions& options, const TJobFacts& facts, const TSharedBytes& job, TReportFile* report)
+    : Opt(options), Job(facts), JobBytes(job), Report(report)
 {
     if (Opt.Json)
         Out = std::make_unique<TJsonEvents>();
@@ -89,7 +94,7 @@ std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, std::ma
     Out->Started(slot->View());
     if (failure.empty() && StopSignalsReceived() == 0) {
         try {
-            slot->Child = StartChild(OwnExecutablePath(), WorkerArgs(port));
+            slot->Child = StartChild(SelfForChildren(), WorkerArgs(port), &JobBytes);
         } catch (const std::exception& e) {
             failure = WithFullStop(e.what());
         }
@@ -103,18 +108,15 @@ std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, std::ma
 std::vector<std::string> TStation::WorkerArgs(const std::string& port) const
 {
     std::vector<std::string> args = {
-        "moravent-flash-cli", std::string("--") + WorkerOption, "--port", port, "--method", Opt.Method};
-    if (!Opt.Job.empty())
-        args.insert(args.end(), {"--job", Opt.Job});
-    // Every worker writes its own log: two on one file would interleave, and the log's
-    // lock would refuse the second.
+        "moravent-flash-cli", std::string("--") + WorkerOption, "--port", port, "--method", Opt.Method, "--job",
+        ChildSharedPath};
+    // The log is named after the job as given, which the worker does not know. Every worker
+    // writes its own: two on one file would interleave, and the log's lock would refuse the second.
     std::string log = Opt.LogFile;
-    if (Opt.Ports.size() > 1) {
-        if (log.empty() && Job.LogSwitch)
-            log = RecordLogFile(Opt);
-        if (!log.empty())
-            log = PortLogFile(log, port);
-    }
+    if (log.empty() && Job.LogSwitch)
+        log = RecordLogFile(Opt);
+    if (!log.empty() && Opt.Ports.size() > 1)
+        log = PortLogFile(log, port);
     if (!log.empty())
         args.insert(args.end(), {"--log", log});
     return args;
@@ -163,7 +165,7 @@ void TStation::Reap(TPortSlot& slot)
 {
     std::string reason = WaitChild(slot.Child);
     if (slot.WorkerEnd.Seen) {
-        Finish(slot, slot.WorkerEnd.Result, slot.WorkerEnd.Error);
+        Finish(slot, slot.WorkerEnd.Result, slot.WorkerEnd.Error, slot.WorkerEnd.Detail);
         return;
     }
     if (HardStop) {
@@ -176,9 +178,9 @@ void TStation::Reap(TPortSlot& slot)
     Finish(slot, ResultFailed, WithFullStop(reason));
 }
 
-void TStation::Finish(TPortSlot& slot, const std::string& result, const std::string& error)
+void TStation::Finish(TPortSlot& slot, const std::string& result, const std::string& error, const std::string& detail)
 {
-    slot.End(result, error);
+    slot.End(result, error, detail);
     (result == ResultOk ? Programmed : Failed)++;
     if (!Report)
         return;
@@ -235,11 +237,19 @@ int RunStation(const TCliOptions& options)
 {
     CatchStopSignals();
     IgnoreBrokenPipes();
-    TJobFacts job;
+    // Read once for the whole station: what the workers program is what the records name.
+    std::unique_ptr<TJob> job;
+    std::unique_ptr<TSharedBytes> shared;
+    TJobFacts facts;
     try {
-        job = DescribeJob(options.Job);
+        job = std::make_unique<TJob>(LoadCliJob(options.Job));
+        facts = DescribeJob(*job);
+        shared = std::make_unique<TSharedBytes>(
+            std::string(reinterpret_cast<const char*>(job->Block()), size_t(layout::BlockSize)));
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", NoValidImageMessage(e.what()).c_str());
+        for (const std::string& line : FailureLines(e, ""))
+            std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
         return ExitFailed;
     }
     std::unique_ptr<TReportFile> report;
@@ -251,7 +261,7 @@ int RunStation(const TCliOptions& options)
             return ExitFailed;
         }
     }
-    TStation station(options, job, report.get());
+    TStation station(options, facts, *shared, report.get());
     bool allOk = true;
     do
         allOk = station.Round() && allOk;

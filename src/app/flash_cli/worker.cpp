@@ -1,9 +1,10 @@
 #include "worker.h"
 
 #include "cmdline.h"
+#include "failure.h"
+#include "job_load.h"
 #include "logging.h"
 #include "messages.h"
-#include "ports.h"
 #include "process.h"
 #include "programmer.h"
 #include "worker_link.h"
@@ -17,21 +18,24 @@ int RunWorker(int argc, char** argv, const TCliOptions& options)
     TWorkerPipe pipe(ChildMessageFd);
     SetCommsLogErrorHook([&pipe](const std::string& text) { pipe.Notice(text); });
     const std::string& port = options.Ports.front();
-    std::string error;
+    std::string error, detail;
     try {
         // Closed (and the log stopped) before the end is told, so the port is free by then.
         TProgrammer programmer(options, port, false, &pipe, true);
-        programmer.LoadJob();
+        // The supervisor's bytes: the job it has hashed for the record.
+        programmer.LoadJob(LoadCliJob(options.Job));
         programmer.Program();
     } catch (const std::exception& e) {
-        for (const std::string& line : ExplainFailure(e, port))
+        const std::vector<std::string> lines = FailureLines(e, port);
+        for (const std::string& line : lines)
             pipe.Notice(line);
         error = WithFullStop(e.what());
+        detail = DetailText(lines);
     }
     if (error.empty()) {
-        pipe.End(ResultOk, "");
+        pipe.End(ResultOk, "", "");
         return ExitOk;
     }
-    pipe.End(StopSignalsReceived() > 0 ? ResultCancelled : ResultFailed, error);
+    pipe.End(StopSignalsReceived() > 0 ? ResultCancelled : ResultFailed, error, detail);
     return ExitFailed;
 }

@@ -35,6 +35,7 @@ void Dispatch(const TJson& m, TUnitObserver& observer, TWorkerEnd& end)
         end.Seen = true;
         end.Result = m["end"];
         end.Error = m.contains("error") && m["error"].is_string() ? m["error"].get<std::string>() : std::string();
+        end.Detail = m.contains("detail") && m["detail"].is_string() ? m["detail"].get<std::string>() : std::string();
     }
 }
 
@@ -55,9 +56,11 @@ void TWorkerPipe::Position(int done)
     Send({{"pos", done}});
 }
 
-void TWorkerPipe::End(const std::string& result, const std::string& error)
+void TWorkerPipe::End(const std::string& result, const std::string& error, const std::string& detail)
 {
-    Send({{"end", result}, {"error", error.empty() ? TJson(nullptr) : TJson(error)}});
+    Send({{"end", result},
+          {"error", error.empty() ? TJson(nullptr) : TJson(error)},
+          {"detail", detail.empty() ? TJson(nullptr) : TJson(detail)}});
 }
 
 void TWorkerPipe::Send(const TJson& message)

@@ -21,7 +21,7 @@ public:
     void Notice(const std::string& text) override { Send({{"notice", text}}); }
     void Method(int method) override { Send({{"method", method}}); }
     void Identity(const TUnitIdentity& unit) override { Send({{"unit", IdentityJson(unit)}}); }
-    void End(const std::string& result, const std::string& error);
+    void End(const std::string& result, const std::string& error, const std::string& detail);
 
 private:
     void Send(const TJson& message);
@@ -34,7 +34,7 @@ private:
 // How a worker said its run ended; Seen stays false when it died without saying.
 struct TWorkerEnd {
     bool Seen = false;
-    std::string Result, Error;
+    std::string Result, Error, Detail;
 };
 
 // Hands one line from a worker to observer (an end line to end). A line that is no
