@@ -390,8 +390,7 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string many = json(std::vector<std::string>(21, "x")).dump();
     const struct {
-        std::string body;
-        const char* message;
+        std::string body, message;
     } cases[] = {
         {R"("title": "12345678901234567890123456789012345678901")", "key \"title\": 41 bytes, at most 40"},
         {R"("identifier": 5)", "key \"identifier\": expected a string"},
@@ -442,8 +441,45 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         EXPECT_NE(std::string(e.what()).find("fw.mot: line 2: bad syntax"), std::string::npos) << e.what();
     }
     EXPECT_THROW(ParseJob("[1, 2]", "", "demo.json"), JobError);
-    EXPECT_THROW(ParseJob("{\"title\": ", "", "demo.json"), JobError);
-    EXPECT_THROW(ParseJob("{\"flash_start\": 55E999990}", "", "demo.json"), JobError); // overflows a double
+}
+
+// The place is the line and the column in characters; the words are ours, not the parser's.
+TEST(JobFile, JsonErrorsNameTheLineAndColumn)
+{
+    const struct {
+        std::string text, message;
+    } cases[] = {
+        {"", "demo.json: not valid JSON (the file is empty)"},
+        {"{\"title\": ", "demo.json: not valid JSON (the text ends early)"},
+        {"{\"flash_start\": 55E999990}", "demo.json: not valid JSON (a number too large to hold)"},
+        {"{\n  \"title\": \"x\",\n}", "demo.json:3:1: not valid JSON (unexpected '}' after a comma)"},
+        {"{\"flash_start\": 1\n  \"title\": \"x\"}", "demo.json:2:3: not valid JSON (unexpected string \"title\")"},
+        {"{\"title\": \"W\u00e4gezelle\" \"x\"}", "demo.json:1:23: not valid JSON (unexpected string \"x\")"},
+        {"{title: \"x\"}", "demo.json:1:2: not valid JSON (unexpected 'title')"},
+        {"{'title': \"x\"}", "demo.json:1:2: not valid JSON (unexpected \"'\")"},
+        {"{\"flash_start\": 0x1800}", "demo.json:1:17: not valid JSON (unexpected '0x1800')"},
+        {"{\"log\": tru}", "demo.json:1:9: not valid JSON (unexpected 'tru')"},
+        {"{\"log\": true} x", "demo.json:1:15: not valid JSON (unexpected 'x')"},
+        {"{\"log\": true}\n// note", "demo.json:2:1: not valid JSON (unexpected '/')"},
+        {"{\"image\": \"fw\n.s19\"}", "demo.json:1:11: not valid JSON (a string not closed on its line)"},
+        {"{\"image\": \"C:\\qa\"}",
+         "demo.json:1:15: not valid JSON (a bad escape in a string; a backslash is written \\\\)"},
+        {"{\"title\": \"\\u12G4\"}",
+         "demo.json:1:16: not valid JSON (a bad escape in a string; a backslash is written \\\\)"},
+        {"{\"title\": \"a\tb\"}",
+         "demo.json:1:13: not valid JSON (control character 0x09 in a string; write it escaped, as \\t for a tab)"},
+        {"{\"title\": \"\xC3\x28\"}", "demo.json:1:13: not valid JSON (a string holds text that is not valid UTF-8)"},
+        {"\xEF\xBB\xBF{,}", "demo.json:1:2: not valid JSON (unexpected ',')"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        try {
+            ParseJob(c.text, "", "demo.json");
+            ADD_FAILURE() << "accepted";
+        } catch (const JobError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
 }
 
 TEST(JobFile, DescribeRefusesAForeignStructureVersion)

@@ -11,6 +11,7 @@
 #include "assets.h"
 #include "block_writer.h"
 #include "image_reader.h"
+#include "json_error.h"
 #include "record_layout.h"
 #include "byteorder.h"
 #include "files.h"
@@ -228,17 +229,26 @@ std::string FileName(Context& c, const std::string& key, const json& v)
     return v.get<std::string>();
 }
 
+// The parser's errors in our words, at the line and column where it stopped.
+json ParseJson(const std::string& text, const std::string& jobName)
+{
+    try {
+        return json::parse(text);
+    } catch (const json::parse_error& e) {
+        const JsonErrorPlace p = PlaceJsonError(text, e.byte);
+        const std::string where = p.line ? ":" + std::to_string(p.line) + ":" + std::to_string(p.column) : "";
+        throw JobError(jobName + where + ": not valid JSON (" + p.what + ")");
+    } catch (const json::exception& e) { // out_of_range 406: a number beyond a double
+        throw JobError(jobName + ": not valid JSON" + (e.id == 406 ? " (a number too large to hold)" : ""));
+    }
+}
+
 } // namespace
 
 ParsedJob ParseJob(const std::string& jsonText, const std::string& baseDir, const std::string& jobName)
 {
     Context c(jobName, baseDir);
-    json doc;
-    try {
-        doc = json::parse(jsonText);
-    } catch (const json::exception& e) { // parse errors, and numbers too large to hold
-        throw JobError(jobName + ": not valid JSON: " + e.what());
-    }
+    const json doc = ParseJson(jsonText, jobName);
     if (!doc.is_object())
         throw JobError(jobName + ": the job must be a JSON object of keys");
 
