@@ -343,7 +343,7 @@ TEST(JobFile, EveryKeyReachesThePayload)
 
 TEST(JobFile, OmittedKeysTakeTheControllersDefaults)
 {
-    const json d = Describe(ParseJob("{}", "", "job.json").job);
+    const json d = Describe(ParseJob(R"({"allow_empty_image": true})", "", "job.json").job);
     EXPECT_EQ(d["boot_connect"], "SyNcBoOt");
     EXPECT_EQ(d["user_connect"], "%02XM5281%03");
     EXPECT_EQ(d["connect_response"], "SyNcBoOt");
@@ -386,6 +386,7 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
     dir.Write("pic.png", Bytes{0x89, 'P', 'N', 'G'});
     dir.Write("unit.ico", Icon());
     dir.Write("long.txt", std::string(2100, 'x'));
+    dir.Write("empty.bin", Bytes());
     const std::string fifo = dir.File("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string many = json(std::vector<std::string>(21, "x")).dump();
@@ -417,6 +418,12 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         {R"("instructions": )" + many, "21 lines, at most 20"},
         {R"("instructions": ["a\nb"])", "a line holds CR, LF or NUL"},
         {R"("log": 1)", "key \"log\": expected true or false"},
+        {R"("title": "no image")",
+         "key \"image\": missing; a job without an image erases a unit and leaves it empty (add "
+         "\"allow_empty_image\": true if that is meant)"},
+        {R"("flash_length": 1024, "image": "empty.bin")",
+         "empty.bin: the image is empty; a job without an image erases a unit"},
+        {R"("allow_empty_image": "yes", "image": "empty.bin")", "key \"allow_empty_image\": expected true or false"},
         // Only regular files are read, and never a device or a FIFO that would block or never end.
         {R"("flash_length": 1024, "image": "/dev/zero")", "Cannot read file /dev/zero (it is a device, not a file)"},
         {R"("flash_length": 1024, "image": "fifo")", "fifo (it is a FIFO, not a file)"},
@@ -441,6 +448,16 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         EXPECT_NE(std::string(e.what()).find("fw.mot: line 2: bad syntax"), std::string::npos) << e.what();
     }
     EXPECT_THROW(ParseJob("[1, 2]", "", "demo.json"), JobError);
+}
+
+TEST(JobFile, AnEmptyImageOnlyWhenAllowed)
+{
+    TempDir dir;
+    dir.Write("empty.bin", Bytes());
+    const ParsedJob p = ParseJob(JobText(R"("allow_empty_image": true, "image": "empty.bin")"), dir.Path, "job.json");
+    EXPECT_TRUE(p.job.image.empty());
+    ASSERT_EQ(p.warnings.size(), 1u);
+    EXPECT_EQ(p.warnings[0], "job.json: key \"image\": " + dir.File("empty.bin") + ": the image is empty");
 }
 
 // The place is the line and the column in characters; the words are ours, not the parser's.
@@ -520,6 +537,7 @@ TEST_F(JobCommand, BuildThenShowRoundTrips)
 
     r = Tool("show " + out);
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, ""); // nothing to note about a job with an image
     const json d = json::parse(r.out);
     EXPECT_EQ(d["title"], "CLI demo");
     EXPECT_EQ(d["image_length"], 384);
@@ -534,6 +552,30 @@ TEST_F(JobCommand, BuildThenShowRoundTrips)
     // File names are bytes: one that is not UTF-8 reaches the file system unchanged.
     fs::copy_file(out, dir.File("\xff.exe"));
     EXPECT_EQ(Tool("show " + dir.File("\xff.exe")).status, 0);
+}
+
+// Such a job erases units and programs nothing: refused, unless the job file says it is meant.
+TEST_F(JobCommand, AJobWithoutAnImageIsRefusedUnlessAllowed)
+{
+    const std::string job = dir.File("none.json"), out = dir.File("none.exe");
+    const std::string build = "build " + job + " -o " + out + " --template " + probe;
+    dir.Write("none.json", std::string("{}"));
+    Result r = Tool(build);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "moravent-job: " + job +
+                  ": key \"image\": missing; a job without an image erases a unit and leaves it empty (add "
+                  "\"allow_empty_image\": true if that is meant)\n");
+    EXPECT_FALSE(fs::exists(out));
+
+    dir.Write("none.json", std::string(R"({"allow_empty_image": true})"));
+    ASSERT_EQ(Tool(build).status, 0);
+    r = Tool("show " + out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(json::parse(r.out)["image_length"], 0); // standard output stays JSON alone
+    EXPECT_EQ(r.err,
+              "moravent-job: note: " + out +
+                  ": the job carries no image (image_length 0): a unit it programs is erased and left empty\n");
 }
 
 TEST_F(JobCommand, MarkerMustOccurExactlyOnce)
