@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "assets.h"
+#include "byteorder.h"
 #include "image_reader.h"
 #include "job.h"
 #include "record_layout.h"
@@ -254,6 +255,14 @@ TEST(Assets, JudgedByContent)
     Bytes noFrame = {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9};
     Bytes badBmp = Bitmap();
     badBmp[2] = 0xF0; // claims more than the file holds
+    // 4096 pixels wide and 4096 or 4097 high, stored top-down (a negative height).
+    auto tallBmp = [](int32_t height) {
+        Bytes b = Bitmap();
+        StoreLE32(&b[18], 4096);
+        StoreLE32(&b[22], uint32_t(-height));
+        return b;
+    };
+    EXPECT_EQ(PictureTypeOf(tallBmp(4096)), 0);
     const struct {
         const char* what;
         bool icon;
@@ -269,6 +278,8 @@ TEST(Assets, JudgedByContent)
         {"JPEG without frame", false, noFrame, "no frame header"},
         {"bitmap size", false, badBmp, "size field says 240 bytes"},
         {"picture too big", false, Bytes(131073, 0), "more than the 131072-byte picture region"},
+        {"bitmap of too many pixels", false, tallBmp(4097),
+         "4096 x 4097 pixels, more than the 16,777,216 (4096 x 4096) a picture may have"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -387,6 +398,9 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
     dir.Write("unit.ico", Icon());
     dir.Write("long.txt", std::string(2100, 'x'));
     dir.Write("empty.bin", Bytes());
+    Bytes huge = Jpeg();
+    huge[13] = 0x10, huge[14] = 0x00, huge[15] = 0x20, huge[16] = 0x00; // the frame says 8192 x 4096
+    dir.Write("huge.jpg", huge);
     const std::string fifo = dir.File("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string many = json(std::vector<std::string>(21, "x")).dump();
@@ -424,6 +438,9 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         {R"("flash_length": 1024, "image": "empty.bin")",
          "empty.bin: the image is empty; a job without an image erases a unit"},
         {R"("allow_empty_image": "yes", "image": "empty.bin")", "key \"allow_empty_image\": expected true or false"},
+        {R"("picture": "huge.jpg")",
+         "key \"picture\": " + dir.File("huge.jpg") +
+             ": 8192 x 4096 pixels, more than the 16,777,216 (4096 x 4096) a picture may have"},
         // Only regular files are read, and never a device or a FIFO that would block or never end.
         {R"("flash_length": 1024, "image": "/dev/zero")", "Cannot read file /dev/zero (it is a device, not a file)"},
         {R"("flash_length": 1024, "image": "fifo")", "fifo (it is a FIFO, not a file)"},

@@ -66,6 +66,7 @@ Job file keys (JSON object; an unknown key is an error; paths are relative to th
                            (default false)
   icon                     a Windows icon (.ico) of at most 5,120 bytes
   picture                  a Windows bitmap or a JPEG of at most 131,072 bytes (type by content)
+                           and 16,777,216 pixels (4096 x 4096)
   instructions             a text file, or an array of lines; joined with CR LF, at most 2,048
                            bytes and 20 lines (warning above 15: the wizard shows 15 whole)
   log                      true to start the communications log (default false)
