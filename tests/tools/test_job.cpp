@@ -704,11 +704,17 @@ TEST_F(JobCommand, LauncherStartsTheToolFromTheDesktop)
     const std::string folder = dir.File("a b$c");
     fs::create_directory(folder);
     const std::string out = folder + "/demo flash";
+    // An icon of 4 x 4 and 8 x 8 pixels: the launcher shows the larger.
+    dir.Write("icons.json",
+              JobText(R"("title": "Two sizes", "flash_start": 6144, "flash_length": 65536,
+                                       "image": "fw.s37", "icon": ")" +
+                      std::string(ICON_SEEDS_DIR) + R"(/two_sizes.ico")"));
     const struct {
         std::string job, name;
-        bool icon;
-    } cases[] = {{std::string(EXAMPLES_DIR) + "/demo-job.json", "Moravent Demo Scale 1.0", true},
-                 {dir.File("job.json"), "CLI demo", false}};
+        uint32_t iconSide; // 0: no icon
+    } cases[] = {{std::string(EXAMPLES_DIR) + "/demo-job.json", "Moravent Demo Scale 1.0", 16},
+                 {dir.File("icons.json"), "Two sizes", 8},
+                 {dir.File("job.json"), "CLI demo", 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.job);
         fs::remove(out + ".png");
@@ -718,13 +724,18 @@ TEST_F(JobCommand, LauncherStartsTheToolFromTheDesktop)
         std::string expected =
             "[Desktop Entry]\nType=Application\nName=" + c.name + "\nExec=\"" + folder + "/demo flash\"\n";
         expected.replace(expected.find("$c"), 2, "\\\\$c");
-        if (c.icon)
+        if (c.iconSide)
             expected += "Icon=" + out + ".png\n";
         EXPECT_EQ(text, expected + "Terminal=false\nCategories=Development;Electronics;\n");
         std::ifstream png(out + ".png", std::ios::binary);
-        std::string magic(4, '\0');
-        png.read(magic.data(), 4);
-        EXPECT_EQ(magic == "\x89PNG", c.icon);
+        std::string header(24, '\0'); // signature, then the IHDR chunk: width and height
+        png.read(header.data(), 24);
+        EXPECT_EQ(header.substr(0, 4) == "\x89PNG", c.iconSide != 0);
+        if (c.iconSide) {
+            const auto* h = reinterpret_cast<const uint8_t*>(header.data());
+            EXPECT_EQ(LoadBE32(h + 16), c.iconSide);
+            EXPECT_EQ(LoadBE32(h + 20), c.iconSide);
+        }
         if (std::system("command -v desktop-file-validate >/dev/null") == 0) {
             const Result valid = RunCommand("desktop-file-validate '" + out + ".desktop'", dir);
             EXPECT_EQ(valid.status, 0);
