@@ -59,6 +59,13 @@ bool SizeAcceptable(const QSize& s)
 
 } // namespace
 
+std::string PictureTooLarge(int64_t width, int64_t height)
+{
+    static_assert(MaxPicturePixels == 16777216, "the text below names the limit");
+    return std::to_string(width) + " x " + std::to_string(height) +
+        " pixels, more than the 16,777,216 (4096 x 4096) a picture may have";
+}
+
 void TGraphic::Fail(const std::string& reason)
 {
     FImage = QImage();
@@ -92,8 +99,11 @@ void TBitmap::LoadFromStream(TStream& stream)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "bmp");
     reader.setAllocationLimit(AllocationLimitMB);
-    if (!SizeAcceptable(reader.size()))
+    const QSize size = reader.size(); // the header's, before anything is decoded
+    if (!SizeAcceptable(size))
         Fail("unsupported or oversized dimensions");
+    if (int64_t(size.width()) * size.height() > MaxPicturePixels)
+        Fail(PictureTooLarge(size.width(), size.height()));
     QImage image;
     if (!reader.read(&image) || image.isNull())
         Fail(reader.errorString().toStdString());
@@ -269,6 +279,8 @@ void TJPEGImage::LoadFromStream(TStream& stream)
     const int width = int(job.cinfo.image_width), height = int(job.cinfo.image_height);
     if (!SizeAcceptable(QSize(width, height)))
         fail("unsupported or oversized dimensions (" + std::to_string(width) + " x " + std::to_string(height) + ")");
+    if (int64_t(width) * height > MaxPicturePixels)
+        fail(PictureTooLarge(width, height));
 
     QImage image;
     int components = 3;

@@ -3,12 +3,20 @@
 // copy of any of them. Each decodes only the file at the stream's position (a stored
 // region is zero-padded after it) and raises EInvalidGraphic naming the format when the
 // data is not a valid file of that kind.
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <QImage>
 
 class TStream;
+
+// The most pixels a bitmap or JPEG picture may have (4096 x 4096). The connect wizard shows
+// it 200 pixels wide, and decoding a larger one would hold hundreds of megabytes.
+constexpr int64_t MaxPicturePixels = 4096LL * 4096;
+// Why a picture of width x height pixels is refused, when it has more than that.
+std::string PictureTooLarge(int64_t width, int64_t height);
 
 class TGraphic {
 public:

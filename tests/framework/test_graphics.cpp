@@ -116,6 +116,22 @@ TEST(Bitmap, CorruptInputsRaise)
                                return s;
                            }},
                           {"header only", [&] { return bmp.substr(0, 14); }},
+                          {"more pixels than a picture may have",
+                           [&] {
+                               auto s = bmp;
+                               Put32(s, 18, 8192);
+                               Put32(s, 22, 4096);
+                               return s;
+                           },
+                           "8192 x 4096 pixels, more than the 16,777,216 (4096 x 4096) a picture may have"},
+                          {"one column more than a picture may have",
+                           [&] {
+                               auto s = bmp;
+                               Put32(s, 18, 4097);
+                               Put32(s, 22, 4096);
+                               return s;
+                           },
+                           "4097 x 4096 pixels, more than"},
                       });
 }
 
@@ -183,6 +199,17 @@ TEST(JPEGImage, DecodesRgbAndGrayFromPaddedRegion)
     }
 }
 
+// The file with the frame header (baseline SOF0 or progressive SOF2) saying w x h.
+std::string WithFrameSize(std::string jpg, int w, int h)
+{
+    size_t sof = jpg.find("\xFF\xC0");
+    if (sof == std::string::npos)
+        sof = jpg.find("\xFF\xC2");
+    jpg[sof + 5] = char(h >> 8), jpg[sof + 6] = char(h);
+    jpg[sof + 7] = char(w >> 8), jpg[sof + 8] = char(w);
+    return jpg;
+}
+
 TEST(JPEGImage, CorruptInputsRaiseWithLibraryMessage)
 {
     const std::string jpg = testimg::Jpeg(64, 48);
@@ -236,6 +263,14 @@ TEST(JPEGImage, CorruptInputsRaiseWithLibraryMessage)
              "Corrupt JPEG data: bad Huffman code"},
             {"more scans than any encoder writes", [] { return testimg::Jpeg(8, 8, 1, testimg::Scans::EveryBit); },
              "more than 100 scans"},
+            // Refused from the header, before the decoder allocates for the whole image.
+            {"progressive, 8192 x 4096 pixels",
+             [] { return WithFrameSize(testimg::Jpeg(16, 8, 3, testimg::Scans::Progressive), 8192, 4096); },
+             "8192 x 4096 pixels, more than the 16,777,216 (4096 x 4096) a picture may have"},
+            {"one column more than a picture may have", [&] { return WithFrameSize(jpg, 4097, 4096); },
+             "4097 x 4096 pixels, more than"},
+            {"as many pixels as a picture may have, and the scan data of 64 x 48",
+             [&] { return WithFrameSize(jpg, 4096, 4096); }, "Corrupt JPEG data"},
         });
     try {
         Load(j, std::string(100, '\0'));

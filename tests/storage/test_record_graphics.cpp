@@ -12,6 +12,9 @@ TEST(ProgrammingInfo, PictureTypes)
 {
     const std::string jpg = testimg::Jpeg(20, 10);
     const std::string bmp = testimg::Bmp(6, 3);
+    std::string huge = jpg; // the frame header says 8192 x 4096
+    const size_t sof = huge.find("\xFF\xC0");
+    huge.replace(sof + 5, 4, "\x10\x00\x20\x00", 4);
     struct Case {
         uint8_t type;
         const std::string* file;
@@ -24,6 +27,7 @@ TEST(ProgrammingInfo, PictureTypes)
         {0, &jpg, 0, "Bitmap image is not valid"},
         {1, &bmp, 0, "JPEG image is not valid"},
         {1, nullptr, 0, "JPEG image is not valid"},
+        {1, &huge, 0, "JPEG image is not valid: 8192 x 4096 pixels, more than"},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> p = TypicalPayload();

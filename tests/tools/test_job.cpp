@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "assets.h"
+#include "byteorder.h"
 #include "image_reader.h"
 #include "job.h"
 #include "record_layout.h"
@@ -254,6 +255,14 @@ TEST(Assets, JudgedByContent)
     Bytes noFrame = {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9};
     Bytes badBmp = Bitmap();
     badBmp[2] = 0xF0; // claims more than the file holds
+    // 4096 pixels wide and 4096 or 4097 high, stored top-down (a negative height).
+    auto tallBmp = [](int32_t height) {
+        Bytes b = Bitmap();
+        StoreLE32(&b[18], 4096);
+        StoreLE32(&b[22], uint32_t(-height));
+        return b;
+    };
+    EXPECT_EQ(PictureTypeOf(tallBmp(4096)), 0);
     const struct {
         const char* what;
         bool icon;
@@ -269,6 +278,8 @@ TEST(Assets, JudgedByContent)
         {"JPEG without frame", false, noFrame, "no frame header"},
         {"bitmap size", false, badBmp, "size field says 240 bytes"},
         {"picture too big", false, Bytes(131073, 0), "more than the 131072-byte picture region"},
+        {"bitmap of too many pixels", false, tallBmp(4097),
+         "4096 x 4097 pixels, more than the 16,777,216 (4096 x 4096) a picture may have"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -343,7 +354,7 @@ TEST(JobFile, EveryKeyReachesThePayload)
 
 TEST(JobFile, OmittedKeysTakeTheControllersDefaults)
 {
-    const json d = Describe(ParseJob("{}", "", "job.json").job);
+    const json d = Describe(ParseJob(R"({"allow_empty_image": true})", "", "job.json").job);
     EXPECT_EQ(d["boot_connect"], "SyNcBoOt");
     EXPECT_EQ(d["user_connect"], "%02XM5281%03");
     EXPECT_EQ(d["connect_response"], "SyNcBoOt");
@@ -386,12 +397,15 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
     dir.Write("pic.png", Bytes{0x89, 'P', 'N', 'G'});
     dir.Write("unit.ico", Icon());
     dir.Write("long.txt", std::string(2100, 'x'));
+    dir.Write("empty.bin", Bytes());
+    Bytes huge = Jpeg();
+    huge[13] = 0x10, huge[14] = 0x00, huge[15] = 0x20, huge[16] = 0x00; // the frame says 8192 x 4096
+    dir.Write("huge.jpg", huge);
     const std::string fifo = dir.File("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string many = json(std::vector<std::string>(21, "x")).dump();
     const struct {
-        std::string body;
-        const char* message;
+        std::string body, message;
     } cases[] = {
         {R"("title": "12345678901234567890123456789012345678901")", "key \"title\": 41 bytes, at most 40"},
         {R"("identifier": 5)", "key \"identifier\": expected a string"},
@@ -418,6 +432,15 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         {R"("instructions": )" + many, "21 lines, at most 20"},
         {R"("instructions": ["a\nb"])", "a line holds CR, LF or NUL"},
         {R"("log": 1)", "key \"log\": expected true or false"},
+        {R"("title": "no image")",
+         "key \"image\": missing; a job without an image erases a unit and leaves it empty (add "
+         "\"allow_empty_image\": true if that is meant)"},
+        {R"("flash_length": 1024, "image": "empty.bin")",
+         "empty.bin: the image is empty; a job without an image erases a unit"},
+        {R"("allow_empty_image": "yes", "image": "empty.bin")", "key \"allow_empty_image\": expected true or false"},
+        {R"("picture": "huge.jpg")",
+         "key \"picture\": " + dir.File("huge.jpg") +
+             ": 8192 x 4096 pixels, more than the 16,777,216 (4096 x 4096) a picture may have"},
         // Only regular files are read, and never a device or a FIFO that would block or never end.
         {R"("flash_length": 1024, "image": "/dev/zero")", "Cannot read file /dev/zero (it is a device, not a file)"},
         {R"("flash_length": 1024, "image": "fifo")", "fifo (it is a FIFO, not a file)"},
@@ -442,8 +465,55 @@ TEST(JobFile, ValidationErrorsNameTheKeyAndTheLimit)
         EXPECT_NE(std::string(e.what()).find("fw.mot: line 2: bad syntax"), std::string::npos) << e.what();
     }
     EXPECT_THROW(ParseJob("[1, 2]", "", "demo.json"), JobError);
-    EXPECT_THROW(ParseJob("{\"title\": ", "", "demo.json"), JobError);
-    EXPECT_THROW(ParseJob("{\"flash_start\": 55E999990}", "", "demo.json"), JobError); // overflows a double
+}
+
+TEST(JobFile, AnEmptyImageOnlyWhenAllowed)
+{
+    TempDir dir;
+    dir.Write("empty.bin", Bytes());
+    const ParsedJob p = ParseJob(JobText(R"("allow_empty_image": true, "image": "empty.bin")"), dir.Path, "job.json");
+    EXPECT_TRUE(p.job.image.empty());
+    ASSERT_EQ(p.warnings.size(), 1u);
+    EXPECT_EQ(p.warnings[0], "job.json: key \"image\": " + dir.File("empty.bin") + ": the image is empty");
+}
+
+// The place is the line and the column in characters; the words are ours, not the parser's.
+TEST(JobFile, JsonErrorsNameTheLineAndColumn)
+{
+    const struct {
+        std::string text, message;
+    } cases[] = {
+        {"", "demo.json: not valid JSON (the file is empty)"},
+        {"{\"title\": ", "demo.json: not valid JSON (the text ends early)"},
+        {"{\"flash_start\": 55E999990}", "demo.json: not valid JSON (a number too large to hold)"},
+        {"{\n  \"title\": \"x\",\n}", "demo.json:3:1: not valid JSON (unexpected '}' after a comma)"},
+        {"{\"flash_start\": 1\n  \"title\": \"x\"}", "demo.json:2:3: not valid JSON (unexpected string \"title\")"},
+        {"{\"title\": \"W\u00e4gezelle\" \"x\"}", "demo.json:1:23: not valid JSON (unexpected string \"x\")"},
+        {"{title: \"x\"}", "demo.json:1:2: not valid JSON (unexpected 'title')"},
+        {"{'title': \"x\"}", "demo.json:1:2: not valid JSON (unexpected \"'\")"},
+        {"{\"flash_start\": 0x1800}", "demo.json:1:17: not valid JSON (unexpected '0x1800')"},
+        {"{\"log\": tru}", "demo.json:1:9: not valid JSON (unexpected 'tru')"},
+        {"{\"log\": true} x", "demo.json:1:15: not valid JSON (unexpected 'x')"},
+        {"{\"log\": true}\n// note", "demo.json:2:1: not valid JSON (unexpected '/')"},
+        {"{\"image\": \"fw\n.s19\"}", "demo.json:1:11: not valid JSON (a string not closed on its line)"},
+        {"{\"image\": \"C:\\qa\"}",
+         "demo.json:1:15: not valid JSON (a bad escape in a string; a backslash is written \\\\)"},
+        {"{\"title\": \"\\u12G4\"}",
+         "demo.json:1:16: not valid JSON (a bad escape in a string; a backslash is written \\\\)"},
+        {"{\"title\": \"a\tb\"}",
+         "demo.json:1:13: not valid JSON (control character 0x09 in a string; write it escaped, as \\t for a tab)"},
+        {"{\"title\": \"\xC3\x28\"}", "demo.json:1:13: not valid JSON (a string holds text that is not valid UTF-8)"},
+        {"\xEF\xBB\xBF{,}", "demo.json:1:2: not valid JSON (unexpected ',')"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        try {
+            ParseJob(c.text, "", "demo.json");
+            ADD_FAILURE() << "accepted";
+        } catch (const JobError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
 }
 
 TEST(JobFile, DescribeRefusesAForeignStructureVersion)
@@ -484,6 +554,7 @@ TEST_F(JobCommand, BuildThenShowRoundTrips)
 
     r = Tool("show " + out);
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, ""); // nothing to note about a job with an image
     const json d = json::parse(r.out);
     EXPECT_EQ(d["title"], "CLI demo");
     EXPECT_EQ(d["image_length"], 384);
@@ -498,6 +569,30 @@ TEST_F(JobCommand, BuildThenShowRoundTrips)
     // File names are bytes: one that is not UTF-8 reaches the file system unchanged.
     fs::copy_file(out, dir.File("\xff.exe"));
     EXPECT_EQ(Tool("show " + dir.File("\xff.exe")).status, 0);
+}
+
+// Such a job erases units and programs nothing: refused, unless the job file says it is meant.
+TEST_F(JobCommand, AJobWithoutAnImageIsRefusedUnlessAllowed)
+{
+    const std::string job = dir.File("none.json"), out = dir.File("none.exe");
+    const std::string build = "build " + job + " -o " + out + " --template " + probe;
+    dir.Write("none.json", std::string("{}"));
+    Result r = Tool(build);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "moravent-job: " + job +
+                  ": key \"image\": missing; a job without an image erases a unit and leaves it empty (add "
+                  "\"allow_empty_image\": true if that is meant)\n");
+    EXPECT_FALSE(fs::exists(out));
+
+    dir.Write("none.json", std::string(R"({"allow_empty_image": true})"));
+    ASSERT_EQ(Tool(build).status, 0);
+    r = Tool("show " + out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(json::parse(r.out)["image_length"], 0); // standard output stays JSON alone
+    EXPECT_EQ(r.err,
+              "moravent-job: note: " + out +
+                  ": the job carries no image (image_length 0): a unit it programs is erased and left empty\n");
 }
 
 TEST_F(JobCommand, MarkerMustOccurExactlyOnce)
@@ -609,11 +704,17 @@ TEST_F(JobCommand, LauncherStartsTheToolFromTheDesktop)
     const std::string folder = dir.File("a b$c");
     fs::create_directory(folder);
     const std::string out = folder + "/demo flash";
+    // An icon of 4 x 4 and 8 x 8 pixels: the launcher shows the larger.
+    dir.Write("icons.json",
+              JobText(R"("title": "Two sizes", "flash_start": 6144, "flash_length": 65536,
+                                       "image": "fw.s37", "icon": ")" +
+                      std::string(ICON_SEEDS_DIR) + R"(/two_sizes.ico")"));
     const struct {
         std::string job, name;
-        bool icon;
-    } cases[] = {{std::string(EXAMPLES_DIR) + "/demo-job.json", "Moravent Demo Scale 1.0", true},
-                 {dir.File("job.json"), "CLI demo", false}};
+        uint32_t iconSide; // 0: no icon
+    } cases[] = {{std::string(EXAMPLES_DIR) + "/demo-job.json", "Moravent Demo Scale 1.0", 16},
+                 {dir.File("icons.json"), "Two sizes", 8},
+                 {dir.File("job.json"), "CLI demo", 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.job);
         fs::remove(out + ".png");
@@ -623,13 +724,18 @@ TEST_F(JobCommand, LauncherStartsTheToolFromTheDesktop)
         std::string expected =
             "[Desktop Entry]\nType=Application\nName=" + c.name + "\nExec=\"" + folder + "/demo flash\"\n";
         expected.replace(expected.find("$c"), 2, "\\\\$c");
-        if (c.icon)
+        if (c.iconSide)
             expected += "Icon=" + out + ".png\n";
         EXPECT_EQ(text, expected + "Terminal=false\nCategories=Development;Electronics;\n");
         std::ifstream png(out + ".png", std::ios::binary);
-        std::string magic(4, '\0');
-        png.read(magic.data(), 4);
-        EXPECT_EQ(magic == "\x89PNG", c.icon);
+        std::string header(24, '\0'); // signature, then the IHDR chunk: width and height
+        png.read(header.data(), 24);
+        EXPECT_EQ(header.substr(0, 4) == "\x89PNG", c.iconSide != 0);
+        if (c.iconSide) {
+            const auto* h = reinterpret_cast<const uint8_t*>(header.data());
+            EXPECT_EQ(LoadBE32(h + 16), c.iconSide);
+            EXPECT_EQ(LoadBE32(h + 20), c.iconSide);
+        }
         if (std::system("command -v desktop-file-validate >/dev/null") == 0) {
             const Result valid = RunCommand("desktop-file-validate '" + out + ".desktop'", dir);
             EXPECT_EQ(valid.status, 0);

@@ -1,6 +1,9 @@
 #include "assets.h"
 
 #include <algorithm>
+#include <cstdlib>
+
+#include "graphics.h"
 
 namespace job {
 
@@ -52,7 +55,12 @@ IconLayout ReadIconLayout(const uint8_t* p, size_t size)
     return l;
 }
 
-bool IsBitmap(const std::vector<uint8_t>& b, std::string& problem)
+// A picture's size in pixels as its header gives it.
+struct PixelSize {
+    int64_t width = 0, height = 0;
+};
+
+bool IsBitmap(const std::vector<uint8_t>& b, std::string& problem, PixelSize& size)
 {
     if (b.size() < 2 || b[0] != 'B' || b[1] != 'M')
         return false;
@@ -69,10 +77,15 @@ bool IsBitmap(const std::vector<uint8_t>& b, std::string& problem)
             std::to_string(b.size());
     else if (bitsOffset < 14 + infoSize || bitsOffset >= fileSize)
         problem = "the bitmap's pixel data offset lies outside the file";
+    // The oldest header holds 16-bit sizes; the others signed 32-bit ones (height < 0: top-down).
+    else if (infoSize == 12)
+        size = {LE16(&b[18]), LE16(&b[20])};
+    else
+        size = {std::llabs(int32_t(LE32(&b[18]))), std::llabs(int32_t(LE32(&b[22])))};
     return true;
 }
 
-bool IsJpeg(const std::vector<uint8_t>& b, std::string& problem)
+bool IsJpeg(const std::vector<uint8_t>& b, std::string& problem, PixelSize& size)
 {
     if (b.size() < 3 || b[0] != 0xFF || b[1] != 0xD8 || b[2] != 0xFF)
         return false;
@@ -101,6 +114,8 @@ bool IsJpeg(const std::vector<uint8_t>& b, std::string& problem)
         if (frame) {
             if (length < 8 || (b[at + 5] == 0 && b[at + 6] == 0) || (b[at + 7] == 0 && b[at + 8] == 0))
                 problem = "the JPEG's frame header gives no picture size";
+            else
+                size = {b[at + 7] * 256 + b[at + 8], b[at + 5] * 256 + b[at + 6]};
             return true;
         }
         if (marker == 0xDA)
@@ -129,15 +144,22 @@ uint8_t PictureTypeOf(const std::vector<uint8_t>& bytes)
         throw AssetError(std::to_string(bytes.size()) + " bytes, more than the " + std::to_string(MaxPictureSize) +
                          "-byte picture region");
     std::string problem;
-    if (IsBitmap(bytes, problem)) {
+    PixelSize size;
+    // The programmer refuses a picture of more pixels, so the job may not carry one.
+    auto fitting = [&](uint8_t type) {
+        if (size.width * size.height > MaxPicturePixels)
+            throw AssetError(PictureTooLarge(size.width, size.height));
+        return type;
+    };
+    if (IsBitmap(bytes, problem, size)) {
         if (!problem.empty())
             throw AssetError("not a valid bitmap: " + problem);
-        return 0;
+        return fitting(0);
     }
-    if (IsJpeg(bytes, problem)) {
+    if (IsJpeg(bytes, problem, size)) {
         if (!problem.empty())
             throw AssetError("not a valid JPEG: " + problem);
-        return 1;
+        return fitting(1);
     }
     throw AssetError("neither a Windows bitmap nor a JPEG file");
 }

@@ -11,6 +11,7 @@
 #include "assets.h"
 #include "block_writer.h"
 #include "image_reader.h"
+#include "json_error.h"
 #include "record_layout.h"
 #include "byteorder.h"
 #include "files.h"
@@ -228,17 +229,70 @@ std::string FileName(Context& c, const std::string& key, const json& v)
     return v.get<std::string>();
 }
 
+bool Boolean(Context& c, const std::string& key, const json& v)
+{
+    if (!v.is_boolean())
+        c.Fail(key, "expected true or false");
+    return v.get<bool>();
+}
+
+// Why a job must carry an image: the programmer erases before it programs.
+const char* const WithoutImage =
+    "a job without an image erases a unit and leaves it empty (add \"allow_empty_image\": true if that is meant)";
+
+// The firmware from its file, placed in the flash region.
+std::vector<uint8_t> Image(Context& c, const json& v, const ImageRegion& region, bool allowEmpty)
+{
+    const std::string file = FileName(c, "image", v);
+    // Text formats take several characters per image byte.
+    const bool raw = FormatOf(file) == ImageFormat::Raw;
+    const std::vector<uint8_t> bytes = c.ReadFile("image", file, raw ? size_t(MaxImageSize) : size_t(16) << 20,
+                                                  raw ? "image region" : "limit for an image file");
+    const std::string path = c.PathOf(file);
+    std::vector<uint8_t> image;
+    try {
+        switch (FormatOf(file)) {
+        case ImageFormat::SRecord: image = ReadSRecords(std::string(bytes.begin(), bytes.end()), region); break;
+        case ImageFormat::IntelHex: image = ReadIntelHex(std::string(bytes.begin(), bytes.end()), region); break;
+        case ImageFormat::Raw:
+            image = CheckRawImage(bytes, region);
+            if (image.size() % ProgramBlock != 0)
+                c.Warn("image",
+                       path + ": " + std::to_string(image.size()) +
+                           " bytes, not a multiple of 128; the programmer refuses such an image");
+            break;
+        }
+    } catch (const ImageError& e) {
+        c.Fail("image", path + ": " + e.what());
+    }
+    if (image.empty()) {
+        if (!allowEmpty)
+            c.Fail("image", path + ": the image is empty; " + WithoutImage);
+        c.Warn("image", path + ": the image is empty");
+    }
+    return image;
+}
+
+// The parser's errors in our words, at the line and column where it stopped.
+json ParseJson(const std::string& text, const std::string& jobName)
+{
+    try {
+        return json::parse(text);
+    } catch (const json::parse_error& e) {
+        const JsonErrorPlace p = PlaceJsonError(text, e.byte);
+        const std::string where = p.line ? ":" + std::to_string(p.line) + ":" + std::to_string(p.column) : "";
+        throw JobError(jobName + where + ": not valid JSON (" + p.what + ")");
+    } catch (const json::exception& e) { // out_of_range 406: a number beyond a double
+        throw JobError(jobName + ": not valid JSON" + (e.id == 406 ? " (a number too large to hold)" : ""));
+    }
+}
+
 } // namespace
 
 ParsedJob ParseJob(const std::string& jsonText, const std::string& baseDir, const std::string& jobName)
 {
     Context c(jobName, baseDir);
-    json doc;
-    try {
-        doc = json::parse(jsonText);
-    } catch (const json::exception& e) { // parse errors, and numbers too large to hold
-        throw JobError(jobName + ": not valid JSON: " + e.what());
-    }
+    const json doc = ParseJson(jsonText, jobName);
     if (!doc.is_object())
         throw JobError(jobName + ": the job must be a JSON object of keys");
 
@@ -246,6 +300,7 @@ ParsedJob ParseJob(const std::string& jsonText, const std::string& baseDir, cons
     Job& j = result.job;
     // The image needs the flash region, so it is read after every other key.
     const json* image = nullptr;
+    bool allowEmptyImage = false;
     for (const auto& [key, v] : doc.items()) {
         if (key == "identifier")
             j.identifier = Text(c, key, v);
@@ -275,6 +330,8 @@ ParsedJob ParseJob(const std::string& jsonText, const std::string& baseDir, cons
             j.flashEncryption = uint8_t(Integer(c, key, v, 0, 255));
         else if (key == "image")
             image = &v;
+        else if (key == "allow_empty_image")
+            allowEmptyImage = Boolean(c, key, v);
         else if (key == "icon") {
             j.icon = c.ReadFile(key, FileName(c, key, v), MaxIconSize, "icon region");
             try {
@@ -291,39 +348,15 @@ ParsedJob ParseJob(const std::string& jsonText, const std::string& baseDir, cons
             }
         } else if (key == "instructions")
             j.instructions = Instructions(c, key, v);
-        else if (key == "log") {
-            if (!v.is_boolean())
-                c.Fail(key, "expected true or false");
-            j.log = v.get<bool>();
-        } else
+        else if (key == "log")
+            j.log = Boolean(c, key, v);
+        else
             c.Fail(key, "unknown key (see moravent-job --help)");
     }
-    if (image) {
-        const std::string file = FileName(c, "image", *image);
-        const ImageRegion region{j.flashStart, j.flashLength};
-        // Text formats take several characters per image byte.
-        const bool raw = FormatOf(file) == ImageFormat::Raw;
-        const std::vector<uint8_t> bytes = c.ReadFile("image", file, raw ? size_t(MaxImageSize) : size_t(16) << 20,
-                                                      raw ? "image region" : "limit for an image file");
-        const std::string path = c.PathOf(file);
-        try {
-            switch (FormatOf(file)) {
-            case ImageFormat::SRecord: j.image = ReadSRecords(std::string(bytes.begin(), bytes.end()), region); break;
-            case ImageFormat::IntelHex: j.image = ReadIntelHex(std::string(bytes.begin(), bytes.end()), region); break;
-            case ImageFormat::Raw:
-                j.image = CheckRawImage(bytes, region);
-                if (j.image.size() % ProgramBlock != 0)
-                    c.Warn("image",
-                           path + ": " + std::to_string(j.image.size()) +
-                               " bytes, not a multiple of 128; the programmer refuses such an image");
-                break;
-            }
-        } catch (const ImageError& e) {
-            c.Fail("image", path + ": " + e.what());
-        }
-        if (j.image.empty())
-            c.Warn("image", path + ": the image is empty");
-    }
+    if (image)
+        j.image = Image(c, *image, {j.flashStart, j.flashLength}, allowEmptyImage);
+    else if (!allowEmptyImage)
+        c.Fail("image", std::string("missing; ") + WithoutImage);
     result.warnings = std::move(c.Warnings);
     return result;
 }

@@ -35,6 +35,8 @@ build  reads the job file and writes OUT (mode 0755): a copy of the template exe
 show   checks the stored data block of FILE (checksum, structure version) and prints the
        job it carries as JSON, with image_length, image_sha256, icon_size, picture_size and
        picture_type added.
+       A job that carries no image is noted on standard error; standard output holds the
+       JSON alone.
 
 Job file keys (JSON object; an unknown key is an error; paths are relative to the job file):
   identifier, title        texts of at most 40 bytes
@@ -58,8 +60,13 @@ Job file keys (JSON object; an unknown key is an error; paths are relative to th
                            to the highest byte filled, padded with 0xFF to whole 128-byte blocks,
                            and must fit the flash region and 262,144 bytes. A raw image is stored
                            as it is (warning when its size is not a multiple of 128).
+                           Required, and may not be empty, unless allow_empty_image is true.
+  allow_empty_image        true for a job meant to carry no image (the key image left out or
+                           its file empty): a unit it programs is erased and left empty
+                           (default false)
   icon                     a Windows icon (.ico) of at most 5,120 bytes
   picture                  a Windows bitmap or a JPEG of at most 131,072 bytes (type by content)
+                           and 16,777,216 pixels (4096 x 4096)
   instructions             a text file, or an array of lines; joined with CR LF, at most 2,048
                            bytes and 20 lines (warning above 15: the wizard shows 15 whole)
   log                      true to start the communications log (default false)
@@ -188,6 +195,14 @@ int Show(const TCommandLine& cmd)
         std::printf("%s\n", job::DescribePayload(payload).c_str());
     } catch (const std::exception& e) {
         Fail(file + ": " + e.what());
+    }
+    // Standard output stays the job's JSON alone, which scripts parse.
+    if (LoadLE32(payload + layout::ImageLength) == 0) {
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     "moravent-job: note: %s: the job carries no image (image_length 0): a unit it programs is "
+                     "erased and left empty\n",
+                     file.c_str());
     }
     return 0;
 }
