@@ -74,7 +74,7 @@ bool TCommandLine::Parse(int argc, char** argv)
     for (const auto& [name, value] : scan.Found) {
         const TOptionDef* def = Find(name);
         if (def->TakesValue && value.empty() && !def->MayBeEmpty)
-            Refuse(MissingValueText, WrittenWithoutValue(args, *def));
+            Refuse(EmptyValueText, WrittenWithoutValue(args, *def));
         GivenOptions.emplace_back(def->Names[0], value);
     }
     PositionalArgs = scan.Positional;
@@ -136,7 +136,7 @@ int RunMain(const char* program, const std::function<int()>& body)
     try {
         return body();
     } catch (const EUsageError& e) {
-        std::fprintf(stderr, "%s: %s\n", program, e.what());
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program, e.what(), program);
         return ExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", program, e.what());

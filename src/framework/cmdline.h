@@ -27,8 +27,9 @@ public:
     // A value may be empty only when allowed; "--opt=" and "--opt ''" are usage errors otherwise.
     void AddValue(std::vector<std::string> names, bool mayBeEmpty = false);
 
-    // Wording of the two errors the parser finds by itself; %1 is the option as written.
+    // Wording of the errors the parser finds by itself; %1 is the option as written.
     std::string MissingValueText = "%1 needs a value";
+    std::string EmptyValueText = "%1 has an empty value";
     std::string UnknownOptionText = "unknown option \"%1\" (see --help)";
 
     // Raises EUsageError. False when --help or --version was asked for and answered on
@@ -69,7 +70,8 @@ private:
 };
 
 // Runs a program's body and returns its exit status. A failure that escapes the body is
-// printed once as "program: message" and gives ExitUsage for EUsageError, else ExitFailed.
+// printed once as "program: message" and gives ExitUsage for EUsageError (followed by a
+// line that points to --help), else ExitFailed.
 int RunMain(const char* program, const std::function<int()>& body);
 
 // From now on SIGINT and SIGTERM are counted instead of ending the process; a system call

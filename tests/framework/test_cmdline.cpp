@@ -61,8 +61,8 @@ TEST(CommandLine, UsageErrorsNameTheOptionAsWritten)
         {{"--bogus"}, "unknown option \"--bogus\" (see --help)"},
         {{"-bogus=1"}, "unknown option \"-bogus\" (see --help)"},
         {{"--quiet", "-o"}, "-o needs a value"},
-        {{"--output="}, "--output needs a value"},
-        {{"-o", ""}, "-o needs a value"},
+        {{"--output="}, "--output has an empty value"},
+        {{"-o", ""}, "-o has an empty value"},
         {{"--x", "--quiet", "--y"}, "unknown option \"--x\" (see --help)"},
         {{"--quiet=1"}, "Unexpected value after '--quiet'."},
     };
@@ -83,7 +83,9 @@ TEST(CommandLine, HelpAndVersionEndTheProgram)
         EXPECT_FALSE(p.GoOn);
         EXPECT_EQ(out.rfind(option[2] == 'v' ? "tool " : "usage: tool\n", 0), 0u) << out;
     }
+    testing::internal::CaptureStderr();
     EXPECT_EQ(RunMain("tool", []() -> int { throw EUsageError("bad"); }), ExitUsage);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tool: bad\nTry 'tool --help' for more information.\n");
     EXPECT_EQ(RunMain("tool", []() -> int { throw std::runtime_error("failed"); }), ExitFailed);
     EXPECT_EQ(RunMain("tool", [] { return 0; }), ExitOk);
 }

@@ -691,7 +691,8 @@ TEST_F(JobCommand, UsageAndHelp)
         const Result r = Tool(usage);
         EXPECT_EQ(r.status, 2) << usage;
         EXPECT_EQ(r.err.rfind("moravent-job: ", 0), 0u) << usage;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_NE(r.err.find("\nTry 'moravent-job --help' for more information.\n"), std::string::npos) << r.err;
     }
     const Result missing = Tool("build " + dir.File("nope.json") + " -o " + dir.File("o"));
     EXPECT_EQ(missing.status, 1);

@@ -87,19 +87,15 @@ bool ParseCliArguments(int argc, char** argv, TCliOptions& o)
 {
     TCommandLine cmd("moravent-flash-cli", Usage);
     cmd.MissingValueText = "option %1 needs a value";
+    cmd.EmptyValueText = "option %1 has an empty value";
     cmd.UnknownOptionText = "unknown argument '%1'";
     for (const char* name : {"port", "job", "method", "log", "report"})
         cmd.AddValue({name});
     // The station's own re-execution of this program; not for people, so not in the usage.
     for (const char* name : {"no-progress", "list-ports", "json", "loop", WorkerOption})
         cmd.AddFlag({name});
-    try {
-        if (!cmd.Parse(argc, argv))
-            return false;
-        CheckOptions(cmd, o);
-    } catch (EUsageError& e) {
-        e.setMessage(e.message() + "\n" + std::string(Usage, sizeof Usage - 2));
-        throw;
-    }
+    if (!cmd.Parse(argc, argv))
+        return false;
+    CheckOptions(cmd, o);
     return true;
 }

@@ -24,6 +24,5 @@ struct TCliOptions {
     bool Station() const { return Ports.size() > 1 || Json || Loop; }
 };
 
-// False when --help or --version has been answered. A usage error (EUsageError) carries
-// the usage text after its message.
+// False when --help or --version has been answered. Raises EUsageError.
 bool ParseCliArguments(int argc, char** argv, TCliOptions& options);
