@@ -1,5 +1,6 @@
-# The Debian package (scripts/package): the four programs, their manual pages, and the
-# copyright and changelog a Debian package carries in its documentation folder.
+# The Debian package (scripts/package): the four programs, their manual pages, the copyright
+# and changelog a Debian package carries in its documentation folder, the udev rules and the
+# demo job.
 set(MORAVENT_PACKAGE moravent-flash-programmer)
 set(MORAVENT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${MORAVENT_PACKAGE})
 
@@ -19,6 +20,11 @@ add_custom_target(package_changelog ALL DEPENDS ${changelog_gz})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${changelog_gz} DESTINATION ${MORAVENT_DOC_DIR})
 # Looked for at install time, so a folder added since the last configure is packaged too.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/contrib/udev DESTINATION ${MORAVENT_DOC_DIR} OPTIONAL)
+# The demo job and the files it names, as the manual page of moravent-job shows them.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/README.md ${PROJECT_SOURCE_DIR}/examples/demo-job.json
+              ${PROJECT_SOURCE_DIR}/examples/demo-firmware.mot ${PROJECT_SOURCE_DIR}/examples/demo-unit.ico
+              ${PROJECT_SOURCE_DIR}/examples/demo-unit.jpg
+        DESTINATION ${MORAVENT_DOC_DIR}/examples)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${MORAVENT_PACKAGE})

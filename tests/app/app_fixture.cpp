@@ -66,6 +66,8 @@ std::vector<uint8_t> BuildBlock(const JobSpec& job)
 
     std::vector<uint8_t> block(layout::BlockSize, 0);
     std::memcpy(block.data(), "TEST-BLOCK-MARKER-00", layout::MarkerSize);
+    if (job.blank)
+        return block;
     std::memcpy(block.data() + layout::PayloadOffset, payload.data(), payload.size());
     uint32_t sum = PayloadChecksum(payload.data()) + (job.spoilChecksum ? 1 : 0);
     for (int i = 0; i < 4; ++i)
@@ -95,7 +97,7 @@ AppHarness::AppHarness(const JobSpec& job, const QString& exeName) : FBlock(Buil
         if (type == mtInformation && FOperator.duringSuccess)
             FOperator.duringSuccess();
     };
-    ErrorDisplayHook = [this](const std::exception& e) { Record("error-display", e.what()); };
+    ErrorDisplayHook = [this](const std::exception& e) { Record("error-display", ErrorDisplayText(e)); };
 
     FForm = new TfrmUserFlash(FBlock.data(), FExePath);
     frmAbout = new TfrmAbout(FForm);

@@ -27,6 +27,7 @@ struct JobSpec {
     std::vector<std::string> instructions = {"Connect the cable.", "Press Next."};
     bool log = false;
     bool spoilChecksum = false;
+    bool blank = false; // a program no job was stamped into: marker, then zeros
 };
 
 // One recorded dialog: what kind, its caption and text, and the window's state meanwhile.

@@ -21,11 +21,15 @@
 
 namespace {
 
-// The screen around the main window, so dialogs over it are in the picture too.
-bool GrabAround(QWidget* form, const char* path, int margin = 40)
+// The screen around the main window (and another window beside it), so dialogs over it are
+// in the picture too.
+bool GrabAround(QWidget* form, const char* path, int margin = 40, QWidget* also = nullptr)
 {
     QApplication::processEvents();
-    const QRect r = form->frameGeometry().adjusted(-margin, -margin, margin, margin);
+    QRect r = form->frameGeometry();
+    if (also)
+        r = r.united(also->frameGeometry());
+    r.adjust(-margin, -margin, margin, margin);
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
     if (!shot.save(QString::fromLocal8Bit(path), "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", path);
@@ -58,8 +62,27 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "window was not exposed\n");
     QTest::qWait(200);
 
-    if (which == "ready" || which == "invalid")
+    if (which == "ready")
         return GrabAround(form, out) ? 0 : 1;
+    if (which == "invalid") {
+        // The box start-up showed (recorded by the harness), over the window it left with
+        // Start disabled.
+        if (harness.Dialogs.empty())
+            return 1;
+        bool grabbed = false;
+        QTimer::singleShot(300, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                // Below the window rather than over it, so both are seen whole.
+                const QRect f = form->frameGeometry();
+                box->move(f.center().x() - box->width() / 2, f.bottom() + 16);
+                QTest::qWait(100);
+                grabbed = GrabAround(form, out, 20, box);
+                box->accept();
+            }
+        });
+        DefaultErrorDisplay(Exception(harness.Dialogs.front().text));
+        return grabbed ? 0 : 1;
+    }
 
     unitsim::SimConfig config;
     config.blockDelayMs = 15;

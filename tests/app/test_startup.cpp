@@ -42,6 +42,7 @@ TEST(Startup, InvalidJobsDisableStartWithTheReason)
         int32_t version;
         const char* message;
         int32_t imageLength = -1;
+        bool blank = false;
     };
     const Case cases[] = {
         {"checksum", true, 4, "No Valid FLASH Image Present! (Stored data is not valid)."},
@@ -53,6 +54,11 @@ TEST(Startup, InvalidJobsDisableStartWithTheReason)
         {"image length 2^31-1", false, 4,
          "No Valid FLASH Image Present! (Image length 2147483647 is outside the image region of 262144 bytes).",
          2147483647},
+        // The error box says what to do after the message it always shows.
+        {"no job stamped", false, 4,
+         "No Valid FLASH Image Present! (Stored data is not valid).\n\nThis program carries no job: a release "
+         "engineer stamps one into a copy of it with 'moravent-job build JOB.json -o OUT'.",
+         -1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -61,6 +67,7 @@ TEST(Startup, InvalidJobsDisableStartWithTheReason)
         job.spoilChecksum = c.spoilChecksum;
         job.version = c.version;
         job.imageLength = c.imageLength;
+        job.blank = c.blank;
         job.log = true;
         AppHarness app(job);
         ASSERT_EQ(app.Dialogs.size(), 1u);

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # check-deb.sh DEB: the package works, not only the build tree. Unpacks DEB into a
-# temporary root and, from the unpacked paths only, checks what it holds, stamps the demo
-# job with the packaged moravent-job (into its default template and into the packaged
+# temporary root and, from the unpacked paths only, checks what it holds, stamps the
+# packaged demo job with the packaged moravent-job (into its default template and into the packaged
 # moravent-flash-cli), programs a packaged moravent-unitsim and compares the unit's flash
 # with the image.
 set -euo pipefail
 deb=$(realpath "$1")
-examples=$(cd "$(dirname "$0")/../../examples" && pwd)
 work=$(mktemp -d)
 sim_pid=
 cleanup() {
@@ -28,7 +27,8 @@ bin=$root/usr/bin
 doc=$root/usr/share/doc/moravent-flash-programmer
 programs="moravent-flash moravent-flash-cli moravent-job moravent-unitsim"
 [ "$(ls "$bin" | tr '\n' ' ')" = "$programs " ] || fail "usr/bin holds $(ls "$bin" | tr '\n' ' ')"
-for f in "$doc/copyright" "$doc/changelog.gz"; do
+examples=$doc/examples
+for f in "$doc/copyright" "$doc/changelog.gz" "$examples/demo-job.json" "$doc/udev/60-moravent-serial.rules"; do
   [ -f "$f" ] || fail "no ${f#"$root"/}"
 done
 for p in $programs; do
@@ -42,7 +42,7 @@ for p in moravent-flash-cli moravent-job moravent-unitsim; do
   [ "$("$bin/$p" --version)" = "$p $version" ] || fail "$p --version: $("$bin/$p" --version)"
 done
 
-echo "== Stamping the demo job with the packaged moravent-job"
+echo "== Stamping the packaged demo job with the packaged moravent-job"
 "$bin/moravent-job" build "$examples/demo-job.json" -o "$work/demo-flash" --launcher
 "$bin/moravent-job" show "$work/demo-flash" > /dev/null
 if command -v desktop-file-validate > /dev/null; then
