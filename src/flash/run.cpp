@@ -9,6 +9,13 @@
 
 namespace {
 
+// The lines that explain a failure: those it carries.
+std::vector<std::string> FailureDetails(const std::exception& e, const std::string& /*port*/)
+{
+    const auto* ours = dynamic_cast<const Exception*>(&e);
+    return ours ? ours->Details() : std::vector<std::string>();
+}
+
 constexpr uint8_t MethodUser = 0;
 constexpr uint8_t MethodBoot = 1;
 
@@ -147,6 +154,7 @@ void TProgrammingRun::ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRu
         return;
     }
     std::string reason;
+    std::vector<std::string> details;
     try {
         ConnectBy(choice, MethodUser, frontEnd);
         return;
@@ -154,9 +162,10 @@ void TProgrammingRun::ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRu
         // Whatever stopped the user connect (a failed thread start or an allocation
         // failure included) is only the reason for the boot method.
         reason = e.what();
+        details = FailureDetails(e, choice.Port->Port());
     }
     FFlash->Disconnect();
     frontEnd.CheckCancelled();
-    frontEnd.BootMethodNotice(reason);
+    frontEnd.BootMethodNotice(reason, details);
     ConnectBy(choice, MethodBoot, frontEnd);
 }

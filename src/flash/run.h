@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fdt.h"
 #include "h83664.h"
@@ -27,9 +28,10 @@ public:
     // selection and connect wizard). Raising here ends the run with nothing touched.
     virtual void BeforeConnect() { }
     virtual void PhaseStarted(TRunPhase /*phase*/) { }
-    // The user connect failed for reason: the operator must turn the unit off before the
-    // boot connect. Returns once the operator may go on; raising ends the run.
-    virtual void BootMethodNotice(const std::string& reason) = 0;
+    // The user connect failed for reason (details: the lines that explain it, such as why
+    // the port could not be opened): the operator must turn the unit off before the boot
+    // connect. Returns once the operator may go on; raising ends the run.
+    virtual void BootMethodNotice(const std::string& reason, const std::vector<std::string>& details) = 0;
     // Asked between the steps of a run; raising ends it there (the port is closed).
     virtual void CheckCancelled() { }
     // Something the operator should know that is no failure (a slow adapter).

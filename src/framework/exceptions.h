@@ -16,6 +16,7 @@ public:
     // Lines that tell a person what to do about the failure (who holds a port, how to make a
     // job). Shown beside the message, never in it: scripts read the message alone.
     const std::vector<std::string>& Details() const noexcept { return DetailLines; }
+    void SetDetails(std::vector<std::string> lines) { DetailLines = std::move(lines); }
     void AddDetails(const std::vector<std::string>& lines)
     {
         DetailLines.insert(DetailLines.end(), lines.begin(), lines.end());

@@ -53,20 +53,35 @@ private:
 };
 
 // The window's part of a run: port selection and wizard before connecting, and the
-// confirmation box before the boot method.
+// confirmation box before the boot method. What the run tells besides (a unit that is not
+// the job's) and the lines that explain a failure go into the next box, after its own text.
 class TfrmUserFlash::RunFrontEnd : public TRunFrontEnd {
 public:
     explicit RunFrontEnd(TfrmUserFlash& form) : FForm(form) { }
     void BeforeConnect() override { FForm.PrepareConnect(); }
-    void BootMethodNotice(const std::string& reason) override
+    void Notice(const std::string& text) override { Pending.push_back(text); }
+    void BootMethodNotice(const std::string& reason, const std::vector<std::string>& details) override
     {
-        MessageDlg(mtConfirmation,
-                   ToQString("User Connect Method Failed (" + reason +
-                             ").\r\rNow Trying Boot Method: Turn unit off, and click Ok."));
+        std::string text =
+            "User Connect Method Failed (" + reason + ").\r\rNow Trying Boot Method: Turn unit off, and click Ok.";
+        Pending.insert(Pending.end(), details.begin(), details.end());
+        for (size_t i = 0; i < Pending.size(); ++i)
+            text += (i == 0 ? "\r\r" : "\r") + Pending[i];
+        Pending.clear();
+        MessageDlg(mtConfirmation, ToQString(text));
+    }
+    // Lines told since the last box, ahead of the failure's own details.
+    void AddPendingTo(Exception& failure)
+    {
+        std::vector<std::string> lines = Pending;
+        lines.insert(lines.end(), failure.Details().begin(), failure.Details().end());
+        failure.SetDetails(std::move(lines));
+        Pending.clear();
     }
 
 private:
     TfrmUserFlash& FForm;
+    std::vector<std::string> Pending;
 };
 
 // Progress goes into the bar; stepping clamps to its range as a progress bar does.
@@ -259,10 +274,13 @@ void TfrmUserFlash::btnStartClick()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     SetBusy(true);
     std::exception_ptr failure;
+    RunFrontEnd frontEnd(*this);
     try {
-        RunFrontEnd frontEnd(*this);
         FRun->Program(ConnectChoice, TConnectMode::Auto, frontEnd);
         MessageDlg(mtInformation, QStringLiteral("Unit Successfully Programmed!"));
+    } catch (Exception& e) {
+        frontEnd.AddPendingTo(e);
+        failure = std::current_exception();
     } catch (...) {
         failure = std::current_exception();
     }

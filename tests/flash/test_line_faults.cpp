@@ -265,7 +265,7 @@ TConnectMode ModeNamed(const std::string& method)
 }
 
 struct QuietFrontEnd : TRunFrontEnd {
-    void BootMethodNotice(const std::string&) override { }
+    void BootMethodNotice(const std::string&, const std::vector<std::string>&) override { }
 };
 
 // A unit whose line goes dead at the row's reply, reached through its own path or through

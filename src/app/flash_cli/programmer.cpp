@@ -145,7 +145,9 @@ void TProgrammer::CheckCancelled()
         throw EHitachiFlashException("Programming Interrupted by User");
 }
 
-void TProgrammer::BootMethodNotice(const std::string& reason)
+// The lines that explain the reason are said once, before the error of a boot method that
+// fails the same way.
+void TProgrammer::BootMethodNotice(const std::string& reason, const std::vector<std::string>& /*details*/)
 {
     const bool ask = isatty(STDIN_FILENO) != 0;
     Tell("User Connect Method Failed (" + reason + ").");

@@ -50,7 +50,7 @@ public:
 private:
     void PhaseStarted(TRunPhase phase) override;
     void CheckCancelled() override;
-    void BootMethodNotice(const std::string& reason) override;
+    void BootMethodNotice(const std::string& reason, const std::vector<std::string>& details) override;
     void Notice(const std::string& text) override { Tell(text); }
     void Tell(const std::string& text);
     void TellIdentity();

@@ -2,7 +2,8 @@
 # programmer_e2e.sh EXE LINUX_BIN EXAMPLES: the Windows headless programmer under Wine
 # against the Linux simulated unit. The Linux moravent-job stamps the demo job into a copy of
 # EXE (the marker once, in the PE file's initialised data); Wine's COM1 is the simulator's
-# line; then a unit by the user connect, one by the boot method, and a failing erase.
+# line; then a unit by the user connect, one by the boot method, and a failing erase, each
+# with its record appended to one report.
 set -euo pipefail
 exe=$1 bin=$2 examples=$3
 : "${WINEPREFIX:?the Wine prefix the tests run in}"
@@ -55,7 +56,8 @@ run() {
   sim_pid=$!
   for _ in $(seq 50); do [ -L "$line" ] && break; sleep 0.1; done
   local code=0
-  wine "$work/demo.exe" --port COM1 --no-progress < /dev/null > "$work/out" 2> "$work/err" || code=$?
+  wine "$work/demo.exe" --port COM1 --no-progress --report "Z:$work/report.jsonl" < /dev/null > "$work/out" \
+    2> "$work/err" || code=$?
   kill "$sim_pid"
   wait "$sim_pid" || true
   sim_pid=
@@ -76,4 +78,16 @@ dumped=$(head -c "$image_length" "$work/flash.bin" | sha256sum | cut -d' ' -f1)
 [ "$dumped" = "$image_sha" ] || fail "the unit's flash differs from the image"
 echo "the unit's flash equals the image ($image_length bytes)"
 run "boot method" 0 "Unit Successfully Programmed!" --no-application
+# A writer that died mid-line: the next record starts on a line of its own.
+printf '{"cut": ' >> "$work/report.jsonl"
 run "erase failure" 1 "Erase Failed: Device Failure." --erase-verdict 0x25
+python3 - "$work/report.jsonl" <<'PY'
+import json, sys
+lines = open(sys.argv[1], encoding='utf-8').read().split('\n')
+assert lines[-1] == '', 'the report does not end with a line end'
+assert lines[2] == '{"cut": ', f'the fragment was continued: {lines[2]!r}'
+records = [json.loads(l) for i, l in enumerate(lines[:-1]) if i != 2]
+assert [r['result'] for r in records] == ['ok', 'ok', 'failed'], [r['result'] for r in records]
+assert records[1]['method'] == 'boot' and records[2]['error'] == 'Erase Failed: Device Failure.'
+print('report: three whole records, the fragment left alone')
+PY
