@@ -114,6 +114,11 @@ struct TPlatformPort {
     int Pid = -1;
     std::string Manufacturer, Product, Serial;
     std::string UsbPath; // the interface's bus-port chain, the same for the same socket of a hub (1-1.4:1.0)
+    // The bus of the hardware behind the port, as the system names it: usb, pci, pnp, platform.
+    std::string Bus;
+    // A PCI serial card's vendor and device ids.
+    int PciVendor = -1;
+    int PciDevice = -1;
 };
 
 // Appends the system's serial ports to ports, in no particular order: on Linux every tty

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "CPort.h"
 #include "block_writer.h"
@@ -319,6 +320,14 @@ TEST(Cli, UsbSelectorsThatMatchNothingAreRefused)
     const Outcome list = RunProgram(MORAVENT_FLASH_CLI, Args({"--list-ports", "--json"}));
     EXPECT_EQ(list.Exit, 0);
     EXPECT_EQ(list.Out.rfind("[", 0), 0u) << list.Out;
+    const std::vector<std::string> keys = {"name",    "path",   "driver",   "vid", "pid",   "manufacturer",
+                                           "product", "serial", "usb_path", "bus", "pci_id"};
+    for (const auto& port : nlohmann::ordered_json::parse(list.Out)) {
+        std::vector<std::string> found;
+        for (const auto& item : port.items())
+            found.push_back(item.key());
+        EXPECT_EQ(found, keys) << port.dump();
+    }
 }
 
 // End to end with the real executables: job builder, simulator command and programmer.

@@ -38,6 +38,8 @@ void PrintJson(const std::vector<TPlatformPort>& ports)
         o["product"] = TextOrNull(p.Product);
         o["serial"] = TextOrNull(p.Serial);
         o["usb_path"] = TextOrNull(p.UsbPath);
+        o["bus"] = TextOrNull(p.Bus);
+        o["pci_id"] = p.PciVendor >= 0 ? nlohmann::ordered_json(PciId(p)) : nlohmann::ordered_json(nullptr);
         list.push_back(std::move(o));
     }
     std::printf("%s\n", list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
