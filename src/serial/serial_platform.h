@@ -94,8 +94,10 @@ std::unique_ptr<TSerialDevice> CreatePlatformSerialDevice();
 // function restores the system's own backend.
 void SetSerialDeviceFactory(std::function<std::unique_ptr<TSerialDevice>()> factory);
 
-// Device path of a port name: "/dev/x" paths stay, "COMn" is /dev/ttyS<n-1>, any
-// other name lives under /dev. Empty when the name cannot name a device.
+// Device path of a port name: a name with a '/' is a path as it is (relative to the current
+// folder), "COMn" is /dev/ttyS<n-1>, any other name is /dev/NAME, or NAME in the current
+// folder when /dev has no such entry and the folder has. Empty when the name cannot name a
+// device. (On Windows: \\.\NAME.)
 std::string SerialDevicePath(const std::string& portName);
 
 // The name the system's port list shows for a port name: "COM1" is ttyS0 on Linux, itself
@@ -146,6 +148,11 @@ std::vector<std::string> MissingPortLines(const std::string& portName, const std
 // Lines that explain a failure on the open line of portName (systemError 0 when the
 // failure carried none): the port has gone, or the line went dead. Empty when neither.
 std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int systemError);
+
+// Where the udev rules for USB adapters are, for a hint: the installed copy when that file
+// exists (the package puts it there), else their place in the source.
+inline constexpr char InstalledUdevRules[] = "/usr/share/doc/moravent-flash-programmer/udev/60-moravent-serial.rules";
+std::string UdevRulesPath(const std::string& installed = InstalledUdevRules);
 
 // True when a modem manager runs that may probe serial ports as they appear.
 bool ModemManagerRunning();

@@ -132,7 +132,7 @@ std::vector<std::string> ExplainFailure(const std::exception& failure, const std
     }
     if (LooksUsb(port) && ModemManagerRunning())
         lines.push_back("ModemManager is running and may probe " + port +
-                        "; the udev property ID_MM_DEVICE_IGNORE=1 keeps it away (see the rules in contrib/udev, "
-                        "installed in /usr/share/doc/moravent-flash-programmer/udev).");
+                        "; the udev property ID_MM_DEVICE_IGNORE=1 keeps it away (see the rules in " + UdevRulesPath() +
+                        ").");
     return lines;
 }
