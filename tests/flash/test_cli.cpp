@@ -357,6 +357,32 @@ TEST(Cli, OpenFailuresExplainThemselves)
     EXPECT_EQ(sim.Stats().bootAttempts, 0);
 }
 
+// A log that is no file is refused at once, and the run goes on without one: a FIFO given
+// with --log, or one where the job's log switch puts the log.
+TEST(Cli, LogsThatAreNoFilesAreRefusedAndTheRunGoesOn)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(1024), ", \"log\": true");
+    unitsim::SimConfig cfg;
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    for (const std::string& log : {dir / "comms.fifo", dir / "programmer_log.txt"}) {
+        SCOPED_TRACE(log);
+        ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+        TArgs args = Args({"--port", sim.SlavePath(), "--method", "user"});
+        if (log == dir / "comms.fifo")
+            args.insert(args.end(), {"--log", log});
+        const Outcome o = RunProgram(programmer, args);
+        EXPECT_EQ(o.Exit, 0) << o.Err;
+        EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
+        // The phase lines follow: the run went on without its log.
+        EXPECT_EQ(Lines(o.Err).at(0),
+                  "Log file " + log + " cannot be opened (Cannot open file \"" + log + "\". It is a FIFO, not a file)")
+            << o.Err;
+        fs::remove(log);
+    }
+}
+
 // --port usb:SERIAL and usb-path:PATH never guess: no match is an error naming what is there.
 TEST(Cli, UsbSelectorsThatMatchNothingAreRefused)
 {
