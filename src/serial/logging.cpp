@@ -170,7 +170,7 @@ bool CommsLoggingActive()
 
 std::string CommsLogFileFor(const std::string& path)
 {
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(PathSeparators());
     const size_t dot = path.find_last_of('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
         return path.substr(0, dot) + "_log.txt";

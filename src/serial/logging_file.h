@@ -20,3 +20,6 @@ void WriteLogLine(int fd, const std::string& line);
 void CloseLog(int fd);
 // "2026-12-08 14:03:27.412", local time.
 std::string LogTimeStamp();
+
+// The characters that end a folder's name in a path: '/', and on Windows '\' too.
+const char* PathSeparators();

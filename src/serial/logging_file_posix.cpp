@@ -93,3 +93,8 @@ std::string LogTimeStamp()
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(now.tv_nsec / 1000000));
     return buf;
 }
+
+const char* PathSeparators()
+{
+    return "/";
+}

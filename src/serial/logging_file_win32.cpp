@@ -82,3 +82,8 @@ std::string LogTimeStamp()
                   t.wSecond, t.wMilliseconds);
     return buf;
 }
+
+const char* PathSeparators()
+{
+    return "\\/";
+}

@@ -61,6 +61,12 @@ public:
     virtual void SetMask(uint32_t mask) = 0;
 };
 
+// Faults the port component finds itself, and the system's code for each (an errno value on
+// POSIX, a GetLastError value on Windows), so that every "(win error code: N)" carries a
+// number of the system it runs on.
+enum class TPortFault { InvalidArgument, TimedOut };
+int PortFaultCode(TPortFault fault);
+
 class TSerialDevice {
 public:
     virtual ~TSerialDevice() = default;

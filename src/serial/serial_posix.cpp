@@ -26,6 +26,11 @@
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
 
+int PortFaultCode(TPortFault fault)
+{
+    return fault == TPortFault::TimedOut ? ETIMEDOUT : EINVAL;
+}
+
 namespace {
 
 bool NotSupported(int err)

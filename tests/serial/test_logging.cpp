@@ -166,4 +166,19 @@ TEST_F(TLogFixture, NotAFileRefusedWithoutWaiting)
     }
 }
 
+TEST(CommsLogFileFor, Table)
+{
+    const struct {
+        std::string path, log;
+    } table[] = {
+        {"/opt/flash/demo-flash", "/opt/flash/demo-flash_log.txt"},
+        {"jobs/unit.exe", "jobs/unit_log.txt"},
+        {"/opt/rel.2/job", "/opt/rel.2/job_log.txt"},
+        {"C:\\rel.2\\job", "C:\\rel_log.txt"}, // on POSIX '\\' is part of a file's name
+        {"", "_log.txt"},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(CommsLogFileFor(row.path), row.log) << row.path;
+}
+
 } // namespace
