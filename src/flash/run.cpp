@@ -6,6 +6,7 @@
 #include "apply_record.h"
 #include "exist_ms.h"
 #include "logging.h"
+#include "serial_platform.h"
 
 namespace {
 
@@ -123,13 +124,12 @@ void TProgrammingRun::CheckAdapterLatency(TRunFrontEnd& frontEnd)
         return;
     FLatencyNoted = true;
     const std::string msText = std::to_string(ms);
+    const std::string rules = UdevRulesPath();
     CommsLog("TProgrammingRun.Connect: The adapter's latency timer is " + msText +
-             " ms: each acknowledged block may "
-             "wait that long (the udev rule in contrib/udev sets it to 1 ms)");
+             " ms: each acknowledged block may wait that long (the udev rule in " + rules + " sets it to 1 ms)");
     frontEnd.Notice("Note: the adapter's latency timer is " + msText +
-                    " ms, so each acknowledged block may wait up to " + msText +
-                    " ms; the udev rule in contrib/udev (/usr/share/doc/moravent-flash-programmer/udev) sets "
-                    "it to 1 ms.");
+                    " ms, so each acknowledged block may wait up to " + msText + " ms; the udev rule in " + rules +
+                    " sets it to 1 ms.");
 }
 
 void TProgrammingRun::ConnectBy(TConnectChoice& choice, uint8_t method, TRunFrontEnd& frontEnd)

@@ -1,7 +1,6 @@
 #include "CPort.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <thread>
 
@@ -547,7 +546,7 @@ void TCustomComPort::ApplyBufferSizes()
 int32_t TCustomComPort::WriteBytes(const void* buffer, int32_t count)
 {
     if (count < 0 || (count > 0 && buffer == nullptr))
-        throw EComPort(CError_WriteFailed, EINVAL);
+        throw EComPort(CError_WriteFailed, PortFaultCode(TPortFault::InvalidArgument));
     int32_t done = 0;
     Check(FDevice->Write(buffer, count, done), CError_WriteFailed);
     return done;
@@ -556,7 +555,7 @@ int32_t TCustomComPort::WriteBytes(const void* buffer, int32_t count)
 int32_t TCustomComPort::ReadBytes(void* buffer, int32_t count)
 {
     if (count < 0 || (count > 0 && buffer == nullptr))
-        throw EComPort(CError_ReadFailed, EINVAL);
+        throw EComPort(CError_ReadFailed, PortFaultCode(TPortFault::InvalidArgument));
     int32_t done = 0;
     Check(FDevice->Read(buffer, count, done), CError_ReadFailed);
     return done;

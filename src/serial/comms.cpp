@@ -1,10 +1,10 @@
 #include "comms.h"
 
-#include <cerrno>
 #include <thread>
 
 #include "logging.h"
 #include "messages.h"
+#include "serial_platform.h"
 #include "timers.h"
 
 TBriskoComPort::TBriskoComPort(TComponent* owner) : TComPort(owner)
@@ -18,7 +18,7 @@ TBriskoComPort::TBriskoComPort(TComponent* owner) : TComPort(owner)
 void TBriskoComPort::SendBuffer(const void* buffer, int32_t count)
 {
     if (count < 0 || (count > 0 && buffer == nullptr))
-        throw EComPort(CError_WriteFailed, EINVAL);
+        throw EComPort(CError_WriteFailed, PortFaultCode(TPortFault::InvalidArgument));
     const auto* bytes = static_cast<const char*>(buffer);
     const std::string logged = count > 0 ? std::string(bytes, size_t(count)) : std::string();
     PurgeBuffers(true, false);
@@ -28,7 +28,7 @@ void TBriskoComPort::SendBuffer(const void* buffer, int32_t count)
         // A write time-out that moved nothing (output held back by flow control, or
         // a stalled adapter) would otherwise repeat for ever.
         if (written <= 0)
-            throw EComPort(CError_WriteFailed, ETIMEDOUT);
+            throw EComPort(CError_WriteFailed, PortFaultCode(TPortFault::TimedOut));
         left -= written;
     }
     CommsLogData(Port(), false, logged);
@@ -37,7 +37,7 @@ void TBriskoComPort::SendBuffer(const void* buffer, int32_t count)
 void TBriskoComPort::SendBufferExpect(const void* data, int32_t dataCount, void* reply, int32_t replyCount)
 {
     if (replyCount < 0 || (replyCount > 0 && reply == nullptr))
-        throw EComPort(CError_ReadFailed, EINVAL);
+        throw EComPort(CError_ReadFailed, PortFaultCode(TPortFault::InvalidArgument));
     SendBuffer(data, dataCount);
     const int32_t received = ReadBytes(reply, replyCount);
     CommsLogData(Port(), true, std::string(static_cast<const char*>(reply), size_t(received)));

@@ -1,5 +1,6 @@
 #include "logging.h"
 
+#include <cctype>
 #include <cstdio>
 #include <mutex>
 
@@ -38,6 +39,48 @@ void WriteLine(const std::string& text)
         WriteLogLine(LogFile, LogTimeStamp() + ": " + text + "\r\n");
 }
 
+std::string Capitalised(std::string text)
+{
+    if (!text.empty())
+        text[0] = char(std::toupper(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+std::string CannotOpen(const std::string& fileName, const std::string& reason)
+{
+    return "Cannot open file \"" + fileName + "\". " + reason;
+}
+
+// Why an open that did not succeed failed, or "" when it is for the caller to go on.
+std::string Refusal(const std::string& fileName, const TLogOpen& r)
+{
+    if (r.Result == TLogOpen::Busy)
+        return CannotOpen(fileName, "It is being written by another process");
+    if (r.Result == TLogOpen::NotAFile)
+        return CannotOpen(fileName, Capitalised(r.Reason));
+    return {};
+}
+
+// Opens the log for appending, creating it when it does not exist; returns why it cannot be
+// opened, or "" with fd set.
+std::string OpenLog(const std::string& fileName, int& fd, bool& created)
+{
+    const TLogOpen opened = OpenLogForAppend(fileName, false);
+    if (opened.Result == TLogOpen::Opened)
+        return fd = opened.Fd, std::string();
+    if (std::string refused = Refusal(fileName, opened); !refused.empty())
+        return refused;
+    // Create only a file that does not exist: a log that exists but cannot be opened right
+    // now must never be emptied.
+    const TLogOpen made = OpenLogForAppend(fileName, true);
+    if (made.Result == TLogOpen::Opened)
+        return fd = made.Fd, created = true, std::string();
+    if (std::string refused = Refusal(fileName, made); !refused.empty())
+        return refused;
+    const std::string& shown = made.Result == TLogOpen::Exists ? opened.Reason : made.Reason;
+    return "Cannot create file \"" + fileName + "\". " + shown;
+}
+
 } // namespace
 
 void CommsLoggingInit(const std::string& fileName)
@@ -48,27 +91,8 @@ void CommsLoggingInit(const std::string& fileName)
         if (LogFile >= 0)
             return;
         bool created = false;
-        const TLogOpen opened = OpenLogForAppend(fileName, false);
-        int fd = opened.Fd;
-        if (opened.Result == TLogOpen::Busy) {
-            failure = "Log file " + fileName + " cannot be opened (Cannot open file \"" + fileName +
-                "\". It is being written by another process)";
-        } else if (opened.Result != TLogOpen::Opened) {
-            // Create only a file that does not exist: a log that exists but
-            // cannot be opened right now must never be emptied.
-            const TLogOpen made = OpenLogForAppend(fileName, true);
-            fd = made.Fd;
-            if (made.Result == TLogOpen::Busy) {
-                failure = "Log file " + fileName + " cannot be opened (Cannot open file \"" + fileName +
-                    "\". It is being written by another process)";
-            } else if (made.Result != TLogOpen::Opened) {
-                const std::string& shown = made.Result == TLogOpen::Exists ? opened.Reason : made.Reason;
-                failure = "Log file " + fileName + " cannot be opened (Cannot create file \"" + fileName + "\". " +
-                    shown + ")";
-            } else {
-                created = true;
-            }
-        }
+        int fd = -1;
+        failure = OpenLog(fileName, fd, created);
         if (fd >= 0) {
             LogFile = fd;
             if (created)
@@ -79,7 +103,7 @@ void CommsLoggingInit(const std::string& fileName)
     }
     // Reported outside the lock: the hook may show a window whose events log.
     if (!failure.empty())
-        ReportError(failure);
+        ReportError("Log file " + fileName + " cannot be opened (" + failure + ")");
 }
 
 void CommsLoggingDestroy()
@@ -146,7 +170,7 @@ bool CommsLoggingActive()
 
 std::string CommsLogFileFor(const std::string& path)
 {
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(PathSeparators());
     const size_t dot = path.find_last_of('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
         return path.substr(0, dot) + "_log.txt";

@@ -18,5 +18,6 @@ void SetCommsLogErrorHook(std::function<void(const std::string&)> hook);
 bool CommsLoggingActive();
 
 // The log of a program or job file: its path with the extension (from the last dot after
-// the last '/') replaced by "_log.txt", or "_log.txt" appended when it has none.
+// the last separator, '/' or on Windows also '\') replaced by "_log.txt", or "_log.txt"
+// appended when it has none.
 std::string CommsLogFileFor(const std::string& path);

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,25 +8,62 @@
 #include <cstring>
 #include <ctime>
 
+#include "files.h"
 #include "logging_file.h"
+
+namespace {
+
+TLogOpen Failure(int err)
+{
+    TLogOpen r;
+    r.Result = err == EEXIST ? TLogOpen::Exists : TLogOpen::Failed;
+    r.Reason = std::strerror(err);
+    return r;
+}
+
+TLogOpen NotAFile(mode_t mode)
+{
+    TLogOpen r;
+    r.Result = TLogOpen::NotAFile;
+    r.Reason = NotAFileReason(mode);
+    return r;
+}
+
+} // namespace
 
 TLogOpen OpenLogForAppend(const std::string& fileName, bool createNew)
 {
-    TLogOpen r;
-    const int fd = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (createNew ? O_CREAT | O_EXCL : 0), 0644);
+    // Non-blocking, so a FIFO cannot hold the open: without a reader it fails with ENXIO, and
+    // with one fstat refuses it. Regular files ignore the flag.
+    const int fd =
+        open(fileName.c_str(),
+             O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (createNew ? O_CREAT | O_EXCL : 0), 0644);
+    struct stat st { };
     if (fd < 0) {
-        r.Result = errno == EEXIST ? TLogOpen::Exists : TLogOpen::Failed;
-        r.Reason = std::strerror(errno);
-        return r;
+        const int err = errno;
+        if (err != EEXIST && ::stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return NotAFile(st.st_mode);
+        return Failure(err);
+    }
+    if (fstat(fd, &st) != 0) {
+        const int err = errno;
+        close(fd);
+        return Failure(err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        return NotAFile(st.st_mode);
     }
     // The exclusive flock keeps a second instance from writing into the same log.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         close(fd);
-        r.Result = err == EWOULDBLOCK ? TLogOpen::Busy : TLogOpen::Failed;
-        r.Reason = std::strerror(err);
+        TLogOpen r = Failure(err);
+        if (err == EWOULDBLOCK)
+            r.Result = TLogOpen::Busy;
         return r;
     }
+    TLogOpen r;
     r.Result = TLogOpen::Opened;
     r.Fd = fd;
     return r;
@@ -54,4 +92,9 @@ std::string LogTimeStamp()
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(now.tv_nsec / 1000000));
     return buf;
+}
+
+const char* PathSeparators()
+{
+    return "/";
 }

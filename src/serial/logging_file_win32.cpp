@@ -9,9 +9,34 @@
 #include "logging_file.h"
 #include "win32_error.h"
 
+namespace {
+
+TLogOpen NotAFile(const char* reason)
+{
+    TLogOpen r;
+    r.Result = TLogOpen::NotAFile;
+    r.Reason = reason;
+    return r;
+}
+
+// What a handle that is no disk file stands for.
+const char* NotADiskFileReason(DWORD type)
+{
+    switch (type) {
+    case FILE_TYPE_CHAR: return "it is a device, not a file";
+    case FILE_TYPE_PIPE: return "it is a pipe, not a file";
+    default: return "it is not a regular file";
+    }
+}
+
+} // namespace
+
 TLogOpen OpenLogForAppend(const std::string& fileName, bool createNew)
 {
     TLogOpen r;
+    const DWORD attributes = GetFileAttributesA(fileName.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return NotAFile("it is a directory");
     const HANDLE h = CreateFileA(fileName.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr,
                                  createNew ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -21,6 +46,10 @@ TLogOpen OpenLogForAppend(const std::string& fileName, bool createNew)
                                                     : TLogOpen::Failed;
         r.Reason = Win32ErrorText(error);
         return r;
+    }
+    if (const DWORD type = GetFileType(h); type != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return NotAFile(NotADiskFileReason(type));
     }
     r.Fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
     if (r.Fd < 0) {
@@ -52,4 +81,9 @@ std::string LogTimeStamp()
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
                   t.wSecond, t.wMilliseconds);
     return buf;
+}
+
+const char* PathSeparators()
+{
+    return "\\/";
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "CPort.h"
 #include "serial_platform.h"
@@ -42,6 +43,14 @@ void ListSerialPorts(std::vector<std::string>& strings, const std::string& sysCl
     strings = std::move(names);
 }
 
+std::string PciId(const TPlatformPort& port)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x:%04x", unsigned(port.PciVendor) & 0xFFFFu,
+                  unsigned(port.PciDevice) & 0xFFFFu);
+    return text;
+}
+
 std::string PortDescription(const TPlatformPort& port)
 {
     if (!port.LinkTarget.empty())
@@ -52,7 +61,10 @@ std::string PortDescription(const TPlatformPort& port)
             text += " (" + port.Manufacturer + ")";
         return text;
     }
-    if (port.Driver == "serial8250" || port.Driver == "serial" || port.Driver == "port")
+    if (port.Bus == "pci")
+        return "PCI serial card" + (port.PciVendor >= 0 ? " (" + PciId(port) + ")" : std::string());
+    if (port.Bus == "pnp" || port.Bus == "platform" || port.Driver == "serial8250" || port.Driver == "serial" ||
+        port.Driver == "port")
         return "built-in serial port";
     return port.Driver;
 }

@@ -22,9 +22,12 @@ bool PortNameLess(const std::string& a, const std::string& b);
 std::vector<TPlatformPort> ListSerialPortInfo(const std::string& sysClassTty = "/sys/class/tty",
                                               const std::string& devDir = "/dev");
 
-// A short description for people: the adapter's product and maker, "built-in serial port",
-// "link to /dev/pts/3", or the driver's name.
+// A short description for people: the adapter's product and maker, "PCI serial card
+// (1415:c138)", "built-in serial port", "link to /dev/pts/3", or the driver's name.
 std::string PortDescription(const TPlatformPort& port);
+
+// A PCI card's ids as lspci shows them: "1415:c138".
+std::string PciId(const TPlatformPort& port);
 
 // The port name a --port selector stands for: "usb:SERIAL" is the adapter with that serial
 // number, "usb-path:PATH" the adapter in that hub socket (1-1.4:1.0, or 1-1.4 for its first

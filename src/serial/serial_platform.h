@@ -61,6 +61,12 @@ public:
     virtual void SetMask(uint32_t mask) = 0;
 };
 
+// Faults the port component finds itself, and the system's code for each (an errno value on
+// POSIX, a GetLastError value on Windows), so that every "(win error code: N)" carries a
+// number of the system it runs on.
+enum class TPortFault { InvalidArgument, TimedOut };
+int PortFaultCode(TPortFault fault);
+
 class TSerialDevice {
 public:
     virtual ~TSerialDevice() = default;
@@ -94,8 +100,10 @@ std::unique_ptr<TSerialDevice> CreatePlatformSerialDevice();
 // function restores the system's own backend.
 void SetSerialDeviceFactory(std::function<std::unique_ptr<TSerialDevice>()> factory);
 
-// Device path of a port name: "/dev/x" paths stay, "COMn" is /dev/ttyS<n-1>, any
-// other name lives under /dev. Empty when the name cannot name a device.
+// Device path of a port name: a name with a '/' is a path as it is (relative to the current
+// folder), "COMn" is /dev/ttyS<n-1>, any other name is /dev/NAME, or NAME in the current
+// folder when /dev has no such entry and the folder has. Empty when the name cannot name a
+// device. (On Windows: \\.\NAME.)
 std::string SerialDevicePath(const std::string& portName);
 
 // The name the system's port list shows for a port name: "COM1" is ttyS0 on Linux, itself
@@ -114,6 +122,11 @@ struct TPlatformPort {
     int Pid = -1;
     std::string Manufacturer, Product, Serial;
     std::string UsbPath; // the interface's bus-port chain, the same for the same socket of a hub (1-1.4:1.0)
+    // The bus of the hardware behind the port, as the system names it: usb, pci, pnp, platform.
+    std::string Bus;
+    // A PCI serial card's vendor and device ids.
+    int PciVendor = -1;
+    int PciDevice = -1;
 };
 
 // Appends the system's serial ports to ports, in no particular order: on Linux every tty
@@ -141,6 +154,11 @@ std::vector<std::string> MissingPortLines(const std::string& portName, const std
 // Lines that explain a failure on the open line of portName (systemError 0 when the
 // failure carried none): the port has gone, or the line went dead. Empty when neither.
 std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int systemError);
+
+// Where the udev rules for USB adapters are, for a hint: the installed copy when that file
+// exists (the package puts it there), else their place in the source.
+inline constexpr char InstalledUdevRules[] = "/usr/share/doc/moravent-flash-programmer/udev/60-moravent-serial.rules";
+std::string UdevRulesPath(const std::string& installed = InstalledUdevRules);
 
 // True when a modem manager runs that may probe serial ports as they appear.
 bool ModemManagerRunning();

@@ -9,6 +9,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,12 +18,18 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "line_time.h"
 #include "serial_deadline.h"
 #include "serial_platform.h"
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
+
+int PortFaultCode(TPortFault fault)
+{
+    return fault == TPortFault::TimedOut ? ETIMEDOUT : EINVAL;
+}
 
 namespace {
 
@@ -631,24 +638,41 @@ std::string ListedPortName(const std::string& portName)
     return comName ? path.substr(5) : portName;
 }
 
+namespace {
+
+// "COMn" (any case, up to six digits): /dev/ttyS<n-1>, or "" for COM0; nullopt for any
+// other name.
+std::optional<std::string> ComPortPath(const std::string& portName)
+{
+    const auto upper = [](unsigned char c) { return char(std::toupper(c)); };
+    if (portName.size() <= 3 || portName.size() > 9 || upper(portName[0]) != 'C' || upper(portName[1]) != 'O' ||
+        upper(portName[2]) != 'M')
+        return std::nullopt;
+    const std::string digits = portName.substr(3);
+    if (!std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return std::nullopt;
+    const long n = std::stol(digits);
+    return n >= 1 ? "/dev/ttyS" + std::to_string(n - 1) : std::string();
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st { };
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
 std::string SerialDevicePath(const std::string& portName)
 {
-    if (portName.empty())
+    if (portName.empty() || portName.find('\0') != std::string::npos)
         return {};
-    if (portName.find('\0') != std::string::npos)
-        return {};
-    if (portName[0] == '/')
+    if (portName.find('/') != std::string::npos)
         return portName;
-    if (portName.size() > 3 && std::toupper((unsigned char)portName[0]) == 'C' &&
-        std::toupper((unsigned char)portName[1]) == 'O' && std::toupper((unsigned char)portName[2]) == 'M') {
-        const std::string digits = portName.substr(3);
-        bool numeric = digits.size() <= 6;
-        for (char c : digits)
-            numeric = numeric && std::isdigit((unsigned char)c);
-        if (numeric) {
-            const long n = std::stol(digits);
-            return n >= 1 ? "/dev/ttyS" + std::to_string(n - 1) : std::string();
-        }
-    }
-    return "/dev/" + portName;
+    if (const std::optional<std::string> com = ComPortPath(portName))
+        return *com;
+    // A bare name is a device first; a link or file of that name in the current folder
+    // (a fixture's ./unit3) only when /dev has none.
+    const std::string dev = "/dev/" + portName;
+    return Exists(dev) || !Exists(portName) ? dev : portName;
 }

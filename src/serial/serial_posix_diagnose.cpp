@@ -83,8 +83,9 @@ std::vector<std::string> PermissionLines(const std::string& path)
         else
             lines.push_back("Fix: sudo usermod -aG " + group + " \"$USER\", then log out and in again.");
     } else {
-        lines.push_back("Fix: give group dialout access to the port (the udev rules in contrib/udev do it for "
-                        "USB adapters), then: sudo usermod -aG dialout \"$USER\", and log out and in again.");
+        lines.push_back("Fix: give group dialout access to the port (the udev rules in " + UdevRulesPath() +
+                        " do it for USB adapters), then: sudo usermod -aG dialout \"$USER\", and log out and in "
+                        "again.");
     }
     return lines;
 }
@@ -95,6 +96,24 @@ std::string ProcessName(const std::string& pid)
     std::string name;
     std::getline(in, name);
     return name;
+}
+
+// The command a process runs, its arguments joined by spaces and cut to fit a line; the
+// short name in comm for one without arguments (a kernel thread, a zombie).
+std::string ProcessCommand(const std::string& pid)
+{
+    constexpr size_t MostChars = 100;
+    std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
+    std::string text(MostChars + 1, '\0');
+    in.read(text.data(), std::streamsize(text.size()));
+    text.resize(size_t(in.gcount()));
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' '; // the separating NULs, and line ends inside an argument
+    text.erase(text.find_last_not_of(' ') + 1);
+    if (text.empty())
+        return ProcessName(pid);
+    return text.size() > MostChars ? text.substr(0, MostChars - 3) + "..." : text;
 }
 
 template <class F> void ForEachProcess(F&& f)
@@ -125,7 +144,7 @@ std::vector<std::string> BusyLines(const std::string& path)
         for (fs::directory_iterator it("/proc/" + pid + "/fd", dirEc), end; !dirEc && it != end; it.increment(dirEc)) {
             std::error_code linkEc;
             if (fs::read_symlink(it->path(), linkEc) == real && !linkEc) {
-                holders.push_back("process " + pid + " (" + ProcessName(pid) + ")");
+                holders.push_back("process " + pid + " (" + ProcessCommand(pid) + ")");
                 return;
             }
         }

@@ -69,9 +69,12 @@ std::string ReadLine(const fs::path& file)
     return line;
 }
 
+// Four hex digits at most, as USB ids (0403) and PCI ids (0x1415) are written.
 int ReadHex(const fs::path& file)
 {
-    const std::string text = ReadLine(file);
+    std::string text = ReadLine(file);
+    if (text.rfind("0x", 0) == 0)
+        text.erase(0, 2);
     if (text.empty() || text.size() > 4 || !std::all_of(text.begin(), text.end(), ::isxdigit))
         return -1;
     return std::stoi(text, nullptr, 16);
@@ -98,6 +101,27 @@ void ReadUsbIdentity(const fs::path& device, TPlatformPort& port)
     }
 }
 
+// The hardware behind a tty's device, past the serial core's port devices (the serial-base
+// bus of Linux 6.5 and later sits between the tty and the card): its bus, and a PCI card's ids.
+void ReadBus(const fs::path& device, TPlatformPort& port)
+{
+    fs::path p = device;
+    for (int depth = 0; depth < 3 && p.has_relative_path(); ++depth, p = p.parent_path()) {
+        std::error_code ec;
+        const std::string bus = fs::read_symlink(p / "subsystem", ec).filename().string();
+        if (ec)
+            return;
+        if (bus == "serial-base")
+            continue;
+        port.Bus = bus;
+        if (bus == "pci") {
+            port.PciVendor = ReadHex(p / "vendor");
+            port.PciDevice = ReadHex(p / "device");
+        }
+        return;
+    }
+}
+
 TPlatformPort DevicePort(const std::string& name, const fs::path& ttyDir, const fs::path& devDir)
 {
     TPlatformPort port;
@@ -111,6 +135,10 @@ TPlatformPort DevicePort(const std::string& name, const fs::path& ttyDir, const 
     if (!ec)
         port.Driver = driver.filename().string();
     ReadUsbIdentity(device, port);
+    if (port.Vid >= 0)
+        port.Bus = "usb"; // the tty's own device may be a usb-serial port below the interface
+    else
+        ReadBus(device, port);
     return port;
 }
 

@@ -411,6 +411,11 @@ std::string ListedPortName(const std::string& portName)
     return portName;
 }
 
+int PortFaultCode(TPortFault fault)
+{
+    return fault == TPortFault::TimedOut ? ERROR_COUNTER_TIMEOUT : ERROR_INVALID_PARAMETER;
+}
+
 std::string SerialDevicePath(const std::string& portName)
 {
     if (portName.empty() || portName.find('\0') != std::string::npos)

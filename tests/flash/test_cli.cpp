@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "CPort.h"
 #include "block_writer.h"
@@ -14,6 +15,7 @@
 #include "flash_rig.h"
 #include "storeexe.h"
 #include "files.h"
+#include "serial_platform.h"
 
 namespace fs = std::filesystem;
 using namespace flashtest;
@@ -240,7 +242,9 @@ TEST(Cli, ImageLengthOutsideTheRegionIsRefused)
     EXPECT_TRUE(sim.Trace().find("host>") == std::string::npos);
 }
 
-// A port that cannot be opened says why on the lines before the error line.
+// A port that cannot be opened says why on the lines before the error line: the explanation
+// holds each expected text, in order. A name with a '/' is a path from the current folder, a
+// bare name one there when /dev has none.
 TEST(Cli, OpenFailuresExplainThemselves)
 {
     TempDir dir;
@@ -252,11 +256,23 @@ TEST(Cli, OpenFailuresExplainThemselves)
     fs::create_symlink(sim.SlavePath(), link);
     std::ofstream(dir / "notes.txt") << "not a port";
     TComPort holder;
+    // Another program holds the port under a command line longer than the line allows.
+    const std::string holderCommand = "fixture-holder --station 3 --unit-serial A50285BI --operator line-2 --shift "
+                                      "night --notes " +
+        std::string(60, 'x');
+    std::unique_ptr<TChildProcess> otherHolder;
+    const auto holdByAnotherProgram = [&] {
+        otherHolder = StartProgram(
+            "bash",
+            Args({"-c", "exec 3<>\"$0\" && flock 3 && echo held && exec -a \"$1\" sleep 60", link, holderCommand}));
+        ASSERT_EQ(otherHolder->ReadLine(5000), "held") << otherHolder->Err();
+    };
+    const std::string notTerminal = " is not a serial port (not a terminal device).";
     struct Case {
         const char* Name;
         std::function<void()> Setup, Undo;
         std::string Port;
-        bool AsOtherUser;
+        bool AsOtherUser, InDir;
         int SystemError;
         std::vector<std::string> Explained;
     } cases[] = {
@@ -265,24 +281,52 @@ TEST(Cli, OpenFailuresExplainThemselves)
          [&] { ::chmod(sim.SlavePath().c_str(), 0620); },
          link,
          true,
+         false,
          EACCES,
          {"Permission denied: " + link + " (" + sim.SlavePath() + ") belongs to root, group ",
-          "sudo usermod -aG dialout \"$USER\""}},
+          "the udev rules in " + UdevRulesPath() + " do it", "sudo usermod -aG dialout \"$USER\""}},
         {"busy",
          [&] { holder.SetPort(link), holder.OpenPort(); },
          [&] { holder.ClosePort(); },
          link,
          false,
-         EBUSY,
-         {link + " is held by process " + std::to_string(::getpid()) + " (test_flash_cli)."}},
-        {"missing", [] {}, [] {}, "/dev/ttyNOSUCH7", false, ENOENT, {"There is no serial port /dev/ttyNOSUCH7"}},
-        {"not a tty",
-         [] {},
-         [] {},
-         dir / "notes.txt",
          false,
+         EBUSY,
+         {link + " is held by process " + std::to_string(::getpid()) + " ("}},
+        {"busy, a bare name in the current folder, the holder by its command",
+         holdByAnotherProgram,
+         [&] { otherHolder.reset(); },
+         "ttyFIXTURE",
+         false,
+         true,
+         EBUSY,
+         {"ttyFIXTURE is held by process ", " (" + (holderCommand + " 60").substr(0, 97) + "...)"}},
+        {"busy, a path from the current folder",
+         [&] { holder.SetPort(link), holder.OpenPort(); },
+         [&] { holder.ClosePort(); },
+         "./ttyFIXTURE",
+         false,
+         true,
+         EBUSY,
+         {"./ttyFIXTURE is held by process "}},
+        {"missing", [] {}, [] {}, "/dev/ttyNOSUCH7", false, false, ENOENT, {"There is no serial port /dev/ttyNOSUCH7"}},
+        {"not a tty", [] {}, [] {}, dir / "notes.txt", false, false, ENOTTY, {dir / "notes.txt" + notTerminal}},
+        {"not a tty, a path from the current folder",
+         [] {},
+         [] {},
+         "./notes.txt",
+         false,
+         true,
          ENOTTY,
-         {dir / "notes.txt" + " is not a serial port (not a terminal device)."}},
+         {"./notes.txt" + notTerminal}},
+        {"not a tty, a bare name in the current folder",
+         [] {},
+         [] {},
+         "notes.txt",
+         false,
+         true,
+         ENOTTY,
+         {"notes.txt" + notTerminal}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -291,20 +335,52 @@ TEST(Cli, OpenFailuresExplainThemselves)
             continue;
         }
         c.Setup();
-        const TArgs args = Args({"--port", c.Port, "--method", "boot"});
-        TArgs asOther = Args({"--reuid=nobody", "--regid=nogroup", "--clear-groups", programmer});
-        asOther.insert(asOther.end(), args.begin(), args.end());
-        const Outcome o = c.AsOtherUser ? RunProgram("setpriv", asOther) : RunProgram(programmer, args);
+        TArgs command = Args({programmer, "--port", c.Port, "--method", "boot"});
+        if (c.AsOtherUser)
+            command.insert(command.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+        if (c.InDir)
+            command.insert(command.begin(), {"env", "-C", dir / ""});
+        const Outcome o = RunProgram(command[0], TArgs(command.begin() + 1, command.end()));
         c.Undo();
         EXPECT_EQ(o.Exit, 1);
-        const std::vector<std::string> lines = Lines(o.Err);
-        ASSERT_GE(lines.size(), 1u + c.Explained.size()) << o.Err;
+        std::vector<std::string> lines = Lines(o.Err);
+        ASSERT_GE(lines.size(), 2u) << o.Err;
         EXPECT_EQ(lines.back(), "Unable to open com port (win error code: " + std::to_string(c.SystemError) + ")");
-        for (size_t i = 0; i < c.Explained.size(); ++i)
-            EXPECT_NE(lines[lines.size() - 1 - c.Explained.size() + i].find(c.Explained[i]), std::string::npos)
-                << o.Err;
+        lines.pop_back();
+        const std::string explanation = Joined(lines);
+        size_t at = 0;
+        for (const std::string& text : c.Explained) {
+            at = explanation.find(text, at);
+            ASSERT_NE(at, std::string::npos) << text << "\nin: " << o.Err;
+        }
     }
     EXPECT_EQ(sim.Stats().bootAttempts, 0);
+}
+
+// A log that is no file is refused at once, and the run goes on without one: a FIFO given
+// with --log, or one where the job's log switch puts the log.
+TEST(Cli, LogsThatAreNoFilesAreRefusedAndTheRunGoesOn)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, Pattern(1024), ", \"log\": true");
+    unitsim::SimConfig cfg;
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    for (const std::string& log : {dir / "comms.fifo", dir / "programmer_log.txt"}) {
+        SCOPED_TRACE(log);
+        ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+        TArgs args = Args({"--port", sim.SlavePath(), "--method", "user"});
+        if (log == dir / "comms.fifo")
+            args.insert(args.end(), {"--log", log});
+        const Outcome o = RunProgram(programmer, args);
+        EXPECT_EQ(o.Exit, 0) << o.Err;
+        EXPECT_EQ(o.Out, "Unit Successfully Programmed!\n");
+        // The phase lines follow: the run went on without its log.
+        EXPECT_EQ(Lines(o.Err).at(0),
+                  "Log file " + log + " cannot be opened (Cannot open file \"" + log + "\". It is a FIFO, not a file)")
+            << o.Err;
+        fs::remove(log);
+    }
 }
 
 // --port usb:SERIAL and usb-path:PATH never guess: no match is an error naming what is there.
@@ -319,6 +395,14 @@ TEST(Cli, UsbSelectorsThatMatchNothingAreRefused)
     const Outcome list = RunProgram(MORAVENT_FLASH_CLI, Args({"--list-ports", "--json"}));
     EXPECT_EQ(list.Exit, 0);
     EXPECT_EQ(list.Out.rfind("[", 0), 0u) << list.Out;
+    const std::vector<std::string> keys = {"name",    "path",   "driver",   "vid", "pid",   "manufacturer",
+                                           "product", "serial", "usb_path", "bus", "pci_id"};
+    for (const auto& port : nlohmann::ordered_json::parse(list.Out)) {
+        std::vector<std::string> found;
+        for (const auto& item : port.items())
+            found.push_back(item.key());
+        EXPECT_EQ(found, keys) << port.dump();
+    }
 }
 
 // End to end with the real executables: job builder, simulator command and programmer.

@@ -1,6 +1,10 @@
 // The platform-neutral pieces: line-settings record, event masks, settings objects,
 // error messages and device names.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 
 #include "CPort.h"
 #include "comms.h"
@@ -231,11 +235,29 @@ TEST(DeviceNames, MapToPaths)
         {"COM0", ""},
         {"", ""},
         {"COMX", "/dev/COMX"},
-        {"pts/3", "/dev/pts/3"},
         {"COM99999999999", "/dev/COM99999999999"},
+        // A name with a '/' is a path, relative to the current folder.
+        {"pts/3", "pts/3"},
+        {"./unit3", "./unit3"},
+        {"../rig/unit3", "../rig/unit3"},
+        // A bare name is /dev's, or /dev/NAME still when the current folder has none either.
+        {"null", "/dev/null"},
+        {"ttyNOSUCH7", "/dev/ttyNOSUCH7"},
     };
     for (auto& row : table)
         EXPECT_EQ(SerialDevicePath(row.name), row.path) << row.name;
+}
+
+TEST(UdevRules, TheInstalledCopyWhenThereIsOne)
+{
+    const std::string installed = ::testing::TempDir() + std::to_string(::getpid()) + "-60-moravent-serial.rules";
+    std::remove(installed.c_str());
+    EXPECT_EQ(UdevRulesPath(installed), "contrib/udev/60-moravent-serial.rules");
+    std::ofstream(installed) << "# rules\n";
+    EXPECT_EQ(UdevRulesPath(installed), installed);
+    std::remove(installed.c_str());
+    EXPECT_EQ(UdevRulesPath(::testing::TempDir()), "contrib/udev/60-moravent-serial.rules")
+        << "a folder is no rules file";
 }
 
 TEST(BaudRates, StandardValues)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -130,6 +131,54 @@ TEST_F(TLogFixture, UncreatableFileReported)
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("cannot be opened (Cannot create file"), std::string::npos) << errors[0];
     CommsLog("ignored"); // off: no effect, no failure
+}
+
+// Anything but a regular file is refused at once: a FIFO with or without a reader would block
+// the open or swallow the log, a device or a folder is no log.
+TEST_F(TLogFixture, NotAFileRefusedWithoutWaiting)
+{
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path, reason;
+        bool withReader;
+    } table[] = {
+        {fifo.string(), "It is a FIFO, not a file", false},
+        {fifo.string(), "It is a FIFO, not a file", true},
+        {dir.string(), "It is a directory", false},
+        {"/dev/null", "It is a device, not a file", false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.path + (row.withReader ? " with a reader" : ""));
+        const int reader = row.withReader ? open(row.path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        errors.clear();
+        CommsLoggingInit(row.path);
+        EXPECT_FALSE(CommsLoggingActive());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0],
+                  "Log file " + row.path + " cannot be opened (Cannot open file \"" + row.path + "\". " + row.reason +
+                      ")");
+        if (row.withReader) {
+            char byte;
+            EXPECT_EQ(read(reader, &byte, 1), 0) << "nothing written into the FIFO";
+            close(reader);
+        }
+    }
+}
+
+TEST(CommsLogFileFor, Table)
+{
+    const struct {
+        std::string path, log;
+    } table[] = {
+        {"/opt/flash/demo-flash", "/opt/flash/demo-flash_log.txt"},
+        {"jobs/unit.exe", "jobs/unit_log.txt"},
+        {"/opt/rel.2/job", "/opt/rel.2/job_log.txt"},
+        {"C:\\rel.2\\job", "C:\\rel_log.txt"}, // on POSIX '\\' is part of a file's name
+        {"", "_log.txt"},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(CommsLogFileFor(row.path), row.log) << row.path;
 }
 
 } // namespace

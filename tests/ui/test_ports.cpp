@@ -163,6 +163,28 @@ protected:
         fs::create_directories(drv);
         fs::create_symlink(drv, device / "driver");
     }
+    void OnBus(const fs::path& device, const std::string& bus)
+    {
+        fs::create_directories(device);
+        fs::create_symlink(Root.path().toStdString() + "/bus/" + bus, device / "subsystem");
+    }
+    // A serial card in a PCI slot; since Linux 6.5 the tty's device is the serial core's port
+    // two levels below the card (serial-base bus), before that the card itself.
+    void PciCard(const std::string& tty, const fs::path& card, const char* vendor, const char* device, bool portLevels)
+    {
+        OnBus(card, "pci");
+        WriteFile((card / "vendor").string(), std::string(vendor) + "\n");
+        WriteFile((card / "device").string(), std::string(device) + "\n");
+        Link(tty, portLevels ? SerialBasePort(card) : card, portLevels ? "port" : "serial");
+        WriteFile((Sys / tty / "type").string(), "4\n");
+    }
+    fs::path SerialBasePort(const fs::path& controller)
+    {
+        const fs::path ctrl = controller / (controller.filename().string() + ":0");
+        OnBus(ctrl, "serial-base");
+        OnBus(ctrl / (ctrl.filename().string() + ".0"), "serial-base");
+        return ctrl / (ctrl.filename().string() + ".0");
+    }
 };
 
 TEST_F(AdapterTree, EveryAdapterKindSaysWhatItIs)
@@ -178,19 +200,32 @@ TEST_F(AdapterTree, EveryAdapterKindSaysWhatItIs)
     WriteFile((Sys / "ttyS1" / "type").string(), "0\n"); // placeholder without hardware
     WriteFile((Dev / "pts" / "3").string(), "");
     fs::create_symlink("pts/3", Dev / "ttyMV0");
+    const fs::path pci = Root.path().toStdString() + "/devices/pci0000:00";
+    PciCard("ttyS4", pci / "0000:00:1c.0/0000:03:00.0", "0x1415", "0xc138", false);
+    PciCard("ttyS5", pci / "0000:00:1c.1/0000:04:00.0", "0x9710", "0x9865", true);
+    const fs::path pnp = Root.path().toStdString() + "/devices/pnp0/00:02";
+    OnBus(pnp, "pnp");
+    Link("ttyS2", SerialBasePort(pnp), "port");
+    const fs::path platform = Root.path().toStdString() + "/devices/platform/fe215040.serial";
+    OnBus(platform, "platform");
+    Link("ttyS3", platform, "dw-apb-uart");
 
     struct Row {
         std::string name, path, driver, description;
         int vid, pid;
-        std::string serial, usbPath;
+        std::string serial, usbPath, bus;
     };
     const std::vector<Row> expected = {
         {"ttyACM0", (Dev / "ttyACM0").string(), "cdc_acm", "Pico (Raspberry Pi)", 0x2e8a, 0x000a, "E6614103E7",
-         "1-2:1.0"},
-        {"ttyMV0", (Dev / "ttyMV0").string(), "pty", "link to " + (Dev / "pts" / "3").string(), -1, -1, "", ""},
-        {"ttyS0", (Dev / "ttyS0").string(), "serial", "built-in serial port", -1, -1, "", ""},
+         "1-2:1.0", "usb"},
+        {"ttyMV0", (Dev / "ttyMV0").string(), "pty", "link to " + (Dev / "pts" / "3").string(), -1, -1, "", "", ""},
+        {"ttyS0", (Dev / "ttyS0").string(), "serial", "built-in serial port", -1, -1, "", "", ""},
+        {"ttyS2", (Dev / "ttyS2").string(), "port", "built-in serial port", -1, -1, "", "", "pnp"},
+        {"ttyS3", (Dev / "ttyS3").string(), "dw-apb-uart", "built-in serial port", -1, -1, "", "", "platform"},
+        {"ttyS4", (Dev / "ttyS4").string(), "serial", "PCI serial card (1415:c138)", -1, -1, "", "", "pci"},
+        {"ttyS5", (Dev / "ttyS5").string(), "port", "PCI serial card (9710:9865)", -1, -1, "", "", "pci"},
         {"ttyUSB0", (Dev / "ttyUSB0").string(), "ftdi_sio", "FT232R USB UART (FTDI)", 0x0403, 0x6001, "A50285BI",
-         "1-1.4:1.0"},
+         "1-1.4:1.0", "usb"},
     };
     const std::vector<TPlatformPort> ports = ListSerialPortInfo(Sys.string(), Dev.string());
     ASSERT_EQ(ports.size(), expected.size());
@@ -206,6 +241,7 @@ TEST_F(AdapterTree, EveryAdapterKindSaysWhatItIs)
         EXPECT_EQ(p.Pid, r.pid);
         EXPECT_EQ(p.Serial, r.serial);
         EXPECT_EQ(p.UsbPath, r.usbPath);
+        EXPECT_EQ(p.Bus, r.bus);
     }
     WriteFile((Dev / "ttyUSB0").string(), "");
     EXPECT_EQ(LatencyTimerMs((Dev / "ttyUSB0").string(), Sys.string()), 16);
@@ -236,7 +272,7 @@ TEST_F(AdapterTree, EveryAdapterKindSaysWhatItIs)
         }
     }
     std::vector<TPlatformPort> twins = ports;
-    twins.push_back(ports[3]);
+    twins.push_back(ports.back());
     twins.back().Name = "ttyUSB1";
     EXPECT_THROW(ResolvePortSelector("usb:A50285BI", twins), Exception);
     EXPECT_THROW(ResolvePortSelector("usb:X", {}), Exception);

@@ -38,6 +38,8 @@ void PrintJson(const std::vector<TPlatformPort>& ports)
         o["product"] = TextOrNull(p.Product);
         o["serial"] = TextOrNull(p.Serial);
         o["usb_path"] = TextOrNull(p.UsbPath);
+        o["bus"] = TextOrNull(p.Bus);
+        o["pci_id"] = p.PciVendor >= 0 ? nlohmann::ordered_json(PciId(p)) : nlohmann::ordered_json(nullptr);
         list.push_back(std::move(o));
     }
     std::printf("%s\n", list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
@@ -130,7 +132,7 @@ std::vector<std::string> ExplainFailure(const std::exception& failure, const std
     }
     if (LooksUsb(port) && ModemManagerRunning())
         lines.push_back("ModemManager is running and may probe " + port +
-                        "; the udev property ID_MM_DEVICE_IGNORE=1 keeps it away (see the rules in contrib/udev, "
-                        "installed in /usr/share/doc/moravent-flash-programmer/udev).");
+                        "; the udev property ID_MM_DEVICE_IGNORE=1 keeps it away (see the rules in " + UdevRulesPath() +
+                        ").");
     return lines;
 }

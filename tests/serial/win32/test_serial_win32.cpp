@@ -1,13 +1,17 @@
 // The Win32 serial backend as Wine runs it, against a pseudo-terminal linked as COM7 whose
 // far end (pty_peer.py) echoes, swallows 'x' and tells the bit rate on "?B"; COM9 does not exist.
+// Also the communications log's Windows rules: both separators, and no devices or folders.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
+#include "comms.h"
+#include "logging.h"
 #include "serial_platform.h"
 
 int ListRegistryPorts(std::vector<TPlatformPort>& ports, const char* keyPath);
@@ -201,6 +205,99 @@ TEST(Win32PortList, TheRegistryListAndAMissingKey)
     EXPECT_EQ(missing[0], "There is no serial port COM9, and this computer has no serial ports at all.");
     EXPECT_EQ(LatencyTimerMs("COM7", ""), -1);
     EXPECT_FALSE(ModemManagerRunning());
+}
+
+// What the port component finds wrong itself carries Windows codes, not errno values.
+class TSilentDevice : public TSerialDevice {
+public:
+    int Open(const std::string&) override { return Opened = true, 0; }
+    void Close() override { Opened = false; }
+    bool IsOpen() const override { return Opened; }
+    int ApplyLineSettings(const TLineSettings&) override { return 0; }
+    int ApplyTimeouts(const TTimeoutSettings&) override { return 0; }
+    int ApplyBufferSizes(int32_t, int32_t) override { return 0; }
+    int Read(void*, int32_t, int32_t& done) override { return done = 0, 0; }
+    int Write(const void*, int32_t, int32_t& done) override { return done = 0, 0; } // a stalled line
+    int Purge(bool, bool) override { return 0; }
+    int AbortPending() override { return 0; }
+    int Drain() override { return 0; }
+    int QueuedInput(int32_t& count) override { return count = 0, 0; }
+    int ModemStatus(uint32_t& status) override { return status = 0, 0; }
+    int ErrorFlags(uint32_t& flags) override { return flags = 0, 0; }
+    int SetLines(bool, bool) override { return 0; }
+    std::unique_ptr<TSerialEventWait> CreateEventWait(uint32_t) override { return nullptr; }
+
+private:
+    bool Opened = false;
+};
+
+TEST(Win32Port, FaultsFoundByThePortCarryWindowsCodes)
+{
+    SetSerialDeviceFactory([] { return std::make_unique<TSilentDevice>(); });
+    TBriskoComPort port;
+    port.SetEvents(0);
+    port.OpenPort();
+    const struct {
+        const char* name;
+        std::function<void()> call;
+        std::string message;
+    } table[] = {
+        {"a write that moves nothing", [&] { port.SendBuffer("abc", 3); },
+         "WriteFile function failed (win error code: " + std::to_string(ERROR_COUNTER_TIMEOUT) + ")"},
+        {"no buffer to write", [&] { port.WriteBytes(nullptr, 3); },
+         "WriteFile function failed (win error code: " + std::to_string(ERROR_INVALID_PARAMETER) + ")"},
+        {"no buffer for the reply", [&] { port.SendBufferExpect("abc", 3, nullptr, 2); },
+         "ReadFile function failed (win error code: " + std::to_string(ERROR_INVALID_PARAMETER) + ")"},
+    };
+    for (const auto& row : table) {
+        try {
+            row.call();
+            ADD_FAILURE() << row.name << ": no failure";
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.message(), row.message) << row.name;
+        }
+    }
+    port.ClosePort();
+    SetSerialDeviceFactory(nullptr);
+}
+
+TEST(Win32Log, NameAndRefusals)
+{
+    const struct {
+        std::string path, log;
+    } names[] = {
+        {"C:\\rel.2\\job", "C:\\rel.2\\job_log.txt"},
+        {"C:\\tools\\flash.exe", "C:\\tools\\flash_log.txt"},
+        {"D:/rel.2/job", "D:/rel.2/job_log.txt"},
+        {"jobs\\unit.exe", "jobs\\unit_log.txt"},
+    };
+    for (const auto& row : names)
+        EXPECT_EQ(CommsLogFileFor(row.path), row.log) << row.path;
+
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string folder = std::string(temp) + "moravent-log-folder";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::vector<std::string> errors;
+    SetCommsLogErrorHook([&](const std::string& text) { errors.push_back(text); });
+    const struct {
+        std::string path, reason;
+    } refused[] = {
+        {"NUL", "It is a device, not a file"},
+        {folder, "It is a directory"},
+    };
+    for (const auto& row : refused) {
+        errors.clear();
+        CommsLoggingInit(row.path);
+        EXPECT_FALSE(CommsLoggingActive()) << row.path;
+        ASSERT_EQ(errors.size(), 1u) << row.path;
+        EXPECT_EQ(errors[0],
+                  "Log file " + row.path + " cannot be opened (Cannot open file \"" + row.path + "\". " + row.reason +
+                      ")");
+    }
+    CommsLoggingDestroy();
+    SetCommsLogErrorHook(nullptr);
+    RemoveDirectoryA(folder.c_str());
 }
 
 } // namespace
