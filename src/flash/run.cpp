@@ -6,16 +6,10 @@
 #include "apply_record.h"
 #include "exist_ms.h"
 #include "logging.h"
+#include "port_diagnosis.h"
 #include "serial_platform.h"
 
 namespace {
-
-// The lines that explain a failure: those it carries.
-std::vector<std::string> FailureDetails(const std::exception& e, const std::string& /*port*/)
-{
-    const auto* ours = dynamic_cast<const Exception*>(&e);
-    return ours ? ours->Details() : std::vector<std::string>();
-}
 
 constexpr uint8_t MethodUser = 0;
 constexpr uint8_t MethodBoot = 1;
@@ -107,6 +101,11 @@ void TProgrammingRun::Program(TConnectChoice& choice, TConnectMode mode, TRunFro
         frontEnd.CheckCancelled();
         Enter(TRunPhase::Finish, frontEnd);
         flash.Finish();
+    } catch (Exception& e) {
+        flash.Disconnect();
+        // Said beside the message by every front end: who holds the port, that the adapter went.
+        e.SetDetails(ExplainFailure(e, choice.Port->Port()));
+        throw;
     } catch (...) {
         flash.Disconnect();
         throw;
@@ -162,7 +161,7 @@ void TProgrammingRun::ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRu
         // Whatever stopped the user connect (a failed thread start or an allocation
         // failure included) is only the reason for the boot method.
         reason = e.what();
-        details = FailureDetails(e, choice.Port->Port());
+        details = ExplainFailure(e, choice.Port->Port());
     }
     FFlash->Disconnect();
     frontEnd.CheckCancelled();

@@ -109,6 +109,47 @@ TEST(Run, AFailureFromBelowInTheUserConnectLeadsToTheBootMethod)
     ExpectReset(app);
 }
 
+// What the command line prints before its error the window adds to its boxes, after their
+// own texts: why the port could not be opened, what a unit that is not the job's reports.
+TEST(Run, BoxesSayWhyAfterTheirOwnTexts)
+{
+    const std::string missing = "/dev/ttyMORAVENT-NO-SUCH-PORT";
+    const std::string identity = "The unit reports name \"MORAVENT SIM UNIT\", seed 0x0001, start 0x00001800, length "
+                                 "256000; the job expects seed 0x0081, start 0x00001800, length 256000.";
+    const struct {
+        const char* Name;
+        std::string Port; // "" for the simulated unit's
+        uint16_t UnitSeed;
+        std::string Reason, Why, Error;
+    } cases[] = {
+        {"no such port", missing, 0x81, "Unable to open com port (win error code: 2)",
+         "There is no serial port " + missing, "Unable to open com port (win error code: 2)"},
+        {"another unit", "", 0x01, "Flash uP does not match definition", identity,
+         "Flash uP does not match definition."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        JobSpec job;
+        job.image = AppHarness::TestImage(2);
+        AppHarness app(job);
+        SimConfig config;
+        config.seed = c.UnitSeed;
+        config.bootAnswerFrom = 2;
+        SimFixture unit(config);
+        Operator op = unit.Op();
+        if (!c.Port.empty())
+            op.port = c.Port;
+        app.Run(op);
+        const Shown* notice = app.Find("Confirm");
+        ASSERT_NE(notice, nullptr);
+        const std::string told = "User Connect Method Failed (" + c.Reason + ").\r\r" + BootNotice + "\r\r";
+        EXPECT_EQ(notice->text.rfind(told + c.Why, 0), 0u) << notice->text;
+        EXPECT_EQ(app.Dialogs.back().kind, "error-display");
+        EXPECT_EQ(app.Dialogs.back().text.rfind(c.Error + "\n\n" + c.Why, 0), 0u) << app.Dialogs.back().text;
+        ExpectReset(app);
+    }
+}
+
 TEST(Run, BootMethodFailsToo)
 {
     JobSpec job;
@@ -123,7 +164,7 @@ TEST(Run, BootMethodFailsToo)
     EXPECT_EQ(app.Kinds(), (std::vector<std::string>{"UsrSerial", "Wizard", "Confirm", "error-display"}));
     const Shown* error = app.Find("error-display");
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->text, "No reply to connect command");
+    EXPECT_EQ(error->text, "No reply to connect command."); // the full stop the box adds
     EXPECT_TRUE(error->startEnabled) << "the window is reset before the error shows";
     EXPECT_EQ(error->label, "Progress");
     EXPECT_EQ(unit.Sim.Stats().bootAttempts, 100);
@@ -145,7 +186,7 @@ TEST(Run, CancelOnTheResetPromptEndsTheBootConnect)
 
     EXPECT_EQ(app.Kinds(), (std::vector<std::string>{"UsrSerial", "Wizard", "Confirm", "Prompt", "error-display"}));
     EXPECT_EQ(app.Find("Prompt")->text, "Reset the Unit");
-    EXPECT_EQ(app.Dialogs.back().text, "Connect Cancelled by User");
+    EXPECT_EQ(app.Dialogs.back().text, "Connect Cancelled by User.");
     EXPECT_LT(unit.Sim.Stats().bootAttempts, 100) << "Cancel ends the attempts early";
     EXPECT_FALSE(app.Form()->PromptDialog->Dialog()->isVisible()) << "the prompt is hidden on the way out";
     ExpectReset(app);
@@ -174,7 +215,7 @@ TEST(Run, CancelEndsTheRunBeforeAnyPortIsOpened)
         op.cancelWizard = c.cancelWizard;
         app.Run(op);
         EXPECT_EQ(app.Kinds(), c.kinds);
-        EXPECT_EQ(app.Dialogs.back().text, "Connect Cancelled by User");
+        EXPECT_EQ(app.Dialogs.back().text, "Connect Cancelled by User.");
         EXPECT_TRUE(app.Dialogs.back().startEnabled);
         EXPECT_EQ(app.Dialogs.back().label, "Progress");
         EXPECT_EQ(unit.Sim.Stats().userConnects + unit.Sim.Stats().bootAttempts, 0);
@@ -248,7 +289,7 @@ TEST(Run, SecondRunStartsWithUserConnectOnTheLastPort)
     Operator first = unit.Op();
     first.cancelWizard = true;
     app.Run(first);
-    ASSERT_EQ(app.Dialogs.back().text, "Connect Cancelled by User");
+    ASSERT_EQ(app.Dialogs.back().text, "Connect Cancelled by User.");
 
     app.Dialogs.clear();
     Operator second; // Ok without a pick: the port chosen last stays

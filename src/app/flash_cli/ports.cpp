@@ -69,11 +69,6 @@ bool SamePort(const TPlatformPort& p, const std::string& port)
     return p.Name == port || p.Path == port || (!p.Path.empty() && p.Path == SerialDevicePath(port));
 }
 
-bool LooksUsb(const std::string& port)
-{
-    return port.find("ttyUSB") != std::string::npos || port.find("ttyACM") != std::string::npos;
-}
-
 } // namespace
 
 int ListPortsCommand(bool json)
@@ -114,25 +109,4 @@ nlohmann::ordered_json PortUsbJson(const std::string& port)
                     {"serial", TextOrNull(p.Serial)},
                     {"usb_path", TextOrNull(p.UsbPath)}};
     return nullptr;
-}
-
-std::vector<std::string> ExplainFailure(const std::exception& failure, const std::string& port)
-{
-    std::vector<std::string> lines;
-    const auto* com = dynamic_cast<const EComPort*>(&failure);
-    if (com && com->ErrorCode() == CError_OpenFailed) {
-        std::vector<TPlatformPort> ports;
-        try {
-            ports = ListSerialPortInfo();
-        } catch (const std::exception&) {
-        }
-        lines = DiagnoseOpenFailure(port, com->SystemError(), ports);
-    } else {
-        lines = DiagnoseLineFailure(port, com ? com->SystemError() : 0);
-    }
-    if (LooksUsb(port) && ModemManagerRunning())
-        lines.push_back("ModemManager is running and may probe " + port +
-                        "; the udev property ID_MM_DEVICE_IGNORE=1 keeps it away (see the rules in " + UdevRulesPath() +
-                        ").");
-    return lines;
 }

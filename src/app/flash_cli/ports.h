@@ -17,8 +17,3 @@ std::string ResolvePort(const std::string& selector);
 // The USB adapter behind port for a unit's record: vid, pid (hex as --list-ports shows
 // them), serial and usb_path; null for a port that is no USB adapter.
 nlohmann::ordered_json PortUsbJson(const std::string& port);
-
-// One or two lines for a person before the error line of a run that failed on port:
-// why the port could not be opened, that the line went dead, that a modem manager may
-// have probed it. Empty when there is nothing to add.
-std::vector<std::string> ExplainFailure(const std::exception& failure, const std::string& port);

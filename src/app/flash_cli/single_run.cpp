@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "cmdline.h"
-#include "failure.h"
+#include "port_diagnosis.h"
 #include "job_load.h"
 #include "logging.h"
 #include "messages.h"
@@ -124,7 +124,7 @@ int ProgramOnePort(int argc, char** argv, const TCliOptions& options)
             throw;
         }
     } catch (const std::exception& e) {
-        const std::vector<std::string> lines = FailureLines(e, port);
+        const std::vector<std::string> lines = ExplainFailure(e, port);
         record->End(FailureResult(), WithFullStop(e.what()), DetailText(lines));
         PrintFailure(lines, e);
         return ExitFailed;

@@ -11,7 +11,7 @@
 
 #include "cmdline.h"
 #include "files.h"
-#include "failure.h"
+#include "port_diagnosis.h"
 #include "job_load.h"
 #include "json_events.h"
 #include "port_slot.h"
@@ -247,7 +247,7 @@ int RunStation(const TCliOptions& options)
         shared = std::make_unique<TSharedBytes>(
             std::string(reinterpret_cast<const char*>(job->Block()), size_t(layout::BlockSize)));
     } catch (const std::exception& e) {
-        for (const std::string& line : FailureLines(e, ""))
+        for (const std::string& line : ExplainFailure(e, ""))
             std::fprintf(stderr, "%s\n", line.c_str());
         std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
         return ExitFailed;

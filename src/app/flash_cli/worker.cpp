@@ -1,7 +1,7 @@
 #include "worker.h"
 
 #include "cmdline.h"
-#include "failure.h"
+#include "port_diagnosis.h"
 #include "job_load.h"
 #include "logging.h"
 #include "messages.h"
@@ -26,7 +26,7 @@ int RunWorker(int argc, char** argv, const TCliOptions& options)
         programmer.LoadJob(LoadCliJob(options.Job));
         programmer.Program();
     } catch (const std::exception& e) {
-        const std::vector<std::string> lines = FailureLines(e, port);
+        const std::vector<std::string> lines = ExplainFailure(e, port);
         for (const std::string& line : lines)
             pipe.Notice(line);
         error = WithFullStop(e.what());
