@@ -22,6 +22,8 @@ TEST(Startup, ValidJobEnablesStartAndTakesTitle)
     EXPECT_EQ(ApplicationTitle(), QStringLiteral("Test Scale 2.1"));
     EXPECT_TRUE(app.Dialogs.empty());
     EXPECT_FALSE(QFile::exists(LogFileNameFor(app.ExePath()))) << "log switch off: no file";
+    // COM1 under the name the port list shows for it, so the selection finds it when present.
+    EXPECT_EQ(app.Form()->ConnectChoice.Port->Port(), "ttyS0");
 
     QString imageLine;
     QTimer::singleShot(50, [&imageLine] {

@@ -119,6 +119,22 @@ TEST(Cli, ImageNotAWholeNumberOfBlocksNeverTouchesTheUnit)
     EXPECT_EQ(sim.Stats().erases, 0);
 }
 
+// A stored empty image is programmed as the job says (erase, nothing written), but the run
+// says so before it touches the unit.
+TEST(Cli, AJobWithoutAnImageSaysSo)
+{
+    TempDir dir;
+    const std::string programmer = BuildJob(dir, {}, ", \"allow_empty_image\": true");
+    unitsim::SimConfig cfg;
+    unitsim::UnitSimulator sim(cfg);
+    sim.Start();
+    const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath()}));
+    EXPECT_EQ(o.Exit, 0) << o.Err;
+    EXPECT_EQ(Told(o.Err),
+              "Note: the job carries no image: the unit's flash region is erased and nothing is programmed.\n");
+    EXPECT_EQ(sim.Stats().erases, 1);
+}
+
 TEST(Cli, AutoFallsBackToTheBootMethodWithTheNotice)
 {
     TempDir dir;
