@@ -1,5 +1,6 @@
 #include "trace.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace unitsim {
@@ -21,6 +22,12 @@ void TraceLog::Line(const std::string& line)
     FText += stamp;
     FText += line;
     FText += '\n';
+}
+
+void TraceLog::BytesLine(const char* prefix, const std::string& bytes)
+{
+    if (FKeep)
+        Line(prefix + HexBytes(bytes));
 }
 
 void TraceLog::Violation(const std::string& text)
@@ -46,11 +53,14 @@ std::vector<std::string> TraceLog::Violations() const
 
 std::string HexBytes(const std::string& bytes)
 {
+    static const char Digits[] = "0123456789ABCDEF";
     std::string out;
-    char buf[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", unsigned(uint8_t(bytes[i])));
-        out += buf;
+    out.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        if (!out.empty())
+            out += ' ';
+        out += Digits[uint8_t(c) >> 4];
+        out += Digits[uint8_t(c) & 15];
     }
     return out;
 }

@@ -15,6 +15,8 @@ public:
 
     void Restart(); // stamps count from now
     void Line(const std::string& line);
+    // prefix and bytes in hex; formatted only when kept, as it runs for every chunk on the line.
+    void BytesLine(const char* prefix, const std::string& bytes);
     void Note(const std::string& text) { Line("note: " + text); }
     void Violation(const std::string& text);
 

@@ -87,7 +87,7 @@ void Unit::Answer(Reply r, const Bytes& bytes)
 {
     if (bytes.empty() || FHungUp || !FLine.wait(FConfig.replyDelay(r)))
         return;
-    FTrace.Line("unit> " + HexBytes(bytes));
+    FTrace.BytesLine("unit> ", bytes);
     FLine.send(bytes);
 }
 

@@ -25,7 +25,7 @@ struct UnitSimulator::Impl {
     {
         LineHandlers h;
         h.arrived = [this](const Bytes& chunk) {
-            Record.Line("host> " + HexBytes(chunk));
+            Record.BytesLine("host> ", chunk);
             Device.LineSeen(Pair.Settings());
         };
         h.byte = [this](uint8_t b) { Device.Feed(b); };
