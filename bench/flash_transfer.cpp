@@ -2,7 +2,9 @@
 // erased, programmed and verified against the simulated unit.
 //  - unpaced: the host's time per block next to a floor measured in the same run: the same
 //    exchange (128 bytes out, one byte back per block) with plain write/poll/read on the same
-//    pseudo-terminal pair against the same unit;
+//    pseudo-terminal pair against the same unit; with the CPU time per block of the thread
+//    that transfers (host or floor) and of the whole process (the unit's thread included),
+//    which other processes on a busy machine disturb less than the elapsed time;
 //  - paced at the line rate: total time next to the line-rate bound (every byte at 10 bits,
 //    plus the 100 ms pause before each transfer), without a USB adapter and behind one whose
 //    latency timer is 1 or 16 ms.
@@ -10,6 +12,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,6 +36,31 @@ constexpr int32_t FlashLength = 256000;
 constexpr int32_t LineRate = 57600;
 
 using Clock = std::chrono::steady_clock;
+
+double CpuSeconds(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// Elapsed time and CPU time (this thread's, the process's) of the transfers, per block.
+struct TBlockCost {
+    double Seconds = 0, ThreadCpu = 0, ProcessCpu = 0;
+
+    static TBlockCost Now()
+    {
+        return {std::chrono::duration<double>(Clock::now().time_since_epoch()).count(),
+                CpuSeconds(CLOCK_THREAD_CPUTIME_ID), CpuSeconds(CLOCK_PROCESS_CPUTIME_ID)};
+    }
+    TBlockCost& Add(const TBlockCost& from, const TBlockCost& to, double blocks)
+    {
+        Seconds += (to.Seconds - from.Seconds) / blocks;
+        ThreadCpu += (to.ThreadCpu - from.ThreadCpu) / blocks;
+        ProcessCpu += (to.ProcessCpu - from.ProcessCpu) / blocks;
+        return *this;
+    }
+};
 
 std::vector<uint8_t> Image()
 {
@@ -123,8 +151,8 @@ void PlainTransfer(int fd, const uint8_t* code, const std::vector<uint8_t>& imag
         throw std::runtime_error("floor: transfer not complete");
 }
 
-// Seconds per block of the plain exchange: erase, program and verify on the same unit.
-double FloorPerBlock(Job& job)
+// Cost per block of the plain exchange: erase, program and verify on the same unit.
+TBlockCost FloorPerBlock(Job& job)
 {
     job.Flash.Disconnect(); // the settings stay on the pseudo-terminal
     const int fd = ::open(job.Sim.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -139,15 +167,15 @@ double FloorPerBlock(Job& job)
     PutBE32(cmd, FlashLength);
     WriteAll(fd, cmd.data(), cmd.size());
     ReadOne(fd);
-    const auto t0 = Clock::now();
+    const TBlockCost t0 = TBlockCost::Now();
     PlainTransfer(fd, program, image);
     PlainTransfer(fd, verify, image);
-    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    const TBlockCost t1 = TBlockCost::Now();
     ::close(fd);
     // Back to a negotiated link for the device's run; the unit already sits in its boot loader.
     job.Flash.ConnectionInfo.ConnectMethod = 2;
     job.Flash.ConnectNoVerify();
-    return seconds / (2.0 * Blocks);
+    return TBlockCost().Add(t0, t1, 2.0 * Blocks);
 }
 
 // ---- benchmarks -----------------------------------------------------------------------------
@@ -155,22 +183,29 @@ double FloorPerBlock(Job& job)
 void BM_TypicalJobUnpaced(benchmark::State& state)
 {
     Job job(false);
-    double floor = 1e9;
-    for (int i = 0; i < 3; ++i)
-        floor = std::min(floor, FloorPerBlock(job));
-    double transferSeconds = 0;
+    TBlockCost floor = FloorPerBlock(job);
+    for (int i = 1; i < 3; ++i) {
+        const TBlockCost next = FloorPerBlock(job);
+        if (next.Seconds < floor.Seconds)
+            floor = next;
+    }
+    TBlockCost host;
+    const double blocks = 2.0 * Blocks * double(state.max_iterations);
     for (auto _ : state) {
         job.Flash.Erase();
-        const auto t0 = Clock::now();
+        const TBlockCost t0 = TBlockCost::Now();
         job.Flash.ProgramImage(job.Stream);
         job.Flash.VerifyImage(job.Stream);
-        transferSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
+        host.Add(t0, TBlockCost::Now(), blocks);
     }
-    // The host's time per block leaves out the two mandated 100 ms pauses.
-    const double perBlock = (transferSeconds / double(state.iterations()) - 0.2) / (2.0 * Blocks);
+    // The host's time per block leaves out the two mandated 100 ms pauses (asleep: no CPU).
+    const double perBlock = host.Seconds - 0.2 / (2.0 * Blocks);
     state.counters["host_us_per_block"] = perBlock * 1e6;
-    state.counters["floor_us_per_block"] = floor * 1e6;
-    state.counters["vs_floor"] = perBlock / floor;
+    state.counters["floor_us_per_block"] = floor.Seconds * 1e6;
+    state.counters["vs_floor"] = perBlock / floor.Seconds;
+    state.counters["host_cpu_us_per_block"] = host.ThreadCpu * 1e6;
+    state.counters["floor_cpu_us_per_block"] = floor.ThreadCpu * 1e6;
+    state.counters["process_cpu_us_per_block"] = host.ProcessCpu * 1e6;
 }
 BENCHMARK(BM_TypicalJobUnpaced)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -182,7 +217,7 @@ void BM_TypicalJobPaced(benchmark::State& state)
     Job job(true, latencyMs);
     // The same bytes with plain system calls, to tell the unit's pacing from the host's share
     // (once, without an adapter: it costs a whole paced run).
-    const double floorTransfers = latencyMs == 0 ? FloorPerBlock(job) * 2.0 * Blocks : 0;
+    const double floorTransfers = latencyMs == 0 ? FloorPerBlock(job).Seconds * 2.0 * Blocks : 0;
     double total = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
