@@ -154,7 +154,8 @@ void LineServer::Received(const Bytes& chunk)
 {
     if (FHandlers.arrived)
         FHandlers.arrived(chunk);
-    const Clock::duration step = CharTime(FPty.Settings());
+    // Reading the settings is a system call: only pacing needs them here.
+    const Clock::duration step = FTiming.pace ? CharTime(FPty.Settings()) : Clock::duration::zero();
     FRxClock = std::max(FRxClock, Clock::now());
     for (char c : chunk) {
         if (FTiming.pace) {
