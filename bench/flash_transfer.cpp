@@ -20,12 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "comms.h"
-#include "h83664.h"
-#include "pty.h"
-#include "messages.h"
-#include "streams.h"
-#include "unitsim.h"
+#include "flash/h83664.h"
+#include "framework/message_loop.h"
+#include "framework/streams.h"
+#include "serial/comms.h"
+#include "unitsim/pty.h"
+#include "unitsim/unitsim.h"
 
 namespace {
 

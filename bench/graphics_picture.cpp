@@ -11,10 +11,10 @@
 
 #include <cstdio>
 
-#include "exceptions.h"
-#include "graphics.h"
-#include "streams.h"
-#include "test_images.h"
+#include "framework/exceptions.h"
+#include "framework/graphics.h"
+#include "framework/streams.h"
+#include "tests/framework/test_images.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <thread>
 
-#include "comms.h"
-#include "line.h"
-#include "messages.h"
+#include "framework/message_loop.h"
+#include "serial/comms.h"
+#include "unitsim/line.h"
 
 namespace {
 

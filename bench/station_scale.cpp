@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "unitsim.h"
+#include "unitsim/unitsim.h"
 
 extern char** environ;
 

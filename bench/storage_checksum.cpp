@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "block_writer.h"
-#include "storeexe.h"
+#include "storage/block_writer.h"
+#include "storage/storeexe.h"
 
 namespace {
 

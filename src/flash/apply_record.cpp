@@ -1,11 +1,11 @@
-#include "apply_record.h"
+#include "flash/apply_record.h"
 
 #include <string>
 
-#include "CPort.h"
-#include "dev_params.h"
-#include "h83664.h"
-#include "record_layout.h"
+#include "flash/h83664.h"
+#include "serial/CPort.h"
+#include "storage/dev_params.h"
+#include "storage/record_layout.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "fdt.h"
+#include "flash/fdt.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "byteorder.h"
-#include "logging.h"
-#include "messages.h"
-#include "streams.h"
-#include "userprompt.h"
-#include "util.h"
+#include "flash/userprompt.h"
+#include "framework/byteorder.h"
+#include "framework/message_loop.h"
+#include "framework/streams.h"
+#include "serial/logging.h"
+#include "storage/util.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <functional>
 #include <string>
 
-#include "comms.h"
-#include "component.h"
-#include "exceptions.h"
-#include "timers.h"
+#include "framework/component.h"
+#include "framework/exceptions.h"
+#include "framework/timers.h"
+#include "serial/comms.h"
 
 class TStream;
 class TUserPrompt;

@@ -1,11 +1,11 @@
-#include "h83664.h"
+#include "flash/h83664.h"
 
 #include <string>
 
-#include "connect_defaults.h"
-#include "logging.h"
-#include "streams.h"
-#include "util.h"
+#include "flash/connect_defaults.h"
+#include "framework/streams.h"
+#include "serial/logging.h"
+#include "storage/util.h"
 
 THitachiFlash::THitachiFlash(TComponent* owner, IStatusSink* statusControl, IProgressSink* progressBar,
                              TUserPrompt* prompt)

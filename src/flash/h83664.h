@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "exceptions.h"
-#include "fdt.h"
+#include "flash/fdt.h"
+#include "framework/exceptions.h"
 
 class TStream;
 class TUserPrompt;

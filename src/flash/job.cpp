@@ -1,7 +1,7 @@
-#include "job.h"
+#include "flash/job.h"
 
-#include "stored_file.h"
-#include "storeexe.h"
+#include "storage/stored_file.h"
+#include "storage/storeexe.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "dev_params.h"
+#include "storage/dev_params.h"
 
 class TJob {
 public:

@@ -1,13 +1,13 @@
-#include "run.h"
+#include "flash/run.h"
 
 #include <cstdio>
 #include <span>
 
-#include "apply_record.h"
-#include "exist_ms.h"
-#include "logging.h"
-#include "port_diagnosis.h"
-#include "serial_platform.h"
+#include "flash/apply_record.h"
+#include "serial/logging.h"
+#include "serial/port_diagnosis.h"
+#include "serial/serial_platform.h"
+#include "storage/exist_ms.h"
 
 namespace {
 

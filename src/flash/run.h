@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "fdt.h"
-#include "h83664.h"
-#include "job.h"
+#include "flash/fdt.h"
+#include "flash/h83664.h"
+#include "flash/job.h"
 
 // Where a run is. Progress output and reports name the phases by these, never by status texts.
 enum class TRunPhase { Connect, Erase, Program, Verify, Finish, Done };

@@ -2,7 +2,7 @@
 // The abstract operator prompt the boot connect uses; the window-based one lives in the UI.
 #include <string>
 
-#include "component.h"
+#include "framework/component.h"
 
 class TUserPrompt : public TComponent {
 public:

@@ -1,8 +1,8 @@
-#include "cmdline.h"
+#include "framework/cmdline.h"
 
 #include <cstdio>
 
-#include "product.h"
+#include "framework/product.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 // A wrong command line; RunMain exits with 2 for it.
 MORAVENT_EXCEPTION(EUsageError, Exception);

@@ -2,7 +2,7 @@
 // builds' parser does with single-dash words taken as long options: "--name", "-name",
 // "--name=value" or the value as the next argument (whatever it looks like), "--" ending
 // the options, a lone "-" positional, and its complaints worded alike.
-#include "cmdline.h"
+#include "framework/cmdline.h"
 
 namespace {
 

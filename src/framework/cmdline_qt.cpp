@@ -1,5 +1,5 @@
 // The option parser of the Qt builds: QCommandLineParser.
-#include "cmdline.h"
+#include "framework/cmdline.h"
 
 #include <QCommandLineParser>
 #include <QStringList>

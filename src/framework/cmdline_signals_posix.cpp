@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cmdline.h"
+#include "framework/cmdline.h"
 
 namespace {
 

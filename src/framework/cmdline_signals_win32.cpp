@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "cmdline.h"
+#include "framework/cmdline.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "component.h"
+#include "framework/component.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 std::string WithFullStop(const std::string& message)
 {

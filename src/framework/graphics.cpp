@@ -1,4 +1,4 @@
-#include "graphics.h"
+#include "framework/graphics.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -13,8 +13,8 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "exceptions.h"
-#include "streams.h"
+#include "framework/exceptions.h"
+#include "framework/streams.h"
 
 namespace {
 

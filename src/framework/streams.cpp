@@ -1,9 +1,9 @@
-#include "streams.h"
+#include "framework/streams.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 void TStream::SetSize(int64_t) { }
 

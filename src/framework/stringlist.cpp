@@ -1,4 +1,4 @@
-#include "stringlist.h"
+#include "framework/stringlist.h"
 
 void TStringList::SetText(const std::string& text)
 {

@@ -1,4 +1,4 @@
-#include "syncqueue.h"
+#include "framework/syncqueue.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "messages.h"
+#include "framework/message_loop.h"
 
 namespace {
 

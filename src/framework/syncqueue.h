@@ -1,7 +1,7 @@
 #pragma once
 // The user-interface thread's synchronisation queue: a worker thread hands it a
 // callable and waits until the user-interface thread has run it. The message loop
-// (messages.h) services the queue, and so does anyone who waits for a worker thread to
+// (message_loop.h) services the queue, and so does anyone who waits for a worker thread to
 // finish (ServiceSyncQueue), so a waiting worker can never deadlock its own shutdown.
 #include <chrono>
 #include <functional>

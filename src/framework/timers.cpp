@@ -1,7 +1,7 @@
-#include "timers.h"
+#include "framework/timers.h"
 
-#include "exceptions.h"
-#include "messages.h"
+#include "framework/exceptions.h"
+#include "framework/message_loop.h"
 
 void TTimer::SetInterval(int ms)
 {

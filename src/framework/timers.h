@@ -1,11 +1,11 @@
 #pragma once
 // A timer component firing on the thread that created it, while that thread processes
-// messages (messages.h): periodic by default, or single-shot. Start, stop and free it on
+// messages (message_loop.h): periodic by default, or single-shot. Start, stop and free it on
 // that thread only.
 #include <functional>
 #include <memory>
 
-#include "component.h"
+#include "framework/component.h"
 
 class TTimer : public TComponent {
 public:

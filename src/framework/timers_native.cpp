@@ -1,6 +1,6 @@
 // Timers without a toolkit: every timer is listed with the thread that created it and
-// fired by that thread's message processing (messages_native.cpp).
-#include "timers.h"
+// fired by that thread's message processing (message_loop_native.cpp).
+#include "framework/timers.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "timers_native.h"
+#include "framework/timers_native.h"
 
 using nativeloop::TClock;
 

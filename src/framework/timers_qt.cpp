@@ -1,5 +1,5 @@
 // Timers on Qt's event loop: each one a QTimer of the creating thread.
-#include "timers.h"
+#include "framework/timers.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "win32_error.h"
+#include "framework/win32_error.h"
 
 #include <windows.h>
 

@@ -1,12 +1,12 @@
-#include "CPort.h"
+#include "serial/CPort.h"
 
 #include <atomic>
 #include <cstdio>
 #include <thread>
 
-#include "line_settings.h"
-#include "serial_platform.h"
-#include "syncqueue.h"
+#include "framework/syncqueue.h"
+#include "serial/line_settings.h"
+#include "serial/serial_platform.h"
 
 namespace {
 

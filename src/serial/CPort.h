@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "com_hook.h"
-#include "component.h"
-#include "exceptions.h"
-#include "serial_types.h"
+#include "framework/component.h"
+#include "framework/exceptions.h"
+#include "serial/com_hook.h"
+#include "serial/serial_types.h"
 
 class EComPort : public Exception {
 public:

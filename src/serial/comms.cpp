@@ -1,11 +1,11 @@
-#include "comms.h"
+#include "serial/comms.h"
 
 #include <thread>
 
-#include "logging.h"
-#include "messages.h"
-#include "serial_platform.h"
-#include "timers.h"
+#include "framework/message_loop.h"
+#include "framework/timers.h"
+#include "serial/logging.h"
+#include "serial/serial_platform.h"
 
 TBriskoComPort::TBriskoComPort(TComponent* owner) : TComPort(owner)
 {

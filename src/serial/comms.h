@@ -1,7 +1,7 @@
 #pragma once
 // The program's own serial port: a TComPort for a command-and-reply protocol that
 // logs every buffer it sends and receives.
-#include "CPort.h"
+#include "serial/CPort.h"
 
 MORAVENT_EXCEPTION(EBriskoComTimeout, Exception); // "No Reply Within Time Out Period"
 

@@ -1,7 +1,7 @@
-#include "line_settings.h"
+#include "serial/line_settings.h"
 
-#include "CPort.h"
-#include "serial_platform.h"
+#include "serial/CPort.h"
+#include "serial/serial_platform.h"
 
 TLineSettings BuildLineSettings(const TCustomComPort& port)
 {

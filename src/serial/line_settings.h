@@ -4,7 +4,7 @@
 // so any backend can translate the one record.
 #include <cstdint>
 
-#include "serial_types.h"
+#include "serial/serial_types.h"
 
 class TCustomComPort;
 

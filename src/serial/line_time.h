@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "line_settings.h"
+#include "serial/line_settings.h"
 
 class TLineTime {
 public:

@@ -1,10 +1,10 @@
-#include "logging.h"
+#include "serial/logging.h"
 
 #include <cctype>
 #include <cstdio>
 #include <mutex>
 
-#include "logging_file.h"
+#include "serial/logging_file.h"
 
 namespace {
 

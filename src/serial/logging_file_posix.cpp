@@ -8,8 +8,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "files.h"
-#include "logging_file.h"
+#include "framework/file_input.h"
+#include "serial/logging_file.h"
 
 namespace {
 

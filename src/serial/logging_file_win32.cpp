@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "logging_file.h"
-#include "win32_error.h"
+#include "framework/win32_error.h"
+#include "serial/logging_file.h"
 
 namespace {
 

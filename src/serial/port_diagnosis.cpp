@@ -1,8 +1,8 @@
-#include "port_diagnosis.h"
+#include "serial/port_diagnosis.h"
 
-#include "CPort.h"
-#include "portlist.h"
-#include "serial_platform.h"
+#include "serial/CPort.h"
+#include "serial/portlist.h"
+#include "serial/serial_platform.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "portlist.h"
+#include "serial/portlist.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
-#include "CPort.h"
-#include "serial_platform.h"
+#include "serial/CPort.h"
+#include "serial/serial_platform.h"
 
 bool PortNameLess(const std::string& a, const std::string& b)
 {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "serial_platform.h"
+#include "serial/serial_platform.h"
 
 // Replaces strings with the sorted port names: every tty under sysClassTty with a device
 // behind it (8250 placeholders whose type reads 0 skipped) and every symbolic link

@@ -1,6 +1,6 @@
 #include <filesystem>
 
-#include "serial_platform.h"
+#include "serial/serial_platform.h"
 
 std::vector<std::string> MissingPortLines(const std::string& portName, const std::vector<TPlatformPort>& ports)
 {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "line_settings.h"
+#include "serial/line_settings.h"
 
 struct TTimeoutSettings {
     // Millisecond values; -1 stands for the all-ones value.

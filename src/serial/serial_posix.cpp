@@ -20,9 +20,9 @@
 #include <cstring>
 #include <optional>
 
-#include "line_time.h"
-#include "serial_deadline.h"
-#include "serial_platform.h"
+#include "serial/line_time.h"
+#include "serial/serial_deadline.h"
+#include "serial/serial_platform.h"
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
 

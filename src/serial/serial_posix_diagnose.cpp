@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "serial_platform.h"
+#include "serial/serial_platform.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "serial_platform.h"
+#include "serial/serial_platform.h"
 
 namespace fs = std::filesystem;
 

@@ -15,9 +15,9 @@
 #include <cstring>
 #include <thread>
 
-#include "line_time.h"
-#include "serial_deadline.h"
-#include "serial_platform.h"
+#include "serial/line_time.h"
+#include "serial/serial_deadline.h"
+#include "serial/serial_platform.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #endif
 #include <windows.h>
 
-#include "serial_platform.h"
+#include "serial/serial_platform.h"
 
 namespace {
 

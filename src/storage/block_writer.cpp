@@ -1,10 +1,10 @@
-#include "block_writer.h"
+#include "storage/block_writer.h"
 
 #include <cstring>
 
-#include "byteorder.h"
-#include "exceptions.h"
-#include "storeexe.h"
+#include "framework/byteorder.h"
+#include "framework/exceptions.h"
+#include "storage/storeexe.h"
 
 namespace {
 

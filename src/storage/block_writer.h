@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "record_layout.h"
+#include "storage/record_layout.h"
 
 // A payload of layout::PayloadSize zero bytes (spare bytes must stay zero).
 std::vector<uint8_t> NewPayload();

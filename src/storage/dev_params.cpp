@@ -1,9 +1,9 @@
-#include "dev_params.h"
+#include "storage/dev_params.h"
 
 #include <cstring>
 
-#include "byteorder.h"
-#include "exceptions.h"
+#include "framework/byteorder.h"
+#include "framework/exceptions.h"
 
 int32_t TExeProgrammingInfo::GetStructureVersion() const
 {

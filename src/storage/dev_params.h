@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "record_layout.h"
-#include "stringlist.h"
+#include "framework/stringlist.h"
+#include "storage/record_layout.h"
 
 class TGraphic;
 class TIcon;

@@ -1,9 +1,9 @@
 // The record's icon and picture, for the builds that have the window toolkit's graphics.
-#include "dev_params.h"
+#include "storage/dev_params.h"
 
-#include "exceptions.h"
-#include "exist_ms.h"
-#include "graphics.h"
+#include "framework/exceptions.h"
+#include "framework/graphics.h"
+#include "storage/exist_ms.h"
 
 void TExeProgrammingInfo::LoadGraphic(const uint8_t* data, int32_t size, TGraphic& graphic)
 {

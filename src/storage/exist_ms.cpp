@@ -1,4 +1,4 @@
-#include "exist_ms.h"
+#include "storage/exist_ms.h"
 
 TExistingMemoryStream::TExistingMemoryStream(const void* memory, int64_t size)
 {

@@ -2,7 +2,7 @@
 // A read-only stream over memory somebody else owns (the stored data block).
 #include <cstdint>
 
-#include "streams.h"
+#include "framework/streams.h"
 
 class TExistingMemoryStream : public TCustomMemoryStream {
 public:

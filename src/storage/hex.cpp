@@ -1,6 +1,6 @@
-#include "hex.h"
+#include "storage/hex.h"
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 int HexDigitValue(char ch)
 {

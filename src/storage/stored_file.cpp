@@ -1,9 +1,9 @@
-#include "stored_file.h"
+#include "storage/stored_file.h"
 
 #include <vector>
 
-#include "files.h"
-#include "storeexe.h"
+#include "framework/file_input.h"
+#include "storage/storeexe.h"
 
 std::string ReadStoredBlock(const std::string& path, size_t limit, const std::string& what)
 {

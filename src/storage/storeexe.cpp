@@ -1,10 +1,10 @@
-#include "storeexe.h"
+#include "storage/storeexe.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "byteorder.h"
-#include "exceptions.h"
+#include "framework/byteorder.h"
+#include "framework/exceptions.h"
 
 // The only place the marker's text exists; the rest of the block is zero-initialised
 // and emitted verbatim (const data with a non-zero initialiser never goes to .bss).

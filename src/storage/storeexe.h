@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "record_layout.h"
+#include "storage/record_layout.h"
 
 extern "C" {
 // Marker, then a zero payload and a zero checksum in the template build, so a fresh

@@ -1,9 +1,9 @@
-#include "util.h"
+#include "storage/util.h"
 
 #include <algorithm>
 
-#include "hex.h"
-#include "streams.h"
+#include "framework/streams.h"
+#include "storage/hex.h"
 
 uint16_t Swap16(uint16_t w)
 {

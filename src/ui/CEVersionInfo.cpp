@@ -1,6 +1,6 @@
-#include "CEVersionInfo.h"
+#include "ui/CEVersionInfo.h"
 
-#include "versionblock.h"
+#include "framework/versionblock.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "CPortCtl.h"
+#include "ui/CPortCtl.h"
 
-#include "errordisplay.h"
-#include "formutil.h"
-#include "portlist.h"
+#include "serial/portlist.h"
+#include "ui/errordisplay.h"
+#include "ui/formutil.h"
 
 #include <QAbstractItemView>
 #include <QStyledItemDelegate>

@@ -1,7 +1,7 @@
 #pragma once
 // A drop-down list of one serial-port setting (normally the system's port names) that
 // selects the entry matching a linked port and writes the operator's pick into it.
-#include "CPort.h"
+#include "serial/CPort.h"
 
 #include <QComboBox>
 #include <functional>

@@ -1,9 +1,9 @@
-#include "about.h"
+#include "ui/about.h"
 
-#include "errordisplay.h"
-#include "formutil.h"
-#include "icons.h"
-#include "version.h"
+#include "ui/errordisplay.h"
+#include "ui/formutil.h"
+#include "ui/icons.h"
+#include "ui/version.h"
 
 #include <QDesktopServices>
 #include <QFrame>

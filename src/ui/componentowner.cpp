@@ -1,8 +1,8 @@
-#include "componentowner.h"
+#include "ui/componentowner.h"
 
 #include <QObject>
 
-#include "component.h"
+#include "framework/component.h"
 
 namespace {
 

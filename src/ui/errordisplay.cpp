@@ -1,8 +1,8 @@
-#include "errordisplay.h"
+#include "ui/errordisplay.h"
 
-#include "exceptions.h"
-#include "formutil.h"
-#include "msgdialog.h"
+#include "framework/exceptions.h"
+#include "ui/formutil.h"
+#include "ui/msgdialog.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "formutil.h"
+#include "ui/formutil.h"
 
 #include <QGuiApplication>
 #include <QPointer>

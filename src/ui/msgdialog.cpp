@@ -1,10 +1,10 @@
-#include "msgdialog.h"
+#include "ui/msgdialog.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
 
-#include "formutil.h"
+#include "ui/formutil.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "user.h"
+#include "ui/user.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,22 +12,22 @@
 #include <QShortcut>
 #include <algorithm>
 
-#include "about.h"
-#include "componentowner.h"
-#include "dev_params.h"
-#include "errordisplay.h"
-#include "exist_ms.h"
-#include "formutil.h"
-#include "graphics.h"
-#include "icons.h"
-#include "logging.h"
-#include "msgdialog.h"
-#include "run.h"
-#include "serial_platform.h"
-#include "storeexe.h"
-#include "userprompt_dialog.h"
-#include "usrserial.h"
-#include "wizard.h"
+#include "flash/run.h"
+#include "framework/graphics.h"
+#include "serial/logging.h"
+#include "serial/serial_platform.h"
+#include "storage/dev_params.h"
+#include "storage/exist_ms.h"
+#include "storage/storeexe.h"
+#include "ui/about.h"
+#include "ui/componentowner.h"
+#include "ui/errordisplay.h"
+#include "ui/formutil.h"
+#include "ui/icons.h"
+#include "ui/msgdialog.h"
+#include "ui/userprompt_dialog.h"
+#include "ui/usrserial.h"
+#include "ui/wizard.h"
 
 TfrmAbout* frmAbout = nullptr;
 TfrmUsrSerial* frmUsrSerial = nullptr;

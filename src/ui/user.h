@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "fdt.h"
-#include "h83664.h"
+#include "flash/fdt.h"
+#include "flash/h83664.h"
 
 class QLabel;
 class QMenu;

@@ -1,7 +1,7 @@
-#include "userprompt_dialog.h"
+#include "ui/userprompt_dialog.h"
 
-#include "componentowner.h"
-#include "icons.h"
+#include "ui/componentowner.h"
+#include "ui/icons.h"
 
 #include <QCloseEvent>
 #include <algorithm>

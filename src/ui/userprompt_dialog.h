@@ -1,8 +1,8 @@
 #pragma once
 // The window-based operator prompt: a modeless dialog with a text, a warning icon and a
 // Cancel button. ShowPrompt returns at once; the waiting code polls Cancelled.
-#include "../flash/userprompt.h"
-#include "formutil.h"
+#include "flash/userprompt.h"
+#include "ui/formutil.h"
 
 #include <QDialog>
 #include <QPointer>

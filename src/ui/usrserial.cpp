@@ -1,9 +1,9 @@
-#include "usrserial.h"
+#include "ui/usrserial.h"
 
-#include "CPortCtl.h"
-#include "errordisplay.h"
-#include "formutil.h"
-#include "serial_platform.h"
+#include "serial/serial_platform.h"
+#include "ui/CPortCtl.h"
+#include "ui/errordisplay.h"
+#include "ui/formutil.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,6 +1,6 @@
-#include "version.h"
+#include "ui/version.h"
 
-#include "CEVersionInfo.h"
+#include "ui/CEVersionInfo.h"
 
 void GetVersionStrings(const std::string& fileName, std::string& description, std::string& versionLine,
                        std::string& notice)

@@ -1,7 +1,7 @@
-#include "wizard.h"
+#include "ui/wizard.h"
 
-#include "exceptions.h"
-#include "formutil.h"
+#include "framework/exceptions.h"
+#include "ui/formutil.h"
 
 #include <QGroupBox>
 #include <QLabel>

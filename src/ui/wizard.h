@@ -1,7 +1,7 @@
 #pragma once
 // The connect wizard: up to 20 instruction lines beside a picture of the unit, with
 // "Next >>>" (accepted) and "Cancel" (rejected).
-#include "graphics.h"
+#include "framework/graphics.h"
 
 #include <QDialog>
 #include <array>

@@ -6,15 +6,15 @@
 #include <QPushButton>
 #include <cstring>
 
-#include "about.h"
-#include "block_writer.h"
-#include "errordisplay.h"
-#include "graphics.h"
-#include "storeexe.h"
-#include "user.h"
-#include "userprompt_dialog.h"
-#include "usrserial.h"
-#include "wizard.h"
+#include "framework/graphics.h"
+#include "storage/block_writer.h"
+#include "storage/storeexe.h"
+#include "ui/about.h"
+#include "ui/errordisplay.h"
+#include "ui/user.h"
+#include "ui/userprompt_dialog.h"
+#include "ui/usrserial.h"
+#include "ui/wizard.h"
 
 #include <QBuffer>
 #include <QImage>

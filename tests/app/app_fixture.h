@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "msgdialog.h"
-#include "unitsim.h"
+#include "ui/msgdialog.h"
+#include "unitsim/unitsim.h"
 
 class TfrmUserFlash;
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <system_error>
 
-#include "serial_platform.h"
+#include "serial/serial_platform.h"
 
 // The system's own device, except that its first open throws what a failed thread start throws.
 class TOpenFailsOnce : public TSerialDevice {

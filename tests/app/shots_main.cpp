@@ -12,12 +12,12 @@
 #include <cstdio>
 
 #include "app_fixture.h"
-#include "errordisplay.h"
-#include "formutil.h"
-#include "icons.h"
-#include "msgdialog.h"
-#include "unitsim.h"
-#include "user.h"
+#include "ui/errordisplay.h"
+#include "ui/formutil.h"
+#include "ui/icons.h"
+#include "ui/msgdialog.h"
+#include "ui/user.h"
+#include "unitsim/unitsim.h"
 
 namespace {
 

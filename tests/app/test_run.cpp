@@ -6,10 +6,10 @@
 
 #include "app_fixture.h"
 #include "injected_failure.h"
-#include "unitsim.h"
-#include "user.h"
-#include "userprompt_dialog.h"
-#include "wizard.h"
+#include "ui/user.h"
+#include "ui/userprompt_dialog.h"
+#include "ui/wizard.h"
+#include "unitsim/unitsim.h"
 
 using unitsim::SimConfig;
 using unitsim::UnitSimulator;

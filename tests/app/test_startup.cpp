@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include "about.h"
 #include "app_fixture.h"
 #include "injected_failure.h"
-#include "user.h"
+#include "ui/about.h"
+#include "ui/user.h"
 
 TEST(Startup, ValidJobEnablesStartAndTakesTitle)
 {

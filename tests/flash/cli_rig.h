@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "child_process.h"
-#include "files.h"
+#include "framework/file_input.h"
 
 namespace clitest {
 

@@ -13,14 +13,14 @@
 
 #include <unistd.h>
 
-#include "comms.h"
-#include "fdt.h"
-#include "h83664.h"
-#include "logging.h"
-#include "streams.h"
-#include "unitsim.h"
-#include "userprompt.h"
-#include "files.h"
+#include "flash/fdt.h"
+#include "flash/h83664.h"
+#include "flash/userprompt.h"
+#include "framework/file_input.h"
+#include "framework/streams.h"
+#include "serial/comms.h"
+#include "serial/logging.h"
+#include "unitsim/unitsim.h"
 
 namespace flashtest {
 

@@ -9,13 +9,13 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "CPort.h"
-#include "block_writer.h"
 #include "cli_rig.h"
 #include "flash_rig.h"
-#include "storeexe.h"
-#include "files.h"
-#include "serial_platform.h"
+#include "framework/file_input.h"
+#include "serial/CPort.h"
+#include "serial/serial_platform.h"
+#include "storage/block_writer.h"
+#include "storage/storeexe.h"
 
 namespace fs = std::filesystem;
 using namespace flashtest;

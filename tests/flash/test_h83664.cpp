@@ -2,10 +2,10 @@
 // and the copy of a programming-info record into it.
 #include <gtest/gtest.h>
 
-#include "apply_record.h"
-#include "block_writer.h"
-#include "dev_params.h"
+#include "flash/apply_record.h"
 #include "flash_rig.h"
+#include "storage/block_writer.h"
+#include "storage/dev_params.h"
 
 using namespace flashtest;
 

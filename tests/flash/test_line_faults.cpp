@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "cli_rig.h"
-#include "exceptions.h"
+#include "flash/run.h"
 #include "flash_rig.h"
-#include "run.h"
+#include "framework/exceptions.h"
 
 using namespace flashtest;
 using namespace clitest;

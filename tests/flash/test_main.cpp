@@ -1,5 +1,5 @@
 // The device's timers and waits run on the application's message loop; no display is used.
-#include "messages.h"
+#include "framework/message_loop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cmdline.h"
+#include "framework/cmdline.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <functional>
 #include <random>
 
-#include "exceptions.h"
-#include "graphics.h"
-#include "streams.h"
+#include "framework/exceptions.h"
+#include "framework/graphics.h"
+#include "framework/streams.h"
 #include "test_images.h"
 
 namespace {

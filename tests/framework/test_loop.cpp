@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "component.h"
-#include "messages.h"
-#include "syncqueue.h"
-#include "timers.h"
+#include "framework/component.h"
+#include "framework/message_loop.h"
+#include "framework/syncqueue.h"
+#include "framework/timers.h"
 
 namespace {
 

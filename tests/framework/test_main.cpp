@@ -1,7 +1,7 @@
 // The message loop's tests need the application object; no display is used.
 #include <gtest/gtest.h>
 
-#include "messages.h"
+#include "framework/message_loop.h"
 
 int main(int argc, char** argv)
 {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "exceptions.h"
-#include "streams.h"
+#include "framework/exceptions.h"
+#include "framework/streams.h"
 
 TEST(MemoryStream, GrowsOnWriteAndReadsBack)
 {

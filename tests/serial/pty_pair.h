@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "line.h"
-#include "pty.h"
+#include "unitsim/line.h"
+#include "unitsim/pty.h"
 
 class TPtyPair {
 public:
@@ -48,8 +48,8 @@ template <class Pred> bool PumpUntil(Pred pred, int timeoutMs = 3000);
 
 #include <chrono>
 #include <thread>
-#include "syncqueue.h"
-#include "messages.h"
+#include "framework/message_loop.h"
+#include "framework/syncqueue.h"
 template <class Pred> bool PumpUntil(Pred pred, int timeoutMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -7,12 +7,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "comms.h"
-#include "logging.h"
+#include "framework/file_input.h"
+#include "framework/syncqueue.h"
+#include "framework/timers.h"
 #include "pty_pair.h"
-#include "files.h"
-#include "syncqueue.h"
-#include "timers.h"
+#include "serial/comms.h"
+#include "serial/logging.h"
 
 namespace {
 

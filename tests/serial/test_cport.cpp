@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "CPort.h"
 #include "pty_pair.h"
-#include "serial_platform.h"
+#include "serial/CPort.h"
+#include "serial/serial_platform.h"
 
 namespace {
 

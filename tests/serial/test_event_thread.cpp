@@ -8,12 +8,12 @@
 
 #include <unistd.h>
 
-#include "CPort.h"
-#include "comms.h"
-#include "messages.h"
+#include "framework/message_loop.h"
+#include "framework/syncqueue.h"
 #include "pty_pair.h"
-#include "serial_platform.h"
-#include "syncqueue.h"
+#include "serial/comms.h"
+#include "serial/CPort.h"
+#include "serial/serial_platform.h"
 
 namespace {
 

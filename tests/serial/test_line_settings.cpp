@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "CPort.h"
-#include "comms.h"
-#include "line_settings.h"
-#include "serial_platform.h"
+#include "serial/comms.h"
+#include "serial/CPort.h"
+#include "serial/line_settings.h"
+#include "serial/serial_platform.h"
 
 namespace {
 

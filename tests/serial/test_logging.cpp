@@ -10,8 +10,8 @@
 #include <regex>
 #include <sstream>
 
-#include "logging.h"
-#include "files.h"
+#include "framework/file_input.h"
+#include "serial/logging.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // deliveries of the event thread run on its thread.
 #include <gtest/gtest.h>
 
-#include "messages.h"
+#include "framework/message_loop.h"
 
 int main(int argc, char** argv)
 {

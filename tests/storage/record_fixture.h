@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "block_writer.h"
-#include "exceptions.h"
+#include "framework/exceptions.h"
+#include "storage/block_writer.h"
 
 namespace recordtest {
 

@@ -2,9 +2,9 @@
 // check's error: shows that a block stamped into the file is what the program reads.
 #include <cstdio>
 
-#include "dev_params.h"
-#include "exceptions.h"
-#include "storeexe.h"
+#include "framework/exceptions.h"
+#include "storage/dev_params.h"
+#include "storage/storeexe.h"
 
 int main()
 {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "dev_params.h"
-#include "exceptions.h"
+#include "framework/exceptions.h"
 #include "record_fixture.h"
+#include "storage/dev_params.h"
 
 using namespace recordtest;
 

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "block_writer.h"
-#include "storeexe.h"
-#include "files.h"
+#include "framework/file_input.h"
+#include "storage/block_writer.h"
+#include "storage/storeexe.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The record's icon and picture (builds with the toolkit's graphics).
 #include <gtest/gtest.h>
 
-#include "dev_params.h"
-#include "graphics.h"
+#include "framework/graphics.h"
 #include "record_fixture.h"
-#include "test_images.h"
+#include "storage/dev_params.h"
+#include "tests/framework/test_images.h"
 
 using namespace recordtest;
 

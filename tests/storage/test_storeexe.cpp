@@ -4,11 +4,11 @@
 #include <cstring>
 #include <fstream>
 
-#include "block_writer.h"
-#include "exceptions.h"
-#include "exist_ms.h"
-#include "stored_file.h"
-#include "storeexe.h"
+#include "framework/exceptions.h"
+#include "storage/block_writer.h"
+#include "storage/exist_ms.h"
+#include "storage/stored_file.h"
+#include "storage/storeexe.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "exceptions.h"
-#include "exist_ms.h"
-#include "hex.h"
-#include "streams.h"
-#include "util.h"
+#include "framework/exceptions.h"
+#include "framework/streams.h"
+#include "storage/exist_ms.h"
+#include "storage/hex.h"
+#include "storage/util.h"
 
 namespace {
 

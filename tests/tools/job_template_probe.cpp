@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "storeexe.h"
+#include "storage/storeexe.h"
 
 int main()
 {

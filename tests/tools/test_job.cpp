@@ -12,12 +12,12 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "assets.h"
-#include "byteorder.h"
-#include "image_reader.h"
-#include "job.h"
-#include "record_layout.h"
-#include "files.h"
+#include "framework/byteorder.h"
+#include "framework/file_input.h"
+#include "job/assets.h"
+#include "job/image_reader.h"
+#include "job/job.h"
+#include "storage/record_layout.h"
 
 using namespace job;
 using json = nlohmann::json;

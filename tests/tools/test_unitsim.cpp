@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "unit.h"
-#include "unitsim.h"
+#include "unitsim/unit.h"
+#include "unitsim/unitsim.h"
 
 using namespace unitsim;
 using namespace std::chrono_literals;

@@ -1,9 +1,9 @@
 // The system's port list on fake sysfs and /dev trees, the port combo box's matching and
 // pick rules, and the selection window.
-#include "CPortCtl.h"
-#include "portlist.h"
+#include "serial/portlist.h"
+#include "ui/CPortCtl.h"
+#include "ui/usrserial.h"
 #include "ui_test_util.h"
-#include "usrserial.h"
 
 #include <QDir>
 #include <QFile>

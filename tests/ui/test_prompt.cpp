@@ -1,7 +1,7 @@
 // The operator prompt: modeless, Cancel/Esc/close all only record the cancel, shown
 // centred on the main window, cancel state cleared by a fresh showing only.
+#include "ui/userprompt_dialog.h"
 #include "ui_test_util.h"
-#include "userprompt_dialog.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,10 +1,10 @@
 // Version information: the block layout, path look-ups, the version split, reading from
 // ELF files with and without the block, and the program's own block.
-#include "CEVersionInfo.h"
-#include "about.h"
+#include "framework/versionblock.h"
+#include "ui/about.h"
+#include "ui/CEVersionInfo.h"
+#include "ui/version.h"
 #include "ui_test_util.h"
-#include "version.h"
-#include "versionblock.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,8 +1,8 @@
 // Connect wizard: instruction layout, the 20-line limit, picture scaling and results.
-#include "exceptions.h"
-#include "streams.h"
+#include "framework/exceptions.h"
+#include "framework/streams.h"
+#include "ui/wizard.h"
 #include "ui_test_util.h"
-#include "wizard.h"
 
 #include <QBuffer>
 #include <QLabel>

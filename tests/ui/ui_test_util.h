@@ -1,8 +1,8 @@
 #pragma once
 // Helpers shared by the UI tests: a recording error display, temporary trees, graphics
 // of a chosen size and ELF files carrying a chosen section.
-#include "errordisplay.h"
-#include "graphics.h"
+#include "framework/graphics.h"
+#include "ui/errordisplay.h"
 
 #include <QTemporaryDir>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "assets.h"
+#include "job/assets.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "graphics.h"
+#include "framework/graphics.h"
 
 namespace job {
 

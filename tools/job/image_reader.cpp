@@ -1,4 +1,4 @@
-#include "image_reader.h"
+#include "job/image_reader.h"
 
 #include <algorithm>
 #include <cctype>

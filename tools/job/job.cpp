@@ -1,4 +1,4 @@
-#include "job.h"
+#include "job/job.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -8,15 +8,15 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "assets.h"
-#include "block_writer.h"
-#include "image_reader.h"
-#include "json_error.h"
-#include "record_layout.h"
-#include "byteorder.h"
-#include "files.h"
-#include "serial_types.h"
-#include "util.h"
+#include "framework/byteorder.h"
+#include "framework/file_input.h"
+#include "job/assets.h"
+#include "job/image_reader.h"
+#include "job/json_error.h"
+#include "serial/serial_types.h"
+#include "storage/block_writer.h"
+#include "storage/record_layout.h"
+#include "storage/util.h"
 
 namespace job {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "connect_defaults.h"
+#include "flash/connect_defaults.h"
 
 namespace job {
 

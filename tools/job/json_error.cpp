@@ -1,4 +1,4 @@
-#include "json_error.h"
+#include "job/json_error.h"
 
 #include <cstdio>
 #include <regex>

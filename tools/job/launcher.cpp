@@ -1,12 +1,12 @@
-#include "launcher.h"
+#include "job/launcher.h"
 
 #include <QBuffer>
 #include <QImage>
 
 #include <filesystem>
 
-#include "graphics.h"
-#include "streams.h"
+#include "framework/graphics.h"
+#include "framework/streams.h"
 
 namespace job {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "job.h"
+#include "job/job.h"
 
 namespace job {
 

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "block_writer.h"
-#include "byteorder.h"
-#include "files.h"
-#include "cmdline.h"
-#include "job.h"
-#include "launcher.h"
-#include "record_layout.h"
-#include "storeexe.h"
+#include "framework/byteorder.h"
+#include "framework/cmdline.h"
+#include "framework/file_input.h"
+#include "job/job.h"
+#include "job/launcher.h"
+#include "storage/block_writer.h"
+#include "storage/record_layout.h"
+#include "storage/storeexe.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "faults.h"
+#include "unitsim/faults.h"
 
 namespace unitsim {
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "trace.h"
-#include "unitsim.h"
+#include "unitsim/trace.h"
+#include "unitsim/unitsim.h"
 
 namespace unitsim {
 

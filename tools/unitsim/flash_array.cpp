@@ -1,9 +1,9 @@
-#include "flash_array.h"
+#include "unitsim/flash_array.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "unitsim.h"
+#include "unitsim/unitsim.h"
 
 namespace unitsim {
 

@@ -1,4 +1,4 @@
-#include "line.h"
+#include "unitsim/line.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "pty.h"
+#include "unitsim/pty.h"
 
 namespace unitsim {
 

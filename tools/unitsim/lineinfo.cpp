@@ -1,6 +1,6 @@
 // Kept apart from <termios.h>: the kernel's termios2 (exact bit rates, also the
 // non-standard ones a host sets with BOTHER) clashes with the C library's header.
-#include "lineinfo.h"
+#include "unitsim/lineinfo.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

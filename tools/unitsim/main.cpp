@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "cmdline.h"
-#include "unitsim.h"
+#include "framework/cmdline.h"
+#include "unitsim/unitsim.h"
 
 namespace {
 

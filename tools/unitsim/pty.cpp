@@ -1,4 +1,4 @@
-#include "pty.h"
+#include "unitsim/pty.h"
 
 #include <fcntl.h>
 #include <poll.h>

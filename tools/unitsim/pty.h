@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "lineinfo.h"
+#include "unitsim/lineinfo.h"
 
 namespace unitsim {
 

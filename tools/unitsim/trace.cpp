@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "unitsim/trace.h"
 
 #include <cstdint>
 #include <cstdio>

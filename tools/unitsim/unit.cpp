@@ -1,6 +1,6 @@
 // The unit: its feeding and plumbing, its connect and negotiation, the commands it takes
 // when idle. The flash commands are in unit_flash.cpp.
-#include "unit.h"
+#include "unitsim/unit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "util.h"
-#include "wire.h"
+#include "storage/util.h"
+#include "unitsim/wire.h"
 
 namespace unitsim {
 

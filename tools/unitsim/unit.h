@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "faults.h"
-#include "flash_array.h"
-#include "lineinfo.h"
-#include "trace.h"
-#include "unitsim.h"
+#include "unitsim/faults.h"
+#include "unitsim/flash_array.h"
+#include "unitsim/lineinfo.h"
+#include "unitsim/trace.h"
+#include "unitsim/unitsim.h"
 
 namespace unitsim {
 

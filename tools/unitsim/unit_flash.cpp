@@ -1,8 +1,8 @@
 // The unit's flash commands: erase, and the block transfers of program and verify.
 #include <algorithm>
 
-#include "unit.h"
-#include "wire.h"
+#include "unitsim/unit.h"
+#include "unitsim/wire.h"
 
 namespace unitsim {
 

@@ -1,12 +1,12 @@
 // The simulated unit on its line: the protocol half (Unit) fed by the line half
 // (Pty, LineServer), both writing one trace.
-#include "unitsim.h"
+#include "unitsim/unitsim.h"
 
 #include <stdexcept>
 
-#include "flash_array.h"
-#include "line.h"
-#include "unit.h"
+#include "unitsim/flash_array.h"
+#include "unitsim/line.h"
+#include "unitsim/unit.h"
 
 namespace unitsim {
 

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "unitsim.h"
+#include "unitsim/unitsim.h"
 
 namespace unitsim {
 

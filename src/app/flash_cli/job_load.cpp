@@ -1,10 +1,10 @@
-#include "job_load.h"
+#include "app/flash_cli/job_load.h"
 
 #include <cctype>
 
-#include "files.h"
-#include "stored_file.h"
-#include "storeexe.h"
+#include "framework/file_input.h"
+#include "storage/stored_file.h"
+#include "storage/storeexe.h"
 
 namespace {
 

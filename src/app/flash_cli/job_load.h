@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "exceptions.h"
-#include "job.h"
+#include "flash/job.h"
+#include "framework/exceptions.h"
 
 // "No Valid FLASH Image Present! (...).", with the lines that tell a person what to do
 // about it as its details.

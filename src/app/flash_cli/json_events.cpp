@@ -1,4 +1,4 @@
-#include "json_events.h"
+#include "app/flash_cli/json_events.h"
 
 #include <cstdio>
 

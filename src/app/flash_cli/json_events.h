@@ -4,7 +4,7 @@
 // carrying the report object). Standard error keeps the operator's notices.
 #include <map>
 
-#include "station_output.h"
+#include "app/flash_cli/station_output.h"
 
 class TJsonEvents : public TStationOutput {
 public:

@@ -6,12 +6,12 @@
 //   moravent-flash-cli --help | --version
 //
 // Exit status: 0 programmed (every unit), 1 failed (message on standard error), 2 usage error.
-#include "cmdline.h"
-#include "options.h"
-#include "ports.h"
-#include "single_run.h"
-#include "station.h"
-#include "worker.h"
+#include "app/flash_cli/options.h"
+#include "app/flash_cli/port_commands.h"
+#include "app/flash_cli/single_run.h"
+#include "app/flash_cli/station.h"
+#include "app/flash_cli/worker.h"
+#include "framework/cmdline.h"
 
 int main(int argc, char** argv)
 {

@@ -1,10 +1,10 @@
-#include "options.h"
+#include "app/flash_cli/options.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 
-#include "cmdline.h"
+#include "framework/cmdline.h"
 
 namespace {
 

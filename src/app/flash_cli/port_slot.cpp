@@ -1,4 +1,4 @@
-#include "port_slot.h"
+#include "app/flash_cli/port_slot.h"
 
 TPortSlot::TPortSlot(const std::string& port, TJson usb, const TJobFacts& job, TStationOutput& out)
     : FRecord(port, std::move(usb), job), Out(out)

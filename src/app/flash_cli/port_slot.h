@@ -2,10 +2,10 @@
 // One port of a station round: its worker, what the worker has told, the unit's record.
 #include <string>
 
-#include "process.h"
-#include "report.h"
-#include "station_output.h"
-#include "worker_link.h"
+#include "app/flash_cli/report.h"
+#include "app/flash_cli/station_output.h"
+#include "app/flash_cli/worker_link.h"
+#include "app/flash_cli/worker_process.h"
 
 class TPortSlot : public TUnitObserver {
 public:

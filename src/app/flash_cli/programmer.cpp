@@ -1,13 +1,13 @@
-#include "programmer.h"
+#include "app/flash_cli/programmer.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
-#include "cmdline.h"
-#include "files.h"
-#include "logging.h"
+#include "framework/cmdline.h"
+#include "framework/file_input.h"
+#include "serial/logging.h"
 
 namespace {
 

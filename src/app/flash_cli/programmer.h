@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "comms.h"
-#include "options.h"
-#include "progress.h"
-#include "run.h"
-#include "terminal.h"
-#include "unit_events.h"
+#include "app/flash_cli/options.h"
+#include "app/flash_cli/progress.h"
+#include "app/flash_cli/terminal.h"
+#include "app/flash_cli/unit_events.h"
+#include "flash/run.h"
+#include "serial/comms.h"
 
 // The log the job's log switch asks for: beside the job, named after it.
 std::string RecordLogFile(const TCliOptions& options);

@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "app/flash_cli/progress.h"
 
 void TProgressState::SetStatusText(const std::string& text)
 {

@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "fdt.h"
-#include "run.h"
+#include "flash/fdt.h"
+#include "flash/run.h"
 
 class TProgressState : public IStatusSink, public IProgressSink {
 public:

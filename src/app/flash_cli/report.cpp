@@ -1,14 +1,14 @@
-#include "report.h"
+#include "app/flash_cli/report.h"
 
 #include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <span>
 
-#include "dev_params.h"
-#include "files.h"
-#include "product.h"
-#include "report_os.h"
+#include "app/flash_cli/report_os.h"
+#include "framework/file_input.h"
+#include "framework/product.h"
+#include "storage/dev_params.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <sys/types.h>
 
-#include "job.h"
-#include "unit_events.h"
+#include "app/flash_cli/unit_events.h"
+#include "flash/job.h"
 
 using TJson = nlohmann::ordered_json;
 

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files.h"
-#include "report.h"
-#include "report_os.h"
+#include "app/flash_cli/report.h"
+#include "app/flash_cli/report_os.h"
+#include "framework/file_input.h"
 
 std::string Sha256Hex(std::span<const uint8_t> bytes)
 {

@@ -6,11 +6,11 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include "exceptions.h"
-#include "files.h"
-#include "report.h"
-#include "report_os.h"
-#include "win32_error.h"
+#include "app/flash_cli/report.h"
+#include "app/flash_cli/report_os.h"
+#include "framework/exceptions.h"
+#include "framework/file_input.h"
+#include "framework/win32_error.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "single_run.h"
+#include "app/flash_cli/single_run.h"
 
 #include <unistd.h>
 
@@ -6,14 +6,14 @@
 #include <exception>
 #include <memory>
 
-#include "cmdline.h"
-#include "port_diagnosis.h"
-#include "job_load.h"
-#include "logging.h"
-#include "messages.h"
-#include "ports.h"
-#include "programmer.h"
-#include "report.h"
+#include "app/flash_cli/job_load.h"
+#include "app/flash_cli/port_commands.h"
+#include "app/flash_cli/programmer.h"
+#include "app/flash_cli/report.h"
+#include "framework/cmdline.h"
+#include "framework/message_loop.h"
+#include "serial/logging.h"
+#include "serial/port_diagnosis.h"
 
 namespace {
 

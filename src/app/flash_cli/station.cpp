@@ -1,4 +1,4 @@
-#include "station.h"
+#include "app/flash_cli/station.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -9,16 +9,16 @@
 #include <map>
 #include <memory>
 
-#include "cmdline.h"
-#include "files.h"
-#include "port_diagnosis.h"
-#include "job_load.h"
-#include "json_events.h"
-#include "port_slot.h"
-#include "ports.h"
-#include "programmer.h"
-#include "station_terminal.h"
-#include "record_layout.h"
+#include "app/flash_cli/job_load.h"
+#include "app/flash_cli/json_events.h"
+#include "app/flash_cli/port_commands.h"
+#include "app/flash_cli/port_slot.h"
+#include "app/flash_cli/programmer.h"
+#include "app/flash_cli/station_terminal.h"
+#include "framework/cmdline.h"
+#include "framework/file_input.h"
+#include "serial/port_diagnosis.h"
+#include "storage/record_layout.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The production station: every --port programs its own unit from the same job, all at
 // once, one worker process per port so that nothing on one port stops or slows another;
 // a record of every unit; with --loop, round after round for one operator.
-#include "options.h"
+#include "app/flash_cli/options.h"
 
 // Returns the exit status: 0 when every unit succeeded, 1 when any failed.
 int RunStation(const TCliOptions& options);

@@ -1,4 +1,4 @@
-#include "station_output.h"
+#include "app/flash_cli/station_output.h"
 
 double TPortView::Rate(Clock::time_point now) const
 {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "report.h"
+#include "app/flash_cli/report.h"
 
 // One port as the station knows it from its worker's messages.
 struct TPortView {

@@ -1,4 +1,4 @@
-#include "station_terminal.h"
+#include "app/flash_cli/station_terminal.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "progress.h"
+#include "app/flash_cli/progress.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The station on the terminal: one live line per port on standard error, redrawn in
 // place (or, without a terminal, plain lines at phase changes), the operator's notices
 // above them, and a summary table on standard output when every port has ended.
-#include "station_output.h"
+#include "app/flash_cli/station_output.h"
 
 class TStationTerminal : public TStationOutput {
 public:

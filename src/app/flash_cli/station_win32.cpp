@@ -1,8 +1,8 @@
 // The Windows build has no station yet: its workers are processes started and watched
 // through POSIX calls. One port at a time works as everywhere.
-#include "cmdline.h"
-#include "station.h"
-#include "worker.h"
+#include "app/flash_cli/station.h"
+#include "app/flash_cli/worker.h"
+#include "framework/cmdline.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "terminal.h"
+#include "app/flash_cli/terminal.h"
 
 #include <cstdio>
 
-#include "cmdline.h"
+#include "framework/cmdline.h"
 
 TTerminalLine::TTerminalLine(TProgressState& state, bool visible) : State(state), Visible(visible)
 {

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "progress.h"
-#include "userprompt.h"
+#include "app/flash_cli/progress.h"
+#include "flash/userprompt.h"
 
 class TTerminalLine {
 public:

@@ -3,8 +3,8 @@
 // pipe, or (decoded from that pipe) to the station's supervisor.
 #include <string>
 
-#include "h83664.h"
-#include "run.h"
+#include "flash/h83664.h"
+#include "flash/run.h"
 
 class TUnitObserver {
 public:

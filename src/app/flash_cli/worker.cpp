@@ -1,13 +1,13 @@
-#include "worker.h"
+#include "app/flash_cli/worker.h"
 
-#include "cmdline.h"
-#include "port_diagnosis.h"
-#include "job_load.h"
-#include "logging.h"
-#include "messages.h"
-#include "process.h"
-#include "programmer.h"
-#include "worker_link.h"
+#include "app/flash_cli/job_load.h"
+#include "app/flash_cli/programmer.h"
+#include "app/flash_cli/worker_link.h"
+#include "app/flash_cli/worker_process.h"
+#include "framework/cmdline.h"
+#include "framework/message_loop.h"
+#include "serial/logging.h"
+#include "serial/port_diagnosis.h"
 
 int RunWorker(int argc, char** argv, const TCliOptions& options)
 {

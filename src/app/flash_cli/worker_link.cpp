@@ -1,4 +1,4 @@
-#include "worker_link.h"
+#include "app/flash_cli/worker_link.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <string>
 
-#include "report.h"
-#include "unit_events.h"
+#include "app/flash_cli/report.h"
+#include "app/flash_cli/unit_events.h"
 
 class TWorkerPipe : public TUnitObserver {
 public:

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "exceptions.h"
-#include "graphics.h"
-#include "streams.h"
+#include "framework/exceptions.h"
+#include "framework/graphics.h"
+#include "framework/streams.h"
 
 namespace {
 

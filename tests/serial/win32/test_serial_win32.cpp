@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "comms.h"
-#include "logging.h"
-#include "serial_platform.h"
+#include "serial/comms.h"
+#include "serial/logging.h"
+#include "serial/serial_platform.h"
 
 int ListRegistryPorts(std::vector<TPlatformPort>& ports, const char* keyPath);
 

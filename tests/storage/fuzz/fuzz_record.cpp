@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "dev_params.h"
-#include "exceptions.h"
-#include "graphics.h"
-#include "record_layout.h"
+#include "framework/exceptions.h"
+#include "framework/graphics.h"
+#include "storage/dev_params.h"
+#include "storage/record_layout.h"
 
 namespace {
 

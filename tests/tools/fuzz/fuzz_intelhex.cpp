@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image_reader.h"
+#include "job/image_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

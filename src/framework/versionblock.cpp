@@ -1,4 +1,4 @@
-#include "versionblock.h"
+#include "framework/versionblock.h"
 
 #include <algorithm>
 #include <cctype>

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 MORAVENT_EXCEPTION(EFileError, Exception);
 

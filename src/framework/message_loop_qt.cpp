@@ -1,13 +1,13 @@
 // The message loop is Qt's: QCoreApplication (or the window tool's QApplication) owns the
 // main thread, and its event dispatcher sleeps until a timer, an event or a posted
 // synchronisation request arrives.
-#include "messages.h"
+#include "framework/message_loop.h"
 
 #include <QCoreApplication>
 #include <QThread>
 #include <QtGlobal>
 
-#include "syncqueue.h"
+#include "framework/syncqueue.h"
 
 struct TApplication::TImpl {
     std::unique_ptr<QCoreApplication> App;

@@ -1,14 +1,14 @@
-#include "ports.h"
+#include "app/flash_cli/port_commands.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "CPort.h"
-#include "cmdline.h"
-#include "portlist.h"
-#include "serial_platform.h"
+#include "framework/cmdline.h"
+#include "serial/CPort.h"
+#include "serial/portlist.h"
+#include "serial/serial_platform.h"
 
 namespace {
 

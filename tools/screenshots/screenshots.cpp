@@ -1,14 +1,14 @@
 // Renders one of the tool's windows with sample contents to a PNG, for looking at the
 // layout on a real X server (scripts/screenshots).
 // Usage: moravent-screenshots about|usrserial|usrserial-list|wizard|prompt OUT.png
-#include "CPortCtl.h"
-#include "about.h"
-#include "formutil.h"
-#include "icons.h"
-#include "streams.h"
-#include "userprompt_dialog.h"
-#include "usrserial.h"
-#include "wizard.h"
+#include "framework/streams.h"
+#include "ui/about.h"
+#include "ui/CPortCtl.h"
+#include "ui/formutil.h"
+#include "ui/icons.h"
+#include "ui/userprompt_dialog.h"
+#include "ui/usrserial.h"
+#include "ui/wizard.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -6,15 +6,15 @@
 #include <cstdlib>
 #include <typeinfo>
 
-#include "about.h"
-#include "cmdline.h"
-#include "exceptions.h"
-#include "formutil.h"
-#include "icons.h"
-#include "msgdialog.h"
-#include "user.h"
-#include "usrserial.h"
-#include "wizard.h"
+#include "framework/cmdline.h"
+#include "framework/exceptions.h"
+#include "ui/about.h"
+#include "ui/formutil.h"
+#include "ui/icons.h"
+#include "ui/msgdialog.h"
+#include "ui/user.h"
+#include "ui/usrserial.h"
+#include "ui/wizard.h"
 
 namespace {
 

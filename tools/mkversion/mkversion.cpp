@@ -1,6 +1,6 @@
 // Build-time generator: writes a C++ source holding the program's version block in its
 // own ELF section.  Usage: moravent-mkversion OUT.cpp MAJOR.MINOR.RELEASE.BUILD Key=Value...
-#include "versionblock.h"
+#include "framework/versionblock.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "process.h"
+#include "app/flash_cli/worker_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "exceptions.h"
-#include "files.h"
+#include "framework/exceptions.h"
+#include "framework/file_input.h"
 
 namespace {
 

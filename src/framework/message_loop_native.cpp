@@ -1,14 +1,14 @@
 // The message loop without a toolkit: the main thread's timers and the synchronisation
 // queue, serviced by one wait on the queue's condition variable that ends at the nearest
 // timer's expiry, a queued request or a wake-up.
-#include "messages.h"
+#include "framework/message_loop.h"
 
 #include <atomic>
 #include <cstdio>
 #include <thread>
 
-#include "syncqueue.h"
-#include "timers_native.h"
+#include "framework/syncqueue.h"
+#include "framework/timers_native.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "files.h"
+#include "framework/file_input.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
