@@ -1,24 +1,17 @@
 #include "ui/CEVersionInfo.h"
 
-#include "framework/versionblock.h"
-
-#include <QCoreApplication>
 #include <cstdio>
-#include <unistd.h>
 #include <vector>
+
+#include "framework/file_input.h"
+#include "framework/versionblock.h"
 
 std::string ApplicationExeName()
 {
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n > 0)
-        return std::string(path, static_cast<size_t>(n));
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationFilePath().toStdString();
-    return {};
+    return OwnExecutablePath();
 }
 
-TCEVersionInfo::TCEVersionInfo(QObject* owner) : QObject(owner)
+TCEVersionInfo::TCEVersionInfo(TComponent* owner) : TComponent(owner)
 {
     ReadVersionInfo(ApplicationExeName());
 }

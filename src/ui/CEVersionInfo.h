@@ -1,8 +1,9 @@
 #pragma once
 // Reads the version information of an executable file into plain text properties.
-#include <QObject>
 #include <array>
 #include <string>
+
+#include "framework/component.h"
 
 inline constexpr const char* VersionInfoNotAvailable = "<info not available>";
 
@@ -11,13 +12,13 @@ inline constexpr std::array<const char*, 10> VersionKeys = {
     "CompanyName",     "FileDescription",  "FileVersion", "InternalName",   "LegalCopyright",
     "LegalTradeMarks", "OriginalFilename", "ProductName", "ProductVersion", "Comments"};
 
-class TCEVersionInfo : public QObject {
+class TCEVersionInfo : public TComponent {
 public:
     // Reads the running program's own version information.
-    explicit TCEVersionInfo(QObject* owner = nullptr);
+    explicit TCEVersionInfo(TComponent* owner = nullptr);
     // Leaves every property empty; for callers that read another file.
     struct NoRead { };
-    TCEVersionInfo(NoRead, QObject* owner = nullptr) : QObject(owner) { }
+    TCEVersionInfo(NoRead, TComponent* owner = nullptr) : TComponent(owner) { }
 
     // Fills the fourteen properties from fileName's version information; a file without
     // any gives "<info not available>" in all of them.

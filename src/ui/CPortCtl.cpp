@@ -1,12 +1,8 @@
 #include "ui/CPortCtl.h"
 
-#include "serial/portlist.h"
-#include "ui/errordisplay.h"
-#include "ui/formutil.h"
-
-#include <QAbstractItemView>
-#include <QStyledItemDelegate>
 #include <cctype>
+
+#include "serial/portlist.h"
 
 std::function<void(std::vector<std::string>&)> ComPortLister = [](std::vector<std::string>& names) {
     ListSerialPorts(names);
@@ -49,21 +45,6 @@ const std::vector<std::string>& SettingTexts(TComProperty property)
     }
 }
 
-// The drop-down's entries read "name   description"; the closed box and the item text keep the name.
-class PortItemDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const QString description = index.data(PortDescriptionRole).toString();
-        if (!description.isEmpty())
-            option->text += QStringLiteral("   ") + description;
-    }
-};
-
 bool SameText(const std::string& a, const std::string& b)
 {
     if (a.size() != b.size())
@@ -83,17 +64,13 @@ void TComSelect::FillList()
         ComPortLister(items);
     else
         items = SettingTexts(ComProperty);
-    FOwner->clear();
-    for (const std::string& item : items)
-        FOwner->addItem(ToQString(item));
-    if (ComProperty == cpPort && ComPortDescriber) {
-        const std::vector<std::string> descriptions = ComPortDescriber(items);
-        for (size_t i = 0; i < items.size() && i < descriptions.size(); ++i)
-            FOwner->setItemData(int(i), ToQString(descriptions[i]), PortDescriptionRole);
-    }
-    // The list opens as wide as its longest entry with its description, not just the box.
-    if (QAbstractItemView* view = FOwner->view())
-        view->setMinimumWidth(view->sizeHintForColumn(0) + 2 * view->frameWidth());
+    std::vector<std::string> descriptions;
+    if (ComProperty == cpPort && ComPortDescriber)
+        descriptions = ComPortDescriber(items);
+    TComboBox& box = FOwner->Box();
+    box.Clear();
+    for (size_t i = 0; i < items.size(); ++i)
+        box.AddItem(items[i], i < descriptions.size() ? descriptions[i] : std::string());
 }
 
 int TComSelect::MatchingIndex() const
@@ -152,11 +129,9 @@ void TComSelect::Change(const std::string& text)
     }
 }
 
-TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), FSelect(this)
+TComComboBox::TComComboBox(TComboBox& box) : FBox(box), FSelect(this)
 {
-    setEditable(false); // pick only, no typing
-    setItemDelegate(new PortItemDelegate(this));
-    connect(this, qOverload<int>(&QComboBox::activated), this, [this](int) { GuardedCall([this] { Change(); }); });
+    FBox.OnPick = [this] { Change(); };
 }
 
 TComComboBox::~TComComboBox()
@@ -187,9 +162,9 @@ void TComComboBox::SetComProperty(TComProperty value)
 {
     FSelect.ComProperty = value;
     FSelect.FillList();
-    if (count() > 0) {
+    if (FBox.Count() > 0) {
         if (!FSelect.ComPort)
-            setCurrentIndex(0);
+            FBox.SetItemIndex(0);
         else
             SelectMatching();
     }
@@ -197,52 +172,52 @@ void TComComboBox::SetComProperty(TComProperty value)
 
 void TComComboBox::SelectMatching()
 {
-    int index = FSelect.MatchingIndex();
-    setCurrentIndex(index < count() ? index : -1);
-    if (index >= 0 && index < count() && FSelect.ComProperty == cpPort)
-        FSelect.Port = FromQString(itemText(index));
+    const int index = FSelect.MatchingIndex();
+    FBox.SetItemIndex(index < FBox.Count() ? index : -1);
+    if (index >= 0 && index < FBox.Count() && FSelect.ComProperty == cpPort)
+        FSelect.Port = FBox.ItemText(index);
 }
 
 void TComComboBox::Notification()
 {
     FSelect.ComPort = nullptr;
     FFreeNotification = 0;
-    if (count() > 0)
-        setCurrentIndex(0);
+    if (FBox.Count() > 0)
+        FBox.SetItemIndex(0);
 }
 
 std::string TComComboBox::Text() const
 {
-    return currentIndex() >= 0 ? FromQString(itemText(currentIndex())) : std::string();
+    return FBox.ItemIndex() >= 0 ? FBox.ItemText(FBox.ItemIndex()) : std::string();
 }
 
 void TComComboBox::SetText(const std::string& text)
 {
-    int index = IndexOfText(text);
+    const int index = IndexOfText(text);
     if (index >= 0)
-        setCurrentIndex(index);
+        FBox.SetItemIndex(index);
 }
 
 int TComComboBox::IndexOfText(const std::string& text) const
 {
-    for (int i = 0; i < count(); ++i)
-        if (SameText(FromQString(itemText(i)), text))
+    for (int i = 0; i < FBox.Count(); ++i)
+        if (SameText(FBox.ItemText(i), text))
             return i;
     return -1;
 }
 
 void TComComboBox::RefreshList()
 {
-    std::string previous = Text();
+    const std::string previous = Text();
     FSelect.FillList();
-    if (count() == 0)
+    if (FBox.Count() == 0)
         return;
     if (FSelect.ComPort) {
         SelectMatching();
         return;
     }
-    int index = IndexOfText(previous);
-    setCurrentIndex(index >= 0 ? index : 0);
+    const int index = IndexOfText(previous);
+    FBox.SetItemIndex(index >= 0 ? index : 0);
 }
 
 void TComComboBox::Change()

@@ -1,12 +1,12 @@
 #pragma once
 // A drop-down list of one serial-port setting (normally the system's port names) that
 // selects the entry matching a linked port and writes the operator's pick into it.
-#include "serial/CPort.h"
-
-#include <QComboBox>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "framework/forms/controls.h"
+#include "serial/CPort.h"
 
 enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
 
@@ -15,9 +15,6 @@ extern std::function<void(std::vector<std::string>&)> ComPortLister;
 // A short description of each listed port (the adapter, "built-in serial port", a link's
 // target), shown beside its name in the drop-down; "" for none. Replaceable like the lister.
 extern std::function<std::vector<std::string>(const std::vector<std::string>& names)> ComPortDescriber;
-
-// The item data role that holds a port entry's description (the entry's text stays the bare name).
-inline constexpr int PortDescriptionRole = Qt::UserRole + 1;
 
 class TComComboBox;
 
@@ -49,12 +46,15 @@ private:
     TComComboBox* FOwner;
 };
 
-class TComComboBox : public QComboBox {
-    Q_OBJECT
+// The behaviour of the port drop-down over a form's drop-down list control.
+class TComComboBox {
 public:
-    explicit TComComboBox(QWidget* parent = nullptr);
-    ~TComComboBox() override;
+    explicit TComComboBox(TComboBox& box);
+    ~TComComboBox();
+    TComComboBox(const TComComboBox&) = delete;
+    TComComboBox& operator=(const TComComboBox&) = delete;
 
+    TComboBox& Box() const { return FBox; }
     TCustomComPort* ComPort() const { return FSelect.ComPort; }
     void SetComPort(TCustomComPort* port);
     TComProperty ComProperty() const { return FSelect.ComProperty; }
@@ -79,13 +79,14 @@ public:
     // The operator picked an entry (after the linked port has been updated).
     std::function<void()> OnChange;
 
-    // The step run when the operator picks an entry; public for scripted use.
+    // The step run when the operator picks an entry.
     void Change();
 
 private:
     void Notification(); // the linked port is being destroyed
     void SelectMatching();
-    TComSelect FSelect;
     void Unlink();
+    TComboBox& FBox;
+    TComSelect FSelect;
     int FFreeNotification = 0;
 };

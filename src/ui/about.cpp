@@ -1,85 +1,80 @@
 #include "ui/about.h"
 
-#include "ui/errordisplay.h"
-#include "ui/formutil.h"
-#include "ui/icons.h"
+#include "framework/forms/application.h"
 #include "ui/version.h"
 
-#include <QDesktopServices>
-#include <QFrame>
-#include <QLabel>
-#include <QMouseEvent>
-#include <QPushButton>
-
-std::function<void(const QUrl&)> OpenUrlHook = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-
 namespace {
-constexpr int FormWidth = 455;
-constexpr int FormHeight = 199;
 
-QLabel* MakeLabel(QWidget* parent, const char* name, int left, int top)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    label->move(left, top);
-    return label;
-}
+constexpr int FormWidth = 455;
 
 // Labels keep their text on one line; one that would run past the window's right edge is
 // narrowed to it, and its text elided, rather than cut off mid-letter.
-void FitLabel(QLabel* label, const QString& text, int rightEdge)
+void FitLabel(TLabel& label, const std::string& text, int rightEdge)
 {
-    label->setText(text);
-    label->adjustSize();
-    int room = rightEdge - label->x();
-    if (label->width() > room) {
-        label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, room));
-        label->setToolTip(text);
-        label->resize(room, label->height());
-    } else {
-        label->setToolTip(QString());
+    label.SetCaption(text);
+    TRect bounds = label.Bounds();
+    const int room = rightEdge - bounds.Left;
+    if (bounds.Width <= room) {
+        label.SetHint("");
+        return;
     }
+    std::string shown = text;
+    while (!shown.empty() && label.TextWidth(shown + "...") > room)
+        shown.pop_back();
+    label.SetCaption(shown + "...");
+    label.SetHint(text);
+    bounds = label.Bounds();
+    bounds.Width = room;
+    label.SetBounds(bounds);
 }
+
 } // namespace
 
-TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent, FixedDialogFlags(false))
+const TFormDesc& frmAboutDesc()
 {
-    setObjectName(QStringLiteral("frmAbout"));
-    setFont(FormFont());
-    setFixedSize(FormWidth, FormHeight);
+    static const TFormDesc desc = [] {
+        TFormDesc d;
+        d.Name = "frmAbout";
+        d.ClientWidth = FormWidth;
+        d.ClientHeight = 199;
+        d.CloseBox = false;
+        d.Controls = {
+            {.Kind = TControlKind::Button,
+             .Name = "btnOk",
+             .Bounds = {376, 168, 70, 25},
+             .Caption = "Ok",
+             .Default = true},
+            {.Kind = TControlKind::Image, .Name = "ImageMV", .Bounds = {8, 8, 32, 32}},
+            {.Kind = TControlKind::Label,
+             .Name = "lblBriskoWeb",
+             .Bounds = {62, 104, 86, 13},
+             .Caption = MakerWebAddress,
+             .AutoSize = true,
+             .Link = true},
+            {.Kind = TControlKind::Bevel, .Name = "Bevel1", .Bounds = {8, 112, 439, 17}},
+            {.Kind = TControlKind::Label, .Name = "lblVersion", .Bounds = {64, 56, 45, 13}, .AutoSize = true},
+            {.Kind = TControlKind::Label,
+             .Name = "lblProgram",
+             .Bounds = {64, 16, 104, 25},
+             .AutoSize = true,
+             .Font = {21, true}},
+            {.Kind = TControlKind::Label, .Name = "lblBinaryImage", .Bounds = {8, 136, 68, 13}, .AutoSize = true},
+            {.Kind = TControlKind::Label, .Name = "lblCopyright", .Bounds = {64, 80, 54, 13}, .AutoSize = true},
+        };
+        return d;
+    }();
+    return desc;
+}
 
-    btnOk = new QPushButton(QStringLiteral("Ok"), this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setGeometry(376, 168, 70, 25);
-    btnOk->setDefault(true);
-    connect(btnOk, &QPushButton::clicked, this, [this] { GuardedCall([this] { btnOkClick(); }); });
-
-    ImageMV = MakeLabel(this, "ImageMV", 8, 8);
-    ImageMV->resize(32, 32);
-
-    lblBriskoWeb = MakeLabel(this, "lblBriskoWeb", 62, 104);
-    lblBriskoWeb->setCursor(Qt::PointingHandCursor);
-    QPalette web = lblBriskoWeb->palette();
-    web.setColor(QPalette::WindowText, Qt::blue);
-    lblBriskoWeb->setPalette(web);
-    lblBriskoWeb->setText(QString::fromLatin1(MakerWebAddress));
-    lblBriskoWeb->adjustSize();
-    lblBriskoWeb->installEventFilter(this);
-
-    Bevel1 = new QFrame(this);
-    Bevel1->setObjectName(QStringLiteral("Bevel1"));
-    Bevel1->setFrameShape(QFrame::HLine);
-    Bevel1->setFrameShadow(QFrame::Sunken);
-    // A line along the bottom of the 439 x 17 box at (8, 112).
-    Bevel1->setGeometry(8, 112 + 17 - 2, 439, 2);
-
-    lblVersion = MakeLabel(this, "lblVersion", 64, 56);
-    lblProgram = MakeLabel(this, "lblProgram", 64, 16);
-    lblProgram->setFont(FormFont(21, true));
-    lblBinaryImage = MakeLabel(this, "lblBinaryImage", 8, 136);
-    lblCopyright = MakeLabel(this, "lblCopyright", 64, 80);
-
+TfrmAbout::TfrmAbout(TForm* owner)
+    : FForm(TForm::Create(frmAboutDesc(), owner)), btnOk(FForm->Get<TButton>("btnOk")),
+      ImageMV(FForm->Get<TImage>("ImageMV")), lblBriskoWeb(FForm->Get<TLabel>("lblBriskoWeb")),
+      Bevel1(FForm->Get<TBevel>("Bevel1")), lblVersion(FForm->Get<TLabel>("lblVersion")),
+      lblProgram(FForm->Get<TLabel>("lblProgram")), lblBinaryImage(FForm->Get<TLabel>("lblBinaryImage")),
+      lblCopyright(FForm->Get<TLabel>("lblCopyright"))
+{
+    btnOk.OnClick = [this] { btnOkClick(); };
+    lblBriskoWeb.OnClick = [this] { lblBriskoWebClick(); };
     FormCreate();
 }
 
@@ -87,48 +82,29 @@ void TfrmAbout::FormCreate()
 {
     std::string description, versionLine, notice;
     GetVersionStrings(description, versionLine, notice);
-    setWindowTitle(ToQString("About " + description));
-    ImageMV->setPixmap(ApplicationIcon().pixmap(32, 32));
+    FForm->SetCaption("About " + description);
+    ImageMV.SetStockIcon(TStockIcon::Application);
     // The version line ends in a carriage return, which a label would draw as a box.
-    QString version = ToQString(versionLine);
-    while (version.endsWith(QLatin1Char('\r')))
-        version.chop(1);
+    while (!versionLine.empty() && versionLine.back() == '\r')
+        versionLine.pop_back();
     const int right = FormWidth - 8;
-    FitLabel(lblVersion, version, right);
-    FitLabel(lblCopyright, ToQString(notice), right);
-    FitLabel(lblProgram, ToQString(description), right);
+    FitLabel(lblVersion, versionLine, right);
+    FitLabel(lblCopyright, notice, right);
+    FitLabel(lblProgram, description, right);
     SetImageText("No Flash Image Available");
 }
 
 void TfrmAbout::SetImageText(const std::string& text)
 {
-    FitLabel(lblBinaryImage, ToQString(text), FormWidth - 8);
+    FitLabel(lblBinaryImage, text, FormWidth - 8);
 }
 
 void TfrmAbout::btnOkClick()
 {
-    reject();
+    FForm->SetModalResult(mrCancel);
 }
 
 void TfrmAbout::lblBriskoWebClick()
 {
-    if (OpenUrlHook)
-        OpenUrlHook(QUrl(QStringLiteral("http://") + QString::fromLatin1(MakerWebAddress)));
-}
-
-bool TfrmAbout::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == lblBriskoWeb && event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        GuardedCall([this] { lblBriskoWebClick(); });
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
-void TfrmAbout::showEvent(QShowEvent* event)
-{
-    if (!event->spontaneous())
-        CenterOnMainForm(this);
-    QDialog::showEvent(event);
+    OpenUrl(std::string("http://") + MakerWebAddress);
 }

@@ -1,42 +1,35 @@
 #pragma once
 // The About window: description, version line and legal notice from the program's own
 // version information, the stored image's title and the maker's web address.
-#include <QDialog>
-#include <QUrl>
-#include <functional>
+#include <memory>
 #include <string>
 
-class QFrame;
-class QLabel;
-class QPushButton;
+#include "framework/forms/form.h"
 
 inline constexpr const char* MakerWebAddress = "www.moravent.example";
 
-// Opens a web address; replaceable so tests see the request instead of a browser.
-extern std::function<void(const QUrl&)> OpenUrlHook;
+const TFormDesc& frmAboutDesc();
 
-class TfrmAbout : public QDialog {
-    Q_OBJECT
+class TfrmAbout {
+    std::unique_ptr<TForm> FForm; // first: the controls below are its
+
 public:
-    explicit TfrmAbout(QWidget* parent = nullptr);
+    explicit TfrmAbout(TForm* owner = nullptr);
 
+    TForm& Form() const { return *FForm; }
     void SetImageText(const std::string& text);
 
-    QPushButton* btnOk;
-    QLabel* ImageMV;
-    QLabel* lblBriskoWeb;
-    QFrame* Bevel1;
-    QLabel* lblVersion;
-    QLabel* lblProgram;
-    QLabel* lblBinaryImage;
-    QLabel* lblCopyright;
+    TButton& btnOk;
+    TImage& ImageMV;
+    TLabel& lblBriskoWeb;
+    TBevel& Bevel1;
+    TLabel& lblVersion;
+    TLabel& lblProgram;
+    TLabel& lblBinaryImage;
+    TLabel& lblCopyright;
 
     void btnOkClick();
     void lblBriskoWebClick();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void FormCreate();

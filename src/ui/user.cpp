@@ -1,30 +1,17 @@
 #include "ui/user.h"
 
-#include <QApplication>
-#include <QCloseEvent>
-#include <QContextMenuEvent>
-#include <QFile>
-#include <QLabel>
-#include <QMenu>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScreen>
-#include <QShortcut>
 #include <algorithm>
 
+#include "flash/job.h"
 #include "flash/run.h"
+#include "framework/file_input.h"
+#include "framework/forms/application.h"
 #include "framework/graphics.h"
 #include "serial/logging.h"
 #include "serial/serial_platform.h"
 #include "storage/dev_params.h"
-#include "storage/exist_ms.h"
 #include "storage/storeexe.h"
 #include "ui/about.h"
-#include "ui/componentowner.h"
-#include "ui/errordisplay.h"
-#include "ui/formutil.h"
-#include "ui/icons.h"
-#include "ui/msgdialog.h"
 #include "ui/userprompt_dialog.h"
 #include "ui/usrserial.h"
 #include "ui/wizard.h"
@@ -33,23 +20,63 @@ TfrmAbout* frmAbout = nullptr;
 TfrmUsrSerial* frmUsrSerial = nullptr;
 TfrmConnectWiz* frmConnectWiz = nullptr;
 
-QString LogFileNameFor(const QString& executablePath)
+std::string LogFileNameFor(const std::string& executablePath)
 {
-    return QFile::decodeName(CommsLogFileFor(QFile::encodeName(executablePath).toStdString()).c_str());
+    return CommsLogFileFor(executablePath);
+}
+
+const TFormDesc& frmUserFlashDesc()
+{
+    static const TFormDesc desc = [] {
+        TFormDesc d;
+        d.Name = "frmUserFlash";
+        d.Caption = DefaultApplicationTitle;
+        d.ClientWidth = 295;
+        d.ClientHeight = 97;
+        d.MainWindow = true;
+        d.Position = TFormPosition::ScreenCenter;
+        d.Controls = {
+            {.Kind = TControlKind::ProgressBar, .Name = "ProgressBar", .Bounds = {56, 24, 233, 25}},
+            {.Kind = TControlKind::Button,
+             .Name = "btnStart",
+             .Bounds = {112, 64, 75, 25},
+             .Caption = "Start",
+             .Default = true},
+            {.Kind = TControlKind::Label,
+             .Name = "lblProgress",
+             .Bounds = {56, 8, 41, 13},
+             .Caption = "Progress",
+             .AutoSize = true},
+            {.Kind = TControlKind::Image, .Name = "ImageMV", .Bounds = {8, 8, 32, 32}},
+        };
+        return d;
+    }();
+    return desc;
 }
 
 // Status texts go into the progress label.
 class TfrmUserFlash::LabelSink : public IStatusSink {
 public:
-    explicit LabelSink(QLabel* label) : FLabel(label) { }
-    void SetStatusText(const std::string& text) override
-    {
-        FLabel->setText(ToQString(text));
-        FLabel->adjustSize();
-    }
+    explicit LabelSink(TLabel& label) : FLabel(label) { }
+    void SetStatusText(const std::string& text) override { FLabel.SetCaption(text); }
 
 private:
-    QLabel* FLabel;
+    TLabel& FLabel;
+};
+
+// Progress goes into the bar; stepping clamps to its range as a progress bar does.
+class TfrmUserFlash::BarSink : public IProgressSink {
+public:
+    explicit BarSink(TProgressBar& bar) : FBar(bar) { }
+    void SetRange(int min, int max) override { FBar.SetRange(min, max); }
+    void SetStep(int step) override { FStep = step; }
+    void SetPosition(int position) override { FBar.SetPosition(position); }
+    void StepBy(int delta) override { SetPosition(Position() + delta); }
+    int Position() const override { return FBar.Position(); }
+
+private:
+    TProgressBar& FBar;
+    int FStep = 1;
 };
 
 // The window's part of a run: port selection and wizard before connecting, and the
@@ -68,7 +95,7 @@ public:
         for (size_t i = 0; i < Pending.size(); ++i)
             text += (i == 0 ? "\r\r" : "\r") + Pending[i];
         Pending.clear();
-        MessageDlg(mtConfirmation, ToQString(text));
+        MessageDlg(mtConfirmation, text);
     }
     // Lines told since the last box, ahead of the failure's own details.
     void AddPendingTo(Exception& failure)
@@ -84,60 +111,17 @@ private:
     std::vector<std::string> Pending;
 };
 
-// Progress goes into the bar; stepping clamps to its range as a progress bar does.
-class TfrmUserFlash::BarSink : public IProgressSink {
-public:
-    explicit BarSink(QProgressBar* bar) : FBar(bar) { }
-    // An empty range would make the bar animate as busy; it stays still instead.
-    void SetRange(int min, int max) override { FBar->setRange(min, std::max(max, min + 1)); }
-    void SetStep(int step) override { FStep = step; }
-    void SetPosition(int position) override { FBar->setValue(std::clamp(position, FBar->minimum(), FBar->maximum())); }
-    void StepBy(int delta) override { SetPosition(Position() + delta); }
-    int Position() const override { return std::max(FBar->value(), FBar->minimum()); }
-
-private:
-    QProgressBar* FBar;
-    int FStep = 1;
-};
-
-TfrmUserFlash::TfrmUserFlash(const uint8_t* block, const QString& executablePath, QWidget* parent)
-    : QWidget(parent,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      FExecutablePath(executablePath.isEmpty() ? QCoreApplication::applicationFilePath() : executablePath)
+TfrmUserFlash::TfrmUserFlash(const uint8_t* block, const std::string& executablePath)
+    : FForm(TForm::Create(frmUserFlashDesc())), ProgressBar(FForm->Get<TProgressBar>("ProgressBar")),
+      btnStart(FForm->Get<TButton>("btnStart")), lblProgress(FForm->Get<TLabel>("lblProgress")),
+      ImageMV(FForm->Get<TImage>("ImageMV")),
+      FExecutablePath(executablePath.empty() ? OwnExecutablePath() : executablePath)
 {
-    setObjectName(QStringLiteral("frmUserFlash"));
-    setFont(FormFont());
-    setFixedSize(295, 97);
-
-    ProgressBar = new QProgressBar(this);
-    ProgressBar->setGeometry(56, 24, 233, 25);
-    ProgressBar->setRange(0, 100);
-    ProgressBar->setValue(0);
-    ProgressBar->setTextVisible(false);
-
-    btnStart = new QPushButton(QStringLiteral("Start"), this);
-    btnStart->setGeometry(112, 64, 75, 25);
-    btnStart->setDefault(true);
-
-    lblProgress = new QLabel(QStringLiteral("Progress"), this);
-    lblProgress->move(56, 8);
-    lblProgress->adjustSize();
-
-    ImageMV = new QLabel(this);
-    ImageMV->setGeometry(8, 8, 32, 32);
-
-    setTabOrder(ProgressBar, btnStart);
-    connect(btnStart, &QPushButton::clicked, this, [this] { GuardedCall([this] { btnStartClick(); }); });
-    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    connect(f1, &QShortcut::activated, this, [this] { GuardedCall([this] { WMSysCommand(AboutCommand); }); });
-
+    btnStart.OnClick = [this] { btnStartClick(); };
+    FForm->OnCloseQuery = [this] { return FormCloseQuery(); };
+    FForm->OnSysCommand = [this](int command) { WMSysCommand(command); };
     FStatusSink = std::make_unique<LabelSink>(lblProgress);
     FProgressSink = std::make_unique<BarSink>(ProgressBar);
-
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-
     GuardedCall([this, block] { FormCreate(block); });
 }
 
@@ -149,16 +133,17 @@ TfrmUserFlash::~TfrmUserFlash()
 void TfrmUserFlash::FormCreate(const uint8_t* block)
 {
     AddAboutMenuItem();
-    ImageMV->setPixmap(ApplicationIcon().pixmap(32, 32));
-    setWindowTitle(ApplicationTitle());
+    ImageMV.SetStockIcon(TStockIcon::Application);
+    FForm->SetCaption(ApplicationTitle());
     Busy = false;
-    ConnectChoice.Port = new TBriskoComPort();
     // The component's "COM1" under the name the port list shows for it, so it is found there.
+    FOperatorPort = std::make_unique<TBriskoComPort>();
+    ConnectChoice.Port = FOperatorPort.get();
     ConnectChoice.Port->SetPort(ListedPortName(ConnectChoice.Port->Port()));
-    OwnComponent(this, ConnectChoice.Port);
     ImageValid = false;
     try {
-        PromptDialog = new TUserPromptDialog(this);
+        FPromptDialog = std::make_unique<TUserPromptDialog>(FForm.get());
+        PromptDialog = FPromptDialog.get();
         FRun = std::make_unique<TProgrammingRun>(FStatusSink.get(), FProgressSink.get(), PromptDialog);
         Flash = &FRun->Flash();
         Flash->Device->OnKeepAliveError = [](const Exception& e) { ShowException(e); };
@@ -169,16 +154,15 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
         ProgInfo = FRun->Info();
         const std::string title = ProgInfo->GetImageTitle();
         if (!title.empty()) {
-            SetApplicationTitle(ToQString(title));
-            setWindowTitle(ApplicationTitle());
+            SetApplicationTitle(title);
+            FForm->SetCaption(ApplicationTitle());
         }
         try {
             TIcon icon;
             ProgInfo->LoadIcon(icon);
-            const QPixmap pixmap = QPixmap::fromImage(icon.ToImage());
-            if (!pixmap.isNull()) {
-                ImageMV->setPixmap(pixmap.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-                setWindowIcon(QIcon(pixmap));
+            if (!icon.Empty()) {
+                ImageMV.SetGraphic(icon);
+                FForm->SetIcon(icon);
             }
         } catch (const std::exception&) {
             // A bad icon only costs the tool its own picture.
@@ -186,7 +170,7 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
         ImageValid = true;
     } catch (const std::exception& e) {
         // Any failure, ours or the library's (an allocation, a thread start), means no job.
-        btnStart->setEnabled(false);
+        btnStart.SetEnabled(false);
         Exception invalid(NoValidImageMessage(e.what()));
         if (IsBlankStoredBlock(block ? block : StoredDataBlock))
             invalid.AddDetails({"This program carries no job: a release engineer stamps one into a copy of it with "
@@ -198,31 +182,20 @@ void TfrmUserFlash::FormCreate(const uint8_t* block)
 void TfrmUserFlash::FormDestroy()
 {
     CommsLoggingDestroy();
-    // The controller talks through the sinks, so it goes before them.
+    // The controller talks through the sinks and the prompt, so it goes before them.
     Flash = nullptr;
     ProgInfo = nullptr;
     FRun.reset();
-    delete ConnectChoice.Port;
+    PromptDialog = nullptr;
+    FPromptDialog.reset();
     ConnectChoice.Port = nullptr;
+    FOperatorPort.reset();
 }
 
 void TfrmUserFlash::AddAboutMenuItem()
 {
-    // Linux window managers give no system menu to extend: the window's context menu
-    // (right click) carries the standard Close, a separator and "About..." (also F1).
-    FSystemMenu = new QMenu(this);
-    FSystemMenu->addAction(QStringLiteral("Close"), this, [this] { close(); });
-    FSystemMenu->addSeparator();
-    QAction* about = FSystemMenu->addAction(QStringLiteral("About..."));
-    about->setData(AboutCommand);
-    about->setShortcut(QKeySequence(Qt::Key_F1));
-    connect(about, &QAction::triggered, this, [this] { GuardedCall([this] { WMSysCommand(AboutCommand); }); });
-}
-
-void TfrmUserFlash::contextMenuEvent(QContextMenuEvent* event)
-{
-    if (FSystemMenu)
-        FSystemMenu->exec(event->globalPos());
+    FForm->AddSystemMenuItem(0, "");
+    FForm->AddSystemMenuItem(AboutCommand, "About...", "F1");
 }
 
 void TfrmUserFlash::WMSysCommand(int command)
@@ -240,30 +213,28 @@ void TfrmUserFlash::ShowAbout()
         if (!title.empty())
             frmAbout->SetImageText("Flash Image: " + title);
     }
-    ExecModal(*frmAbout);
+    frmAbout->Form().ShowModal();
 }
 
 void TfrmUserFlash::SetBusy(bool value)
 {
     Busy = value;
-    btnStart->setEnabled(!value);
+    btnStart.SetEnabled(!value);
 }
 
 void TfrmUserFlash::StartLog()
 {
     // A log that cannot be opened is said in a message box; the tool runs on without it.
-    SetCommsLogErrorHook([](const std::string& message) { MessageDlg(mtMessage, ToQString(message)); });
-    CommsLoggingInit(QFile::encodeName(LogFileNameFor(FExecutablePath)).toStdString());
+    SetCommsLogErrorHook([](const std::string& message) { MessageDlg(mtMessage, message); });
+    CommsLoggingInit(LogFileNameFor(FExecutablePath));
 }
 
-void TfrmUserFlash::closeEvent(QCloseEvent* event)
+bool TfrmUserFlash::FormCloseQuery()
 {
-    if (Busy) {
-        MessageDlg(mtError, QStringLiteral("Programming in Progress. Please wait until programming is complete."));
-        event->ignore();
-        return;
-    }
-    event->accept();
+    if (!Busy)
+        return true;
+    MessageDlg(mtError, "Programming in Progress. Please wait until programming is complete.");
+    return false;
 }
 
 void TfrmUserFlash::btnStartClick()
@@ -271,13 +242,13 @@ void TfrmUserFlash::btnStartClick()
     // Without a valid stored job Start stays disabled; nothing can be run then.
     if (Busy || !ImageValid)
         return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetBusyCursor(true);
     SetBusy(true);
     std::exception_ptr failure;
     RunFrontEnd frontEnd(*this);
     try {
         FRun->Program(ConnectChoice, TConnectMode::Auto, frontEnd);
-        MessageDlg(mtInformation, QStringLiteral("Unit Successfully Programmed!"));
+        MessageDlg(mtInformation, "Unit Successfully Programmed!");
     } catch (Exception& e) {
         frontEnd.AddPendingTo(e);
         failure = std::current_exception();
@@ -287,11 +258,10 @@ void TfrmUserFlash::btnStartClick()
     // Every way out leaves the port closed and the window ready for the next run.
     if (Flash)
         GuardedCall([this] { Flash->Disconnect(); });
-    lblProgress->setText(QStringLiteral("Progress"));
-    lblProgress->adjustSize();
-    ProgressBar->setValue(0);
+    lblProgress.SetCaption("Progress");
+    ProgressBar.SetPosition(0);
     SetBusy(false);
-    QApplication::restoreOverrideCursor();
+    SetBusyCursor(false);
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -299,7 +269,7 @@ void TfrmUserFlash::btnStartClick()
 void TfrmUserFlash::PrepareConnect()
 {
     frmUsrSerial->SetComPort(ConnectChoice.Port);
-    if (ExecModal(*frmUsrSerial) != QDialog::Accepted)
+    if (frmUsrSerial->Form().ShowModal() != mrOk)
         throw EHitachiFlashException("Connect Cancelled by User");
     ShowConnectWizard();
 }
@@ -323,7 +293,7 @@ void TfrmUserFlash::ShowConnectWizard()
     }
     if (missing >= 2)
         return;
-    if (ExecModal(*frmConnectWiz) != QDialog::Accepted)
+    if (frmConnectWiz->Form().ShowModal() != mrOk)
         throw EHitachiFlashException("Connect Cancelled by User");
 }
 

@@ -2,19 +2,16 @@
 // The main window: progress label and bar, the tool's icon and the Start button. Its
 // creation checks the stored job and configures the flash controller; Start runs one
 // programming run (port selection, connect wizard, connect, erase, program, verify, finish).
-#include <QString>
-#include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "flash/fdt.h"
 #include "flash/h83664.h"
+#include "framework/forms/form.h"
 
-class QLabel;
-class QMenu;
-class QProgressBar;
-class QPushButton;
 class TExeProgrammingInfo;
+class TProgrammingRun;
 class TUserPromptDialog;
 class TfrmAbout;
 class TfrmUsrSerial;
@@ -29,24 +26,28 @@ inline constexpr const char* DefaultApplicationTitle = "Moravent Flash Programme
 inline constexpr int AboutCommand = 1025;
 
 // The communications log of a program: its path with the extension (from the last dot after
-// the last '/') replaced by "_log.txt", or "_log.txt" appended when it has none.
-QString LogFileNameFor(const QString& executablePath);
+// the last separator) replaced by "_log.txt", or "_log.txt" appended when it has none.
+std::string LogFileNameFor(const std::string& executablePath);
 
-class TProgrammingRun;
+// The window as described: place and size of every control, caption, border.
+const TFormDesc& frmUserFlashDesc();
 
-class TfrmUserFlash : public QWidget {
-    Q_OBJECT
+class TfrmUserFlash {
+    std::unique_ptr<TForm> FForm; // first: the controls below are its
+
 public:
     // block: the stored data block to run from (the program's own one by default);
     // executablePath: where the log goes beside (the running program by default).
-    explicit TfrmUserFlash(const uint8_t* block = nullptr, const QString& executablePath = {},
-                           QWidget* parent = nullptr);
-    ~TfrmUserFlash() override;
+    explicit TfrmUserFlash(const uint8_t* block = nullptr, const std::string& executablePath = {});
+    ~TfrmUserFlash();
+    TfrmUserFlash(const TfrmUserFlash&) = delete;
+    TfrmUserFlash& operator=(const TfrmUserFlash&) = delete;
 
-    QProgressBar* ProgressBar;
-    QPushButton* btnStart;
-    QLabel* lblProgress;
-    QLabel* ImageMV;
+    TForm& Form() const { return *FForm; }
+    TProgressBar& ProgressBar;
+    TButton& btnStart;
+    TLabel& lblProgress;
+    TImage& ImageMV;
 
     bool Busy = false;
     bool ImageValid = false;
@@ -66,13 +67,10 @@ public:
     void PrepareConnect();
     void ShowConnectWizard();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-
 private:
     void FormCreate(const uint8_t* block);
     void FormDestroy();
+    bool FormCloseQuery();
     void AddAboutMenuItem();
     void LoadWizardText(int& missing);
 
@@ -82,6 +80,7 @@ private:
     std::unique_ptr<TProgrammingRun> FRun;
     std::unique_ptr<LabelSink> FStatusSink;
     std::unique_ptr<BarSink> FProgressSink;
-    QMenu* FSystemMenu = nullptr;
-    QString FExecutablePath;
+    std::unique_ptr<TBriskoComPort> FOperatorPort;
+    std::unique_ptr<TUserPromptDialog> FPromptDialog;
+    std::string FExecutablePath;
 };

@@ -1,13 +1,6 @@
 #include "ui/userprompt_dialog.h"
 
-#include "ui/componentowner.h"
-#include "ui/icons.h"
-
-#include <QCloseEvent>
 #include <algorithm>
-#include <QLabel>
-#include <QPushButton>
-#include <QShowEvent>
 
 namespace {
 constexpr int FormWidth = 313;
@@ -16,46 +9,59 @@ constexpr int ButtonLeft = 127;
 constexpr int ButtonTop = 68;
 } // namespace
 
-TdlgUserPrompt::TdlgUserPrompt(QWidget* parent) : QDialog(parent, FixedDialogFlags(true))
+const TFormDesc& dlgUserPromptDesc()
 {
-    setObjectName(QStringLiteral("dlgUserPrompt"));
-    setFont(FormFont());
-    setModal(false);
-    setFixedSize(FormWidth, FormHeight);
+    static const TFormDesc desc = [] {
+        TFormDesc d;
+        d.Name = "dlgUserPrompt";
+        d.ClientWidth = FormWidth;
+        d.ClientHeight = FormHeight;
+        d.Controls = {
+            {.Kind = TControlKind::Label, .Name = "lblDialogText", .Bounds = {64, 16, 0, 13}, .AutoSize = true},
+            {.Kind = TControlKind::Image, .Name = "Image1", .Bounds = {16, 16, 32, 32}},
+            {.Kind = TControlKind::Button,
+             .Name = "CancelBtn",
+             .Bounds = {ButtonLeft, ButtonTop, 75, 25},
+             .Caption = "Cancel",
+             .ModalResult = mrCancel,
+             .Cancel = true},
+        };
+        return d;
+    }();
+    return desc;
+}
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(WarningIcon32());
-    Image1->setGeometry(16, 16, 32, 32);
-
-    lblDialogText = new QLabel(this);
-    lblDialogText->setObjectName(QStringLiteral("lblDialogText"));
-    lblDialogText->setTextFormat(Qt::PlainText);
-    lblDialogText->move(64, 16);
-
-    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(ButtonLeft, ButtonTop, 75, 25);
-    // Shown without a modal loop, so the button only records the wish to cancel.
-    connect(CancelBtn, &QPushButton::clicked, this, [this] { FModalResult = mrCancel; });
-
+TdlgUserPrompt::TdlgUserPrompt(TForm* owner)
+    : FForm(TForm::Create(dlgUserPromptDesc(), owner)), lblDialogText(FForm->Get<TLabel>("lblDialogText")),
+      Image1(FForm->Get<TImage>("Image1")), CancelBtn(FForm->Get<TButton>("CancelBtn"))
+{
+    Image1.SetStockIcon(TStockIcon::Warning);
+    FForm->OnShow = [this] { FormShow(); };
+    FForm->OnCloseQuery = [this] { return FormCloseQuery(); };
     FormCreate();
     Relayout();
 }
 
 void TdlgUserPrompt::FormCreate()
 {
-    setWindowTitle(QStringLiteral("User Intervention Required..."));
+    FForm->SetCaption("User Intervention Required...");
 }
 
 void TdlgUserPrompt::FormShow()
 {
-    FModalResult = mrNone;
+    FForm->SetModalResult(mrNone);
+}
+
+// Closing by the close box, the window menu or Alt+F4 means Cancel; the prompt stays.
+bool TdlgUserPrompt::FormCloseQuery()
+{
+    FForm->SetModalResult(mrCancel);
+    return false;
 }
 
 void TdlgUserPrompt::SetPromptText(const std::string& text)
 {
-    lblDialogText->setText(ToQString(text));
+    lblDialogText.SetCaption(text);
     Relayout();
 }
 
@@ -63,65 +69,30 @@ void TdlgUserPrompt::SetPromptText(const std::string& text)
 // rather than being cut off.
 void TdlgUserPrompt::Relayout()
 {
-    lblDialogText->adjustSize();
-    int width = std::max(FormWidth, lblDialogText->geometry().right() + 1 + 16);
-    int buttonTop = std::max(ButtonTop, lblDialogText->geometry().bottom() + 1 + 12);
-    int height = buttonTop + 25 + FormHeight - ButtonTop - 25;
-    CancelBtn->move(ButtonLeft + (width - FormWidth) / 2, buttonTop);
-    setFixedSize(width, height);
+    const TRect text = lblDialogText.Bounds();
+    const int width = std::max(FormWidth, text.Right() + 16);
+    const int buttonTop = std::max(ButtonTop, text.Bottom() + 12);
+    const int height = buttonTop + FormHeight - ButtonTop;
+    CancelBtn.SetBounds({ButtonLeft + (width - FormWidth) / 2, buttonTop, 75, 25});
+    FForm->SetClientSize(width, height);
 }
 
-void TdlgUserPrompt::showEvent(QShowEvent* event)
-{
-    if (!event->spontaneous())
-        FormShow();
-    QDialog::showEvent(event);
-}
+TUserPromptDialog::TUserPromptDialog(TForm* owner) : FDialog(std::make_unique<TdlgUserPrompt>(owner)) { }
 
-void TdlgUserPrompt::closeEvent(QCloseEvent* event)
-{
-    // Closing by the close box, the window menu or Alt+F4 means Cancel; the prompt stays.
-    FModalResult = mrCancel;
-    event->ignore();
-}
-
-void TdlgUserPrompt::reject()
-{
-    FModalResult = mrCancel;
-}
-
-TUserPromptDialog::TUserPromptDialog(QObject* owner)
-{
-    OwnComponent(owner, this);
-    auto* parentWidget = qobject_cast<QWidget*>(owner);
-    FDialog = new TdlgUserPrompt(parentWidget);
-}
-
-TUserPromptDialog::~TUserPromptDialog()
-{
-    // The dialog may already be gone with its parent window.
-    delete FDialog.data();
-}
+TUserPromptDialog::~TUserPromptDialog() = default;
 
 void TUserPromptDialog::ShowPrompt(const std::string& text)
 {
-    if (!FDialog)
-        return;
     FDialog->SetPromptText(text);
-    if (!FDialog->isVisible())
-        CenterOnMainForm(FDialog);
-    FDialog->show();
-    FDialog->raise();
-    FDialog->activateWindow();
+    FDialog->Form().Show();
 }
 
 bool TUserPromptDialog::Cancelled()
 {
-    return FDialog && FDialog->ModalResult() == mrCancel;
+    return FDialog->ModalResult() == mrCancel;
 }
 
 void TUserPromptDialog::HidePrompt()
 {
-    if (FDialog)
-        FDialog->hide();
+    FDialog->Form().Hide();
 }

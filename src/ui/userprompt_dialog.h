@@ -1,54 +1,48 @@
 #pragma once
 // The window-based operator prompt: a modeless dialog with a text, a warning icon and a
 // Cancel button. ShowPrompt returns at once; the waiting code polls Cancelled.
-#include "flash/userprompt.h"
-#include "ui/formutil.h"
-
-#include <QDialog>
-#include <QPointer>
+#include <memory>
 #include <string>
 
-class QLabel;
-class QPushButton;
+#include "flash/userprompt.h"
+#include "framework/forms/form.h"
 
-class TdlgUserPrompt : public QDialog {
-    Q_OBJECT
+const TFormDesc& dlgUserPromptDesc();
+
+class TdlgUserPrompt {
+    std::unique_ptr<TForm> FForm; // first: the controls below are its
+
 public:
-    explicit TdlgUserPrompt(QWidget* parent = nullptr);
+    explicit TdlgUserPrompt(TForm* owner = nullptr);
 
+    TForm& Form() const { return *FForm; }
     void SetPromptText(const std::string& text);
-    int ModalResult() const { return FModalResult; }
-    void SetModalResult(int value) { FModalResult = value; }
+    // The prompt's whole state: mrNone, or mrCancel once the operator asked to cancel.
+    int ModalResult() const { return FForm->ModalResult(); }
 
-    QLabel* lblDialogText;
-    QLabel* Image1;
-    QPushButton* CancelBtn;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    // Esc: the Cancel button's effect, without closing.
-    void reject() override;
+    TLabel& lblDialogText;
+    TImage& Image1;
+    TButton& CancelBtn;
 
 private:
     void FormCreate();
     void FormShow();
+    bool FormCloseQuery();
     void Relayout();
-    int FModalResult = mrNone;
 };
 
 class TUserPromptDialog : public TUserPrompt {
 public:
-    // With a widget owner the dialog becomes its (transient) child window.
-    explicit TUserPromptDialog(QObject* owner = nullptr);
+    // owner: the window the dialog stays above.
+    explicit TUserPromptDialog(TForm* owner = nullptr);
     ~TUserPromptDialog() override;
 
     void ShowPrompt(const std::string& text) override;
     bool Cancelled() override;
     void HidePrompt() override;
 
-    TdlgUserPrompt* Dialog() const { return FDialog.data(); }
+    TdlgUserPrompt* Dialog() const { return FDialog.get(); }
 
 private:
-    QPointer<TdlgUserPrompt> FDialog;
+    std::unique_ptr<TdlgUserPrompt> FDialog;
 };

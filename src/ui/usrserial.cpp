@@ -1,66 +1,66 @@
 #include "ui/usrserial.h"
 
+#include "framework/forms/application.h"
 #include "serial/serial_platform.h"
-#include "ui/CPortCtl.h"
-#include "ui/errordisplay.h"
-#include "ui/formutil.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QShowEvent>
-
-TfrmUsrSerial::TfrmUsrSerial(QWidget* parent) : QDialog(parent, FixedDialogFlags(true))
+const TFormDesc& frmUsrSerialDesc()
 {
-    setObjectName(QStringLiteral("frmUsrSerial"));
-    setFont(FormFont());
-    setFixedSize(253, 108);
+    static const TFormDesc desc = [] {
+        TFormDesc d;
+        d.Name = "frmUsrSerial";
+        d.ClientWidth = 253;
+        d.ClientHeight = 108;
+        d.Controls = {
+            {.Kind = TControlKind::Label,
+             .Name = "lblSerial",
+             .Bounds = {8, 16, 191, 13},
+             .Caption = "Select the PC serial port to program with:",
+             .AutoSize = true},
+            {.Kind = TControlKind::ComboBox, .Name = "ComComboBoxPort", .Bounds = {8, 32, 153, 21}},
+            {.Kind = TControlKind::Button,
+             .Name = "btnOk",
+             .Bounds = {8, 72, 75, 25},
+             .Caption = "Ok",
+             .ModalResult = mrOk,
+             .Default = true},
+            {.Kind = TControlKind::Button,
+             .Name = "btnCancel",
+             .Bounds = {88, 72, 75, 25},
+             .Caption = "Cancel",
+             .ModalResult = mrCancel,
+             .Cancel = true},
+        };
+        return d;
+    }();
+    return desc;
+}
 
-    lblSerial = new QLabel(QStringLiteral("Select the PC serial port to program with:"), this);
-    lblSerial->setObjectName(QStringLiteral("lblSerial"));
-    lblSerial->move(8, 16);
-    lblSerial->adjustSize();
-
-    ComComboBoxPort = new TComComboBox(this);
-    ComComboBoxPort->setObjectName(QStringLiteral("ComComboBoxPort"));
-    ComComboBoxPort->setGeometry(8, 32, 153, 21);
-    ComComboBoxPort->SetComProperty(cpPort);
-    ComComboBoxPort->SetAutoApply(true);
-    ComComboBoxPort->SetText(ListedPortName("COM1"));
-    if (ComComboBoxPort->count() > 0)
-        ComComboBoxPort->setCurrentIndex(0);
-
-    btnOk = new QPushButton(QStringLiteral("Ok"), this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setGeometry(8, 72, 75, 25);
-    btnOk->setDefault(true);
-    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setGeometry(88, 72, 75, 25);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    setTabOrder(ComComboBoxPort, btnOk);
-    setTabOrder(btnOk, btnCancel);
+TfrmUsrSerial::TfrmUsrSerial(TForm* owner)
+    : FForm(TForm::Create(frmUsrSerialDesc(), owner)), lblSerial(FForm->Get<TLabel>("lblSerial")),
+      ComComboBoxPort(FForm->Get<TComboBox>("ComComboBoxPort")), btnOk(FForm->Get<TButton>("btnOk")),
+      btnCancel(FForm->Get<TButton>("btnCancel"))
+{
+    // The combo box's settings as its form description gives them, in that order.
+    ComComboBoxPort.SetComProperty(cpPort);
+    ComComboBoxPort.SetAutoApply(true);
+    ComComboBoxPort.SetText(ListedPortName("COM1"));
+    if (ComComboBoxPort.Box().Count() > 0)
+        ComComboBoxPort.Box().SetItemIndex(0);
+    FForm->OnShow = [this] { FormShow(); };
     FormCreate();
 }
 
 void TfrmUsrSerial::FormCreate()
 {
-    setWindowTitle(QStringLiteral("Select Serial Port"));
+    FForm->SetCaption("Select Serial Port");
+}
+
+void TfrmUsrSerial::FormShow()
+{
+    ComComboBoxPort.RefreshList();
 }
 
 void TfrmUsrSerial::SetComPort(TCustomComPort* port)
 {
-    ComComboBoxPort->SetComPort(port);
-}
-
-void TfrmUsrSerial::showEvent(QShowEvent* event)
-{
-    if (!event->spontaneous()) {
-        GuardedCall([this] { ComComboBoxPort->RefreshList(); });
-        CenterOnMainForm(this);
-        ComComboBoxPort->setFocus();
-    }
-    QDialog::showEvent(event);
+    ComComboBoxPort.SetComPort(port);
 }

@@ -1,31 +1,33 @@
 #pragma once
 // The serial port selection window: the system's ports in a drop-down list whose pick is
-// written straight into the linked port. exec() gives Accepted (Ok) or Rejected (Cancel).
-#include <QDialog>
+// written straight into the linked port. ShowModal gives mrOk (Ok) or mrCancel (Cancel).
+#include <memory>
 
-class QLabel;
-class QPushButton;
-class TComComboBox;
+#include "framework/forms/form.h"
+#include "ui/CPortCtl.h"
+
 class TCustomComPort;
 
-class TfrmUsrSerial : public QDialog {
-    Q_OBJECT
+const TFormDesc& frmUsrSerialDesc();
+
+class TfrmUsrSerial {
+    std::unique_ptr<TForm> FForm; // first: the controls below are its
+
 public:
     // Reads the port list; raises EComPort 23 when the system's list cannot be read.
-    explicit TfrmUsrSerial(QWidget* parent = nullptr);
+    explicit TfrmUsrSerial(TForm* owner = nullptr);
 
+    TForm& Form() const { return *FForm; }
     // Links the list to port: its current name becomes the selection (none when unlisted).
     void SetComPort(TCustomComPort* port);
 
-    QLabel* lblSerial;
-    TComComboBox* ComComboBoxPort;
-    QPushButton* btnOk;
-    QPushButton* btnCancel;
-
-protected:
-    // Each showing reads the port list again, so adapters plugged in since appear.
-    void showEvent(QShowEvent* event) override;
+    TLabel& lblSerial;
+    TComComboBox ComComboBoxPort;
+    TButton& btnOk;
+    TButton& btnCancel;
 
 private:
     void FormCreate();
+    // Each showing reads the port list again, so adapters plugged in since appear.
+    void FormShow();
 };

@@ -1,54 +1,53 @@
 #include "ui/wizard.h"
 
 #include "framework/exceptions.h"
-#include "ui/formutil.h"
-
-#include <QGroupBox>
-#include <QLabel>
-#include <QPixmap>
-#include <QPushButton>
-#include <QShowEvent>
+#include "ui/rounding.h"
 
 namespace {
 // The height a new label has before it gets any text; the line pitch derives from it.
 constexpr int NewLabelHeight = 17;
 } // namespace
 
-TfrmConnectWiz::TfrmConnectWiz(QWidget* parent) : QDialog(parent, FixedDialogFlags(true))
+const TFormDesc& frmConnectWizDesc()
 {
-    setObjectName(QStringLiteral("frmConnectWiz"));
-    setFont(FormFont());
-    setFixedSize(484, 272);
+    static const TFormDesc desc = [] {
+        TFormDesc d;
+        d.Name = "frmConnectWiz";
+        d.ClientWidth = 484;
+        d.ClientHeight = 272;
+        d.Controls = {
+            {.Kind = TControlKind::Button,
+             .Name = "btnNext",
+             .Bounds = {404, 242, 75, 25},
+             .Caption = "Next >>>",
+             .ModalResult = mrOk,
+             .Default = true},
+            {.Kind = TControlKind::Button,
+             .Name = "btnCancel",
+             .Bounds = {324, 242, 75, 25},
+             .Caption = "Cancel",
+             .ModalResult = mrCancel,
+             .Cancel = true},
+            {.Kind = TControlKind::GroupBox, .Name = "GroupBox", .Bounds = {8, 8, 473, 223}},
+            {.Kind = TControlKind::Panel, .Name = "PanelText", .Bounds = {8, 16, 225, 195}, .Parent = "GroupBox"},
+            {.Kind = TControlKind::Panel, .Name = "PanelImage", .Bounds = {243, 16, 222, 197}, .Parent = "GroupBox"},
+            {.Kind = TControlKind::Image,
+             .Name = "Image",
+             .Bounds = {0, 0, 222, 197},
+             .Parent = "PanelImage",
+             .Stretch = true},
+        };
+        return d;
+    }();
+    return desc;
+}
 
-    btnNext = new QPushButton(QStringLiteral("Next >>>"), this);
-    btnNext->setObjectName(QStringLiteral("btnNext"));
-    btnNext->setGeometry(404, 242, 75, 25);
-    btnNext->setDefault(true);
-    connect(btnNext, &QPushButton::clicked, this, &QDialog::accept);
-
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setGeometry(324, 242, 75, 25);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    GroupBox = new QGroupBox(this);
-    GroupBox->setObjectName(QStringLiteral("GroupBox"));
-    GroupBox->setGeometry(8, 8, 473, 223);
-
-    PanelText = new QWidget(GroupBox);
-    PanelText->setObjectName(QStringLiteral("PanelText"));
-    PanelText->setGeometry(8, 16, 225, 195);
-
-    PanelImage = new QWidget(GroupBox);
-    PanelImage->setObjectName(QStringLiteral("PanelImage"));
-    PanelImage->setGeometry(243, 16, 222, 197);
-
-    Image = new QLabel(PanelImage);
-    Image->setObjectName(QStringLiteral("Image"));
-    Image->setGeometry(0, 0, 222, 197);
-    Image->setScaledContents(true);
-
-    setTabOrder(btnNext, btnCancel);
+TfrmConnectWiz::TfrmConnectWiz(TForm* owner)
+    : FForm(TForm::Create(frmConnectWizDesc(), owner)), btnNext(FForm->Get<TButton>("btnNext")),
+      btnCancel(FForm->Get<TButton>("btnCancel")), GroupBox(FForm->Get<TGroupBox>("GroupBox")),
+      PanelText(FForm->Get<TPanel>("PanelText")), PanelImage(FForm->Get<TPanel>("PanelImage")),
+      Image(FForm->Get<TImage>("Image"))
+{
     FormCreate();
 }
 
@@ -60,8 +59,7 @@ TfrmConnectWiz::~TfrmConnectWiz()
 void TfrmConnectWiz::FormCreate()
 {
     Labels.fill(nullptr);
-    setWindowTitle(QStringLiteral("Connecting the Unit to the PC"));
-    // JPEG pictures arrive as TJPEGImage graphics already decoded; nothing to register.
+    FForm->SetCaption("Connecting the Unit to the PC");
 }
 
 void TfrmConnectWiz::FormDestroy()
@@ -76,8 +74,9 @@ int TfrmConnectWiz::LabelTop(int index)
 
 void TfrmConnectWiz::ClearInstructions()
 {
-    for (QLabel*& label : Labels) {
-        delete label;
+    for (TLabel*& label : Labels) {
+        if (label)
+            FForm->Remove(label->Name());
         label = nullptr;
     }
 }
@@ -88,15 +87,13 @@ void TfrmConnectWiz::SetInstructions(const std::vector<std::string>& lines)
         throw Exception("Too Many Strings");
     ClearInstructions();
     for (size_t i = 0; i < lines.size(); ++i) {
-        auto* label = new QLabel(PanelText);
-        label->setObjectName(QStringLiteral("Label%1").arg(i));
-        label->setTextFormat(Qt::PlainText);
-        label->setWordWrap(false);
-        Labels[i] = label;
-        label->move(5, LabelTop(static_cast<int>(i)));
-        label->setText(ToQString(lines[i]));
-        label->adjustSize();
-        label->show();
+        TControlDesc line{.Kind = TControlKind::Label,
+                          .Name = "Label" + std::to_string(i),
+                          .Bounds = {5, LabelTop(static_cast<int>(i)), 0, NewLabelHeight},
+                          .Caption = lines[i],
+                          .Parent = "PanelText",
+                          .AutoSize = true};
+        Labels[i] = &dynamic_cast<TLabel&>(FForm->Add(line));
     }
 }
 
@@ -115,14 +112,6 @@ void TfrmConnectWiz::SetPicture(const TGraphic& graphic)
         height = 200;
         width = RoundHalfEven(w * (200.0 / h));
     }
-    Image->setPixmap(QPixmap::fromImage(FPicture.ToImage()));
-    Image->setScaledContents(true);
-    Image->setGeometry(0, 0, width, height);
-}
-
-void TfrmConnectWiz::showEvent(QShowEvent* event)
-{
-    if (!event->spontaneous())
-        CenterOnMainForm(this);
-    QDialog::showEvent(event);
+    Image.SetBounds({0, 0, width, height});
+    Image.SetGraphic(*FPicture.Graphic());
 }

@@ -1,25 +1,26 @@
 #pragma once
 // The connect wizard: up to 20 instruction lines beside a picture of the unit, with
-// "Next >>>" (accepted) and "Cancel" (rejected).
-#include "framework/graphics.h"
-
-#include <QDialog>
+// "Next >>>" (mrOk) and "Cancel" (mrCancel).
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
-class QGroupBox;
-class QLabel;
-class QPushButton;
-class QWidget;
+#include "framework/forms/form.h"
+#include "framework/graphics.h"
 
-class TfrmConnectWiz : public QDialog {
-    Q_OBJECT
+const TFormDesc& frmConnectWizDesc();
+
+class TfrmConnectWiz {
+    std::unique_ptr<TForm> FForm; // first: the controls below are its
+
 public:
     static constexpr int MaxLines = 20;
 
-    explicit TfrmConnectWiz(QWidget* parent = nullptr);
-    ~TfrmConnectWiz() override;
+    explicit TfrmConnectWiz(TForm* owner = nullptr);
+    ~TfrmConnectWiz();
+
+    TForm& Form() const { return *FForm; }
 
     // One label per line; raises Exception "Too Many Strings" for more than 20 lines,
     // leaving the labels shown so far untouched.
@@ -32,17 +33,14 @@ public:
     // The top of instruction line i: 5 + 17 * 0.75 * i, halves to even.
     static int LabelTop(int index);
 
-    QPushButton* btnNext;
-    QPushButton* btnCancel;
-    QGroupBox* GroupBox;
-    QWidget* PanelText;
-    QWidget* PanelImage;
-    QLabel* Image;
-    std::array<QLabel*, MaxLines> Labels{};
+    TButton& btnNext;
+    TButton& btnCancel;
+    TGroupBox& GroupBox;
+    TPanel& PanelText;
+    TPanel& PanelImage;
+    TImage& Image;
+    std::array<TLabel*, MaxLines> Labels{};
     const TPicture& Picture() const { return FPicture; }
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
     void FormCreate();

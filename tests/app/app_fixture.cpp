@@ -1,16 +1,12 @@
 #include "app_fixture.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
 #include <cstring>
 
 #include "framework/graphics.h"
 #include "storage/block_writer.h"
 #include "storage/storeexe.h"
 #include "ui/about.h"
-#include "ui/errordisplay.h"
 #include "ui/user.h"
 #include "ui/userprompt_dialog.h"
 #include "ui/usrserial.h"
@@ -85,25 +81,28 @@ std::vector<uint8_t> AppHarness::TestImage(int blocks)
     return image;
 }
 
-AppHarness::AppHarness(const JobSpec& job, const QString& exeName) : FBlock(BuildBlock(job))
+AppHarness::AppHarness(const JobSpec& job, const std::string& exeName) : FBlock(BuildBlock(job))
 {
-    FExePath = FDir.path() + QLatin1Char('/') + exeName;
-    SetApplicationTitle(QString::fromLatin1(DefaultApplicationTitle));
+    FExePath = FDir.path().toStdString() + "/" + exeName;
+    SetApplicationTitle(DefaultApplicationTitle);
     FSavedMsg = MessageDlgHook;
     FSavedError = ErrorDisplayHook;
-    MessageDlgHook = [this](TMsgDlgType type, const QString& text) {
-        const std::string t = text.toLatin1().toStdString();
-        Record(type == mtMessage ? "message" : MessageDlgCaption(type).toStdString(), t);
+    MessageDlgHook = [this](TMsgDlgType type, const std::string& text) {
+        Record(type == mtMessage ? "message" : MessageDlgCaption(type), text);
         if (type == mtInformation && FOperator.duringSuccess)
             FOperator.duringSuccess();
     };
     ErrorDisplayHook = [this](const std::exception& e) { Record("error-display", ErrorDisplayText(e)); };
 
-    FForm = new TfrmUserFlash(FBlock.data(), FExePath);
-    frmAbout = new TfrmAbout(FForm);
-    frmUsrSerial = new TfrmUsrSerial(FForm);
-    frmConnectWiz = new TfrmConnectWiz(FForm);
-    FForm->show();
+    FForm = std::make_unique<TfrmUserFlash>(FBlock.data(), FExePath);
+    SetMainForm(&FForm->Form());
+    FAbout = std::make_unique<TfrmAbout>(&FForm->Form());
+    FUsrSerial = std::make_unique<TfrmUsrSerial>(&FForm->Form());
+    FConnectWiz = std::make_unique<TfrmConnectWiz>(&FForm->Form());
+    frmAbout = FAbout.get();
+    frmUsrSerial = FUsrSerial.get();
+    frmConnectWiz = FConnectWiz.get();
+    FForm->Form().Show();
 
     FAnswerTimer.setInterval(10);
     QObject::connect(&FAnswerTimer, &QTimer::timeout, [this] { AnswerModal(); });
@@ -112,10 +111,14 @@ AppHarness::AppHarness(const JobSpec& job, const QString& exeName) : FBlock(Buil
 AppHarness::~AppHarness()
 {
     FAnswerTimer.stop();
-    delete FForm; // takes the other windows with it
     frmAbout = nullptr;
     frmUsrSerial = nullptr;
     frmConnectWiz = nullptr;
+    FConnectWiz.reset();
+    FUsrSerial.reset();
+    FAbout.reset();
+    SetMainForm(nullptr);
+    FForm.reset();
     MessageDlgHook = FSavedMsg;
     ErrorDisplayHook = FSavedError;
 }
@@ -126,10 +129,10 @@ void AppHarness::Record(const std::string& kind, const std::string& text)
     s.kind = kind;
     s.text = text;
     if (FForm) {
-        s.startEnabled = FForm->btnStart->isEnabled();
+        s.startEnabled = FForm->btnStart.Enabled();
         s.busy = FForm->Busy;
-        s.label = FForm->lblProgress->text().toStdString();
-        s.bar = FForm->ProgressBar->value();
+        s.label = FForm->lblProgress.Caption();
+        s.bar = FForm->ProgressBar.Position();
     }
     Dialogs.push_back(s);
 }
@@ -137,23 +140,23 @@ void AppHarness::Record(const std::string& kind, const std::string& text)
 void AppHarness::AnswerModal()
 {
     TdlgUserPrompt* prompt = FForm->PromptDialog ? FForm->PromptDialog->Dialog() : nullptr;
-    if (prompt && prompt->isVisible() && FOperator.cancelResetPrompt && prompt->ModalResult() != mrCancel) {
-        Record("Prompt", prompt->lblDialogText->text().toStdString());
-        prompt->CancelBtn->click();
+    if (prompt && prompt->Form().Visible() && FOperator.cancelResetPrompt && prompt->ModalResult() != mrCancel) {
+        Record("Prompt", prompt->lblDialogText.Caption());
+        prompt->CancelBtn.Click();
     }
-    QWidget* modal = QApplication::activeModalWidget();
-    if (auto* serial = qobject_cast<TfrmUsrSerial*>(modal)) {
+    TForm* modal = TForm::ActiveModal();
+    if (modal == &FUsrSerial->Form()) {
         Record("UsrSerial", FForm->ConnectChoice.Port->Port());
         if (FOperator.cancelPortSelection) {
-            serial->btnCancel->click();
+            FUsrSerial->btnCancel.Click();
         } else {
             if (!FOperator.port.empty())
                 FForm->ConnectChoice.Port->SetPort(FOperator.port);
-            serial->btnOk->click();
+            FUsrSerial->btnOk.Click();
         }
-    } else if (auto* wizard = qobject_cast<TfrmConnectWiz*>(modal)) {
+    } else if (modal == &FConnectWiz->Form()) {
         Record("Wizard", "");
-        (FOperator.cancelWizard ? wizard->btnCancel : wizard->btnNext)->click();
+        (FOperator.cancelWizard ? FConnectWiz->btnCancel : FConnectWiz->btnNext).Click();
     }
 }
 
@@ -161,7 +164,7 @@ void AppHarness::Run(const Operator& op)
 {
     FOperator = op;
     FAnswerTimer.start();
-    FForm->btnStart->click();
+    FForm->btnStart.Click();
     FAnswerTimer.stop();
 }
 

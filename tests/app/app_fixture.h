@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "ui/msgdialog.h"
+#include "framework/forms/application.h"
 #include "unitsim/unitsim.h"
 
+class TfrmAbout;
+class TfrmConnectWiz;
 class TfrmUserFlash;
+class TfrmUsrSerial;
 
 // The job to store, with the demo defaults.
 struct JobSpec {
@@ -51,14 +54,14 @@ struct Operator {
 
 class AppHarness {
 public:
-    explicit AppHarness(const JobSpec& job, const QString& exeName = QStringLiteral("moravent-flash"));
+    explicit AppHarness(const JobSpec& job, const std::string& exeName = "moravent-flash");
     ~AppHarness();
 
     // Presses Start and returns when the run has ended.
     void Run(const Operator& op);
 
-    TfrmUserFlash* Form() const { return FForm; }
-    QString ExePath() const { return FExePath; }
+    TfrmUserFlash* Form() const { return FForm.get(); }
+    const std::string& ExePath() const { return FExePath; }
     std::vector<Shown> Dialogs;
     std::vector<std::string> Kinds() const;
     const Shown* Find(const std::string& kind) const;
@@ -70,11 +73,14 @@ private:
     void AnswerModal();
 
     QTemporaryDir FDir;
-    QString FExePath;
+    std::string FExePath;
     std::vector<uint8_t> FBlock;
-    TfrmUserFlash* FForm = nullptr;
+    std::unique_ptr<TfrmUserFlash> FForm;
+    std::unique_ptr<TfrmAbout> FAbout;
+    std::unique_ptr<TfrmUsrSerial> FUsrSerial;
+    std::unique_ptr<TfrmConnectWiz> FConnectWiz;
     Operator FOperator;
     QTimer FAnswerTimer;
-    std::function<void(TMsgDlgType, const QString&)> FSavedMsg;
+    std::function<void(TMsgDlgType, const std::string&)> FSavedMsg;
     std::function<void(const std::exception&)> FSavedError;
 };

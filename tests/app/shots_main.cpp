@@ -2,20 +2,18 @@
 // ready, invalid stored job, during a run (programming), and the success message.
 // Usage: moravent-screenshots-main ready|invalid|running|success OUT.png
 #include <QApplication>
-#include <QLabel>
 #include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
 
 #include "app_fixture.h"
-#include "ui/errordisplay.h"
-#include "ui/formutil.h"
-#include "ui/icons.h"
-#include "ui/msgdialog.h"
+#include "framework/exceptions.h"
+#include "framework/forms/application.h"
+#include "framework/forms/backend.h"
+#include "framework/forms/qt/form_qt.h"
+#include "framework/forms/qt/icons_qt.h"
 #include "ui/user.h"
 #include "unitsim/unitsim.h"
 
@@ -56,8 +54,8 @@ int main(int argc, char** argv)
     job.image = AppHarness::TestImage(96);
     job.spoilChecksum = which == "invalid";
     AppHarness harness(job);
-    TfrmUserFlash* form = harness.Form();
-    SetMainForm(form);
+    TfrmUserFlash* flash = harness.Form();
+    QWidget* form = QtWindowOf(flash->Form());
     if (!QTest::qWaitForWindowExposed(form, 5000))
         std::fprintf(stderr, "window was not exposed\n");
     QTest::qWait(200);
@@ -92,8 +90,8 @@ int main(int argc, char** argv)
     QTimer watch;
     watch.setInterval(20);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (which == "running" && !saved && form->lblProgress->text() == QStringLiteral("Programming FLASH...") &&
-            form->ProgressBar->value() > form->ProgressBar->maximum() / 2) {
+        if (which == "running" && !saved && flash->lblProgress.Caption() == "Programming FLASH..." &&
+            flash->ProgressBar.Position() > flash->ProgressBar.Max() / 2) {
             saved = GrabAround(form, out);
         }
         if (which == "success" && !saved) {
@@ -107,10 +105,9 @@ int main(int argc, char** argv)
     watch.start();
     if (which == "success") {
         // The real message box this time, not the harness's recorder.
-        MessageDlgHook = [](TMsgDlgType type, const QString& text) {
-            QMessageBox box(type == mtInformation ? QMessageBox::Information : QMessageBox::Critical,
-                            MessageDlgCaption(type), text, QMessageBox::Ok, MainForm());
-            box.exec();
+        MessageDlgHook = [](TMsgDlgType type, const std::string& text) {
+            BackendMessageBox(type == mtInformation ? TBoxIcon::Information : TBoxIcon::Stop, MessageDlgCaption(type),
+                              text);
         };
     }
     Operator op;

@@ -1,7 +1,4 @@
 // Whole programming runs from the main window against the simulated unit.
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
 #include <gtest/gtest.h>
 
 #include "app_fixture.h"
@@ -31,9 +28,9 @@ struct SimFixture {
 
 void ExpectReset(AppHarness& app)
 {
-    EXPECT_EQ(app.Form()->lblProgress->text(), QStringLiteral("Progress"));
-    EXPECT_EQ(app.Form()->ProgressBar->value(), 0);
-    EXPECT_TRUE(app.Form()->btnStart->isEnabled());
+    EXPECT_EQ(app.Form()->lblProgress.Caption(), "Progress");
+    EXPECT_EQ(app.Form()->ProgressBar.Position(), 0);
+    EXPECT_TRUE(app.Form()->btnStart.Enabled());
     EXPECT_FALSE(app.Form()->Busy);
     EXPECT_FALSE(app.Form()->Flash->Device->ComPort->Connected()) << "port closed on every way out";
 }
@@ -188,7 +185,7 @@ TEST(Run, CancelOnTheResetPromptEndsTheBootConnect)
     EXPECT_EQ(app.Find("Prompt")->text, "Reset the Unit");
     EXPECT_EQ(app.Dialogs.back().text, "Connect Cancelled by User.");
     EXPECT_LT(unit.Sim.Stats().bootAttempts, 100) << "Cancel ends the attempts early";
-    EXPECT_FALSE(app.Form()->PromptDialog->Dialog()->isVisible()) << "the prompt is hidden on the way out";
+    EXPECT_FALSE(app.Form()->PromptDialog->Dialog()->Form().Visible()) << "the prompt is hidden on the way out";
     ExpectReset(app);
 }
 
@@ -254,7 +251,7 @@ TEST(Run, WizardContents)
         EXPECT_EQ(app.Find("Wizard") != nullptr, c.wizardShown);
         ASSERT_NE(app.Find("Information"), nullptr) << "the run goes on whatever the wizard had";
         int labels = 0;
-        for (QLabel* label : frmConnectWiz->Labels)
+        for (TLabel* label : frmConnectWiz->Labels)
             labels += label != nullptr;
         if (c.wizardShown) {
             EXPECT_EQ(labels, c.labels);
@@ -270,14 +267,14 @@ TEST(Run, ClosingIsRefusedWhileBusy)
     SimFixture unit;
     Operator op = unit.Op();
     bool closed = true;
-    op.duringSuccess = [&] { closed = app.Form()->close(); };
+    op.duringSuccess = [&] { closed = app.Form()->Form().Close(); };
     app.Run(op);
     EXPECT_FALSE(closed);
     const Shown* refusal = app.Find("Error");
     ASSERT_NE(refusal, nullptr);
     EXPECT_EQ(refusal->text, "Programming in Progress. Please wait until programming is complete.");
-    EXPECT_TRUE(app.Form()->isVisible());
-    EXPECT_TRUE(app.Form()->close()) << "closing after the run is allowed";
+    EXPECT_TRUE(app.Form()->Form().Visible());
+    EXPECT_TRUE(app.Form()->Form().Close()) << "closing after the run is allowed";
 }
 
 TEST(Run, SecondRunStartsWithUserConnectOnTheLastPort)

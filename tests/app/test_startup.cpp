@@ -1,9 +1,7 @@
 // Start-up of the main window: the stored job's checks, title, icon, log and About line.
-#include <QApplication>
-#include <QFile>
 #include <QTimer>
-#include <QLabel>
-#include <QPushButton>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "app_fixture.h"
@@ -17,23 +15,23 @@ TEST(Startup, ValidJobEnablesStartAndTakesTitle)
     job.image = AppHarness::TestImage(4);
     AppHarness app(job);
     EXPECT_TRUE(app.Form()->ImageValid);
-    EXPECT_TRUE(app.Form()->btnStart->isEnabled());
-    EXPECT_EQ(app.Form()->windowTitle(), QStringLiteral("Test Scale 2.1"));
-    EXPECT_EQ(ApplicationTitle(), QStringLiteral("Test Scale 2.1"));
+    EXPECT_TRUE(app.Form()->btnStart.Enabled());
+    EXPECT_EQ(app.Form()->Form().Caption(), "Test Scale 2.1");
+    EXPECT_EQ(ApplicationTitle(), "Test Scale 2.1");
     EXPECT_TRUE(app.Dialogs.empty());
-    EXPECT_FALSE(QFile::exists(LogFileNameFor(app.ExePath()))) << "log switch off: no file";
+    EXPECT_FALSE(std::filesystem::exists(LogFileNameFor(app.ExePath()))) << "log switch off: no file";
     // COM1 under the name the port list shows for it, so the selection finds it when present.
     EXPECT_EQ(app.Form()->ConnectChoice.Port->Port(), "ttyS0");
 
-    QString imageLine;
+    std::string imageLine;
     QTimer::singleShot(50, [&imageLine] {
-        if (auto* about = qobject_cast<TfrmAbout*>(QApplication::activeModalWidget())) {
-            imageLine = about->lblBinaryImage->text();
-            about->btnOk->click();
+        if (TForm::ActiveModal() == &frmAbout->Form()) {
+            imageLine = frmAbout->lblBinaryImage.Caption();
+            frmAbout->btnOk.Click();
         }
     });
     app.Form()->WMSysCommand(AboutCommand);
-    EXPECT_EQ(imageLine, QStringLiteral("Flash Image: Test Scale 2.1"));
+    EXPECT_EQ(imageLine, "Flash Image: Test Scale 2.1");
 }
 
 TEST(Startup, InvalidJobsDisableStartWithTheReason)
@@ -75,12 +73,12 @@ TEST(Startup, InvalidJobsDisableStartWithTheReason)
         ASSERT_EQ(app.Dialogs.size(), 1u);
         EXPECT_EQ(app.Dialogs[0].kind, "error-display");
         EXPECT_EQ(app.Dialogs[0].text, c.message);
-        EXPECT_FALSE(app.Form()->btnStart->isEnabled());
+        EXPECT_FALSE(app.Form()->btnStart.Enabled());
         EXPECT_FALSE(app.Form()->ImageValid);
-        EXPECT_EQ(app.Form()->windowTitle(), QStringLiteral("Moravent Flash Programmer"));
-        EXPECT_EQ(frmAbout->lblBinaryImage->text(), QStringLiteral("No Flash Image Available"));
+        EXPECT_EQ(app.Form()->Form().Caption(), "Moravent Flash Programmer");
+        EXPECT_EQ(frmAbout->lblBinaryImage.Caption(), "No Flash Image Available");
         if (c.spoilChecksum) {
-            EXPECT_FALSE(QFile::exists(LogFileNameFor(app.ExePath()))) << "nothing read from a bad block";
+            EXPECT_FALSE(std::filesystem::exists(LogFileNameFor(app.ExePath()))) << "nothing read from a bad block";
         }
     }
 }
@@ -96,7 +94,7 @@ TEST(Startup, AFailureFromBelowIsAnInvalidImageToo)
     ASSERT_EQ(app.Dialogs.size(), 1u);
     EXPECT_EQ(app.Dialogs[0].kind, "error-display");
     EXPECT_EQ(app.Dialogs[0].text, "No Valid FLASH Image Present! (std::bad_alloc).");
-    EXPECT_FALSE(app.Form()->btnStart->isEnabled());
+    EXPECT_FALSE(app.Form()->btnStart.Enabled());
     EXPECT_FALSE(app.Form()->ImageValid);
 }
 
@@ -106,8 +104,8 @@ TEST(Startup, EmptyTitleKeepsTheDefault)
     job.title = "";
     job.image = AppHarness::TestImage(1);
     AppHarness app(job);
-    EXPECT_TRUE(app.Form()->btnStart->isEnabled());
-    EXPECT_EQ(app.Form()->windowTitle(), QStringLiteral("Moravent Flash Programmer"));
+    EXPECT_TRUE(app.Form()->btnStart.Enabled());
+    EXPECT_EQ(app.Form()->Form().Caption(), "Moravent Flash Programmer");
 }
 
 TEST(Startup, LogFileSitsBesideTheExecutable)
@@ -115,16 +113,15 @@ TEST(Startup, LogFileSitsBesideTheExecutable)
     JobSpec job;
     job.image = AppHarness::TestImage(1);
     job.log = true;
-    QString logPath;
     {
-        AppHarness app(job, QStringLiteral("programmer.exe"));
-        logPath = LogFileNameFor(app.ExePath());
-        EXPECT_TRUE(logPath.endsWith(QStringLiteral("/programmer_log.txt")));
-        QFile log(logPath);
-        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-        const QByteArray text = log.readAll();
-        EXPECT_TRUE(text.contains("CommsLoggingInit: Log file created\r\n"));
-        EXPECT_TRUE(text.contains("CommsLoggingInit: Logging started\r\n"));
+        AppHarness app(job, "programmer.exe");
+        const std::string logPath = LogFileNameFor(app.ExePath());
+        EXPECT_TRUE(logPath.ends_with("/programmer_log.txt"));
+        std::ifstream log(logPath, std::ios::binary);
+        ASSERT_TRUE(log.good());
+        const std::string text((std::istreambuf_iterator<char>(log)), {});
+        EXPECT_NE(text.find("CommsLoggingInit: Log file created\r\n"), std::string::npos);
+        EXPECT_NE(text.find("CommsLoggingInit: Logging started\r\n"), std::string::npos);
     }
 }
 
@@ -133,12 +130,12 @@ TEST(Startup, LogThatCannotBeOpenedIsSaidInAMessageBox)
     JobSpec job;
     job.image = AppHarness::TestImage(1);
     job.log = true;
-    AppHarness app(job, QStringLiteral("no-such-folder/programmer"));
+    AppHarness app(job, "no-such-folder/programmer");
     ASSERT_EQ(app.Dialogs.size(), 1u);
     EXPECT_EQ(app.Dialogs[0].kind, "message");
     EXPECT_EQ(app.Dialogs[0].text.rfind("Log file ", 0), 0u) << app.Dialogs[0].text;
     EXPECT_NE(app.Dialogs[0].text.find("programmer_log.txt cannot be opened ("), std::string::npos);
-    EXPECT_TRUE(app.Form()->btnStart->isEnabled()) << "the tool runs on without a log";
+    EXPECT_TRUE(app.Form()->btnStart.Enabled()) << "the tool runs on without a log";
 }
 
 TEST(Startup, LogFileNames)
@@ -150,5 +147,5 @@ TEST(Startup, LogFileNames)
         {"/opt/tools/flash.job.bin", "/opt/tools/flash.job_log.txt"},
     };
     for (const auto& [in, out] : cases)
-        EXPECT_EQ(LogFileNameFor(QString::fromLatin1(in)), QString::fromLatin1(out)) << in;
+        EXPECT_EQ(LogFileNameFor(in), out) << in;
 }

@@ -1,16 +1,16 @@
 // The system's port list on fake sysfs and /dev trees, the port combo box's matching and
 // pick rules, and the selection window.
+#include "framework/forms/qt/controls_qt.h"
+#include "framework/forms/qt/form_qt.h"
 #include "serial/portlist.h"
 #include "ui/CPortCtl.h"
 #include "ui/usrserial.h"
 #include "ui_test_util.h"
 
-#include <QDir>
-#include <QFile>
-#include <QLabel>
 #include <QAbstractItemView>
-#include <QPushButton>
+#include <QComboBox>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -77,6 +77,20 @@ public:
 private:
     std::function<void(Names&)> Saved;
     std::function<Names(const Names&)> SavedDescriber;
+};
+
+// A port drop-down on a form of its own, as the selection window has one.
+struct TComboOnForm {
+    std::unique_ptr<TForm> Form = TForm::Create([] {
+        TFormDesc d;
+        d.Name = "frmCombo";
+        d.ClientWidth = 200;
+        d.ClientHeight = 40;
+        d.Controls = {{.Kind = TControlKind::ComboBox, .Name = "Combo", .Bounds = {8, 8, 153, 21}}};
+        return d;
+    }());
+    TComComboBox Combo{Form->Get<TComboBox>("Combo")};
+    QComboBox* Widget() const { return qobject_cast<QComboBox*>(QtWidgetOf(Combo.Box())); }
 };
 
 } // namespace
@@ -310,7 +324,8 @@ TEST(ComComboBox, LinkingSelectsTheMatchingEntryWithoutTouchingThePort)
         {"COM1", -1, "", "ttyS0"},
     };
     for (const Case& c : cases) {
-        TComComboBox combo;
+        TComboOnForm on;
+        TComComboBox& combo = on.Combo;
         combo.SetComProperty(cpPort);
         combo.SetAutoApply(true);
         EXPECT_EQ(combo.Text(), "ttyS0"); // no port yet: the first entry
@@ -319,7 +334,7 @@ TEST(ComComboBox, LinkingSelectsTheMatchingEntryWithoutTouchingThePort)
         TComPort port;
         port.SetPort(c.portName);
         combo.SetComPort(&port);
-        EXPECT_EQ(combo.currentIndex(), c.index) << c.portName;
+        EXPECT_EQ(combo.Box().ItemIndex(), c.index) << c.portName;
         EXPECT_EQ(combo.Text(), c.text) << c.portName;
         EXPECT_EQ(combo.ComSelect().Port, c.remembered) << c.portName;
         EXPECT_EQ(port.Port(), c.portName);
@@ -331,19 +346,20 @@ TEST(ComComboBox, LinkingSelectsTheMatchingEntryWithoutTouchingThePort)
 TEST(ComComboBox, EntriesShowTheirDescriptionAndKeepTheBareName)
 {
     ListerScope ports({"ttyS0", "ttyUSB0"});
-    TComComboBox combo;
+    TComboOnForm on;
+    TComComboBox& combo = on.Combo;
     combo.SetComProperty(cpPort);
     combo.SetAutoApply(true);
     TComPort port;
     combo.SetComPort(&port);
-    EXPECT_EQ(combo.itemText(1), QStringLiteral("ttyUSB0"));
-    EXPECT_EQ(combo.itemData(1, PortDescriptionRole).toString(), QStringLiteral("FT232R USB UART (FTDI)"));
+    EXPECT_EQ(combo.Box().ItemText(1), "ttyUSB0");
+    EXPECT_EQ(combo.Box().ItemDescription(1), "FT232R USB UART (FTDI)");
     QStyleOptionViewItem option;
-    const QSize bare = combo.view()->itemDelegate()->sizeHint(option, combo.model()->index(0, 0));
-    const QSize described = combo.view()->itemDelegate()->sizeHint(option, combo.model()->index(1, 0));
+    QComboBox* shown = on.Widget();
+    const QSize bare = shown->view()->itemDelegate()->sizeHint(option, shown->model()->index(0, 0));
+    const QSize described = shown->view()->itemDelegate()->sizeHint(option, shown->model()->index(1, 0));
     EXPECT_GT(described.width(), bare.width() + 50) << "the description is drawn beside the name";
-    combo.setCurrentIndex(1);
-    combo.Change();
+    combo.Box().Pick(1);
     EXPECT_EQ(port.Port(), "ttyUSB0");
 }
 
@@ -351,7 +367,8 @@ TEST(ComComboBox, PickWritesIntoThePortOnlyWithAutoApply)
 {
     ListerScope ports({"ttyS0", "ttyS1", "ttyUSB0"});
     for (bool autoApply : {true, false}) {
-        TComComboBox combo;
+        TComboOnForm on;
+        TComComboBox& combo = on.Combo;
         combo.SetComProperty(cpPort);
         combo.SetAutoApply(autoApply);
         TComPort port;
@@ -360,7 +377,7 @@ TEST(ComComboBox, PickWritesIntoThePortOnlyWithAutoApply)
         std::vector<std::string> seenAtChange;
         combo.OnChange = [&] { seenAtChange.push_back(port.Port()); };
 
-        QTest::keyClick(&combo, Qt::Key_Down); // the operator picks the next entry
+        QTest::keyClick(on.Widget(), Qt::Key_Down); // the operator picks the next entry
         EXPECT_EQ(combo.Text(), "ttyS1");
         EXPECT_EQ(combo.ComSelect().Port, "ttyS1");
         EXPECT_EQ(port.Port(), autoApply ? "ttyS1" : "ttyS0");
@@ -371,17 +388,18 @@ TEST(ComComboBox, PickWritesIntoThePortOnlyWithAutoApply)
 TEST(ComComboBox, TextAndPropertyRules)
 {
     ListerScope ports({"ttyS0", "ttyS1"});
-    TComComboBox combo;
-    EXPECT_EQ(combo.count(), 0); // cpNone by default
+    TComboOnForm on;
+    TComComboBox& combo = on.Combo;
+    EXPECT_EQ(combo.Box().Count(), 0); // cpNone by default
     EXPECT_EQ(combo.Text(), "");
     combo.SetComProperty(cpPort);
     combo.SetText("TTYS1");
     EXPECT_EQ(combo.Text(), "ttyS1");
     combo.SetText("ttyS9"); // unlisted: nothing changes
     EXPECT_EQ(combo.Text(), "ttyS1");
-    EXPECT_FALSE(combo.isEditable());
+    EXPECT_FALSE(on.Widget()->isEditable());
     combo.SetComProperty(cpNone);
-    EXPECT_EQ(combo.count(), 0);
+    EXPECT_EQ(combo.Box().Count(), 0);
 
     TComPort port;
     port.SetBaudRate(br19200);
@@ -397,7 +415,8 @@ TEST(ComComboBox, TextAndPropertyRules)
 TEST(ComComboBox, DestroyingTheLinkedPortUnlinksAndSelectsTheFirstEntry)
 {
     ListerScope ports({"ttyS0", "ttyS1", "ttyUSB0"});
-    TComComboBox combo;
+    TComboOnForm on;
+    TComComboBox& combo = on.Combo;
     combo.SetComProperty(cpPort);
     combo.SetAutoApply(true);
     {
@@ -408,19 +427,20 @@ TEST(ComComboBox, DestroyingTheLinkedPortUnlinksAndSelectsTheFirstEntry)
     }
     EXPECT_EQ(combo.ComPort(), nullptr);
     EXPECT_EQ(combo.Text(), "ttyS0");
-    QTest::keyClick(&combo, Qt::Key_Down); // a pick with no port linked is harmless
+    QTest::keyClick(on.Widget(), Qt::Key_Down); // a pick with no port linked is harmless
     EXPECT_EQ(combo.ComSelect().Port, "ttyS1");
 }
 
 TEST(ComComboBox, RefreshKeepsTheSelectionRules)
 {
     ListerScope ports({"ttyS0", "ttyS1"});
-    TComComboBox combo;
+    TComboOnForm on;
+    TComComboBox& combo = on.Combo;
     combo.SetComProperty(cpPort);
     combo.SetText("ttyS1");
     ListerScope::Current = {"ttyACM0", "ttyS0", "ttyS1"}; // an adapter was plugged in
     combo.RefreshList();
-    EXPECT_EQ(combo.count(), 3);
+    EXPECT_EQ(combo.Box().Count(), 3);
     EXPECT_EQ(combo.Text(), "ttyS1"); // previous pick kept
     ListerScope::Current = {"ttyACM0", "ttyS0"};
     combo.RefreshList();
@@ -434,42 +454,53 @@ TEST(ComComboBox, RefreshKeepsTheSelectionRules)
     EXPECT_EQ(combo.Text(), "ttyUSB0"); // the linked port's name
     ListerScope::Fail = true;
     EXPECT_THROW(combo.RefreshList(), EComPort);
-    EXPECT_EQ(combo.count(), 3); // a failed read keeps the list
+    EXPECT_EQ(combo.Box().Count(), 3); // a failed read keeps the list
+}
+
+// Runs the window modally while act does what the operator does; returns its result.
+int Showing(TfrmUsrSerial& form, const std::function<void()>& act)
+{
+    QTimer::singleShot(0, act);
+    return form.Form().ShowModal();
 }
 
 TEST(UsrSerial, PicksGoStraightIntoThePortAndSurviveCancel)
 {
     ListerScope ports({"ttyS0", "ttyS1", "ttyUSB0"});
     TfrmUsrSerial form;
-    EXPECT_EQ(form.windowTitle(), "Select Serial Port");
-    EXPECT_EQ(form.size(), QSize(253, 108));
-    EXPECT_EQ(form.ComComboBoxPort->Text(), "ttyS0");
-    EXPECT_TRUE(form.ComComboBoxPort->AutoApply());
+    QWidget* window = QtWindowOf(form.Form());
+    EXPECT_EQ(form.Form().Caption(), "Select Serial Port");
+    EXPECT_EQ(window->size(), QSize(253, 108));
+    EXPECT_EQ(form.ComComboBoxPort.Text(), "ttyS0");
+    EXPECT_TRUE(form.ComComboBoxPort.AutoApply());
 
     TComPort port; // starts as COM1, which is not listed
     form.SetComPort(&port);
-    EXPECT_EQ(form.ComComboBoxPort->Text(), "");
-    form.open();
-    QTest::keyClick(&form, Qt::Key_Return);
-    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(form.ComComboBoxPort.Text(), "");
+    EXPECT_EQ(Showing(form, [&] { QTest::keyClick(window, Qt::Key_Return); }), mrOk);
     EXPECT_EQ(port.Port(), "COM1"); // Ok without a pick keeps the name
 
-    form.open();
-    form.ComComboBoxPort->setCurrentIndex(2);
-    form.ComComboBoxPort->Change(); // the operator picks ttyUSB0
-    QTest::keyClick(&form, Qt::Key_Escape);
-    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_EQ(Showing(form,
+                      [&] {
+                          form.ComComboBoxPort.Box().Pick(2); // the operator picks ttyUSB0
+                          QTest::keyClick(window, Qt::Key_Escape);
+                      }),
+              mrCancel);
     EXPECT_EQ(port.Port(), "ttyUSB0"); // the pick stays for the next run
 
     ListerScope::Current = {"ttyACM0", "ttyS0", "ttyS1", "ttyUSB0"};
-    form.open(); // each showing reads the list again
-    EXPECT_EQ(form.ComComboBoxPort->count(), 4);
-    EXPECT_EQ(form.ComComboBoxPort->Text(), "ttyUSB0");
-    form.btnCancel->click();
-    EXPECT_EQ(form.result(), QDialog::Rejected);
-    form.open();
-    form.close();
-    EXPECT_EQ(form.result(), QDialog::Rejected);
+    int listed = 0;
+    std::string shown;
+    EXPECT_EQ(Showing(form,
+                      [&] { // each showing reads the list again
+                          listed = form.ComComboBoxPort.Box().Count();
+                          shown = form.ComComboBoxPort.Text();
+                          form.btnCancel.Click();
+                      }),
+              mrCancel);
+    EXPECT_EQ(listed, 4);
+    EXPECT_EQ(shown, "ttyUSB0");
+    EXPECT_EQ(Showing(form, [&] { form.Form().Close(); }), mrCancel);
 }
 
 TEST(UsrSerial, ListFailuresReachTheErrorDisplayOrStopCreation)
@@ -479,11 +510,10 @@ TEST(UsrSerial, ListFailuresReachTheErrorDisplayOrStopCreation)
         TfrmUsrSerial form;
         TErrorRecorder errors;
         ListerScope::Fail = true;
-        form.open();
+        Showing(form, [&] { form.btnCancel.Click(); });
         ASSERT_EQ(errors.Messages.size(), 1u);
         EXPECT_NE(errors.Messages[0].find("Registry error"), std::string::npos);
-        EXPECT_EQ(form.ComComboBoxPort->Text(), "ttyS0");
-        form.reject();
+        EXPECT_EQ(form.ComComboBoxPort.Text(), "ttyS0");
     }
     ListerScope::Fail = true;
     EXPECT_THROW(TfrmUsrSerial form, EComPort);
@@ -491,5 +521,5 @@ TEST(UsrSerial, ListFailuresReachTheErrorDisplayOrStopCreation)
     ListerScope::Fail = false;
     ListerScope::Current = {};
     TfrmUsrSerial empty; // no ports at all: the window still opens
-    EXPECT_EQ(empty.ComComboBoxPort->count(), 0);
+    EXPECT_EQ(empty.ComComboBoxPort.Box().Count(), 0);
 }

@@ -1,13 +1,15 @@
 // Version information: the block layout, path look-ups, the version split, reading from
 // ELF files with and without the block, and the program's own block.
+#include "framework/forms/application.h"
+#include "framework/forms/qt/form_qt.h"
 #include "framework/versionblock.h"
 #include "ui/about.h"
 #include "ui/CEVersionInfo.h"
 #include "ui/version.h"
 #include "ui_test_util.h"
 
-#include <QLabel>
-#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -220,35 +222,38 @@ TEST(OwnVersion, TheBuiltProgramCarriesItsVersionBlock)
 
 TEST(About, ShowsTheProgramsTextsAndTheImageLine)
 {
-    std::vector<QUrl> opened;
+    std::vector<std::string> opened;
     auto savedHook = OpenUrlHook;
-    OpenUrlHook = [&opened](const QUrl& url) { opened.push_back(url); };
+    OpenUrlHook = [&opened](const std::string& address) { opened.push_back(address); };
 
     TfrmAbout about;
-    EXPECT_EQ(about.windowTitle(), "About Moravent Flash Programmer");
-    EXPECT_EQ(about.lblProgram->text(), "Moravent Flash Programmer");
-    EXPECT_EQ(about.lblVersion->text(), "MV-FLASH-2.0.1");
-    EXPECT_EQ(about.lblCopyright->text(), "Copyright (C) 2026 Moravent Instruments Ltd");
-    EXPECT_EQ(about.lblBinaryImage->text(), "No Flash Image Available");
-    EXPECT_FALSE(about.ImageMV->pixmap().isNull());
-    EXPECT_FALSE(about.windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_EQ(about.size(), QSize(455, 199));
+    QWidget* window = QtWindowOf(about.Form());
+    EXPECT_EQ(about.Form().Caption(), "About Moravent Flash Programmer");
+    EXPECT_EQ(about.lblProgram.Caption(), "Moravent Flash Programmer");
+    EXPECT_EQ(about.lblVersion.Caption(), "MV-FLASH-2.0.1");
+    EXPECT_EQ(about.lblCopyright.Caption(), "Copyright (C) 2026 Moravent Instruments Ltd");
+    EXPECT_EQ(about.lblBinaryImage.Caption(), "No Flash Image Available");
+    EXPECT_TRUE(about.ImageMV.HasPicture());
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_EQ(window->size(), QSize(455, 199));
 
     about.SetImageText("Flash Image: WX-300 v4.2");
-    EXPECT_EQ(about.lblBinaryImage->text(), "Flash Image: WX-300 v4.2");
+    EXPECT_EQ(about.lblBinaryImage.Caption(), "Flash Image: WX-300 v4.2");
     // A title too long for the window is elided, not cut off at the edge.
     about.SetImageText("Flash Image: " + std::string(200, 'W'));
-    EXPECT_LE(about.lblBinaryImage->geometry().right(), about.width() - 8);
-    EXPECT_TRUE(about.lblBinaryImage->text().endsWith(QChar(0x2026)));
+    EXPECT_LE(about.lblBinaryImage.Bounds().Right(), about.Form().ClientWidth() - 8);
+    EXPECT_TRUE(about.lblBinaryImage.Caption().ends_with("...")) << about.lblBinaryImage.Caption();
 
-    about.lblBriskoWebClick();
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0].host(), "www.moravent.example");
+    about.lblBriskoWeb.Click();
+    EXPECT_EQ(opened, std::vector<std::string>{"http://www.moravent.example"});
 
-    about.open();
-    EXPECT_TRUE(about.isVisible());
-    about.btnOk->click();
-    EXPECT_FALSE(about.isVisible());
-    EXPECT_EQ(about.result(), QDialog::Rejected);
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        shown = about.Form().Visible();
+        about.btnOk.Click();
+    });
+    EXPECT_EQ(about.Form().ShowModal(), mrCancel);
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(about.Form().Visible());
     OpenUrlHook = savedHook;
 }

@@ -1,13 +1,15 @@
 // Connect wizard: instruction layout, the 20-line limit, picture scaling and results.
 #include "framework/exceptions.h"
+#include "framework/forms/qt/controls_qt.h"
+#include "framework/forms/qt/form_qt.h"
 #include "framework/streams.h"
 #include "ui/wizard.h"
 #include "ui_test_util.h"
 
 #include <QBuffer>
 #include <QLabel>
-#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -20,9 +22,15 @@ std::vector<std::string> Lines(int n)
     return lines;
 }
 
+// The labels the toolkit has on the panel, whatever the window code keeps.
 int LabelsOnPanel(const TfrmConnectWiz& wiz)
 {
-    return static_cast<int>(wiz.PanelText->findChildren<QLabel*>().size());
+    return static_cast<int>(QtWidgetOf(wiz.PanelText)->findChildren<QLabel*>().size());
+}
+
+QLabel* Shown(const TLabel* label)
+{
+    return qobject_cast<QLabel*>(QtWidgetOf(*label));
 }
 
 } // namespace
@@ -36,9 +44,9 @@ TEST(Wizard, LinesSitOnATwelveAndThreeQuarterPixelPitchRoundedHalfToEven)
     for (int i = 0; i < 20; ++i) {
         ASSERT_NE(wiz.Labels[i], nullptr);
         EXPECT_EQ(TfrmConnectWiz::LabelTop(i), tops[i]) << i;
-        EXPECT_EQ(wiz.Labels[i]->pos(), QPoint(5, tops[i])) << i;
-        EXPECT_EQ(wiz.Labels[i]->text().toStdString(), "Step " + std::to_string(i + 1));
-        EXPECT_FALSE(wiz.Labels[i]->wordWrap());
+        EXPECT_EQ(Shown(wiz.Labels[i])->pos(), QPoint(5, tops[i])) << i;
+        EXPECT_EQ(wiz.Labels[i]->Caption(), "Step " + std::to_string(i + 1));
+        EXPECT_FALSE(Shown(wiz.Labels[i])->wordWrap());
     }
 }
 
@@ -47,9 +55,9 @@ TEST(Wizard, InstructionsReplaceEachOtherAndTooManyLeaveTheOldOnes)
     TfrmConnectWiz wiz;
     wiz.SetInstructions({"first", "", "third"});
     EXPECT_EQ(LabelsOnPanel(wiz), 3);
-    EXPECT_EQ(wiz.Labels[1]->y(), 18); // an empty line keeps its place
-    EXPECT_EQ(wiz.Labels[2]->y(), 31);
-    QLabel* kept = wiz.Labels[0];
+    EXPECT_EQ(wiz.Labels[1]->Bounds().Top, 18); // an empty line keeps its place
+    EXPECT_EQ(wiz.Labels[2]->Bounds().Top, 31);
+    TLabel* kept = wiz.Labels[0];
 
     try {
         wiz.SetInstructions(Lines(21));
@@ -58,18 +66,18 @@ TEST(Wizard, InstructionsReplaceEachOtherAndTooManyLeaveTheOldOnes)
         EXPECT_STREQ(e.what(), "Too Many Strings");
     }
     EXPECT_EQ(wiz.Labels[0], kept);
-    EXPECT_EQ(kept->text(), "first");
+    EXPECT_EQ(kept->Caption(), "first");
     EXPECT_EQ(LabelsOnPanel(wiz), 3);
 
     // Same lines twice: same layout, nothing left behind.
     wiz.SetInstructions(Lines(5));
-    std::vector<QRect> first;
+    std::vector<TRect> first;
     for (int i = 0; i < 5; ++i)
-        first.push_back(wiz.Labels[i]->geometry());
+        first.push_back(wiz.Labels[i]->Bounds());
     wiz.SetInstructions(Lines(5));
     EXPECT_EQ(LabelsOnPanel(wiz), 5);
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(wiz.Labels[i]->geometry(), first[i]);
+        EXPECT_EQ(wiz.Labels[i]->Bounds(), first[i]);
     EXPECT_EQ(wiz.Labels[5], nullptr);
 
     wiz.SetInstructions({});
@@ -77,7 +85,7 @@ TEST(Wizard, InstructionsReplaceEachOtherAndTooManyLeaveTheOldOnes)
     wiz.SetInstructions(Lines(2));
     wiz.ClearInstructions();
     EXPECT_EQ(LabelsOnPanel(wiz), 0);
-    for (QLabel* label : wiz.Labels)
+    for (TLabel* label : wiz.Labels)
         EXPECT_EQ(label, nullptr);
 }
 
@@ -96,7 +104,7 @@ TEST(Wizard, PictureLongerSideBecomesTwoHundredPixels)
     TfrmConnectWiz wiz;
     for (const Case& c : cases) {
         wiz.SetPicture(TSizedGraphic(c.w, c.h));
-        EXPECT_EQ(wiz.Image->geometry(), QRect(0, 0, c.shownW, c.shownH)) << c.w << "x" << c.h;
+        EXPECT_EQ(wiz.Image.Bounds(), (TRect{0, 0, c.shownW, c.shownH})) << c.w << "x" << c.h;
         EXPECT_EQ(wiz.Picture().Width(), c.w);
     }
 }
@@ -107,7 +115,7 @@ TEST(Wizard, PictureWithoutSizeIsRefusedBeforeAnythingChanges)
     wiz.SetPicture(TSizedGraphic(640, 480));
     for (auto [w, h] : {std::pair{0, 0}, std::pair{0, 10}, std::pair{10, 0}}) {
         EXPECT_THROW(wiz.SetPicture(TSizedGraphic(w, h)), EInvalidGraphic);
-        EXPECT_EQ(wiz.Image->geometry(), QRect(0, 0, 200, 150));
+        EXPECT_EQ(wiz.Image.Bounds(), (TRect{0, 0, 200, 150}));
         EXPECT_EQ(wiz.Picture().Width(), 640);
     }
 }
@@ -129,17 +137,17 @@ TEST(Wizard, JpegPictureIsShownScaledAndIsACopy)
         jpeg.LoadFromStream(stream);
         wiz.SetPicture(jpeg);
     } // the caller's graphic is gone; the window keeps its copy
-    EXPECT_EQ(wiz.Image->size(), QSize(200, 150));
+    EXPECT_EQ(wiz.Image.Bounds(), (TRect{0, 0, 200, 150}));
     EXPECT_EQ(wiz.Picture().Height(), 240);
-    EXPECT_FALSE(wiz.Image->pixmap().isNull());
+    EXPECT_TRUE(wiz.Image.HasPicture());
 }
 
 TEST(Wizard, EnterGoesOnEscapeAndCloseBoxCancel)
 {
     TfrmConnectWiz wiz;
-    EXPECT_EQ(wiz.windowTitle(), "Connecting the Unit to the PC");
-    EXPECT_EQ(wiz.size(), QSize(484, 272));
-    EXPECT_TRUE(wiz.btnNext->isDefault());
+    QWidget* window = QtWindowOf(wiz.Form());
+    EXPECT_EQ(wiz.Form().Caption(), "Connecting the Unit to the PC");
+    EXPECT_EQ(window->size(), QSize(484, 272));
 
     struct Case {
         const char* what;
@@ -147,17 +155,20 @@ TEST(Wizard, EnterGoesOnEscapeAndCloseBoxCancel)
         int result;
     };
     const Case cases[] = {
-        {"Enter", [&] { QTest::keyClick(&wiz, Qt::Key_Return); }, QDialog::Accepted},
-        {"Next", [&] { wiz.btnNext->click(); }, QDialog::Accepted},
-        {"Esc", [&] { QTest::keyClick(&wiz, Qt::Key_Escape); }, QDialog::Rejected},
-        {"Cancel", [&] { wiz.btnCancel->click(); }, QDialog::Rejected},
-        {"close box", [&] { wiz.close(); }, QDialog::Rejected},
+        {"Enter", [&] { QTest::keyClick(window, Qt::Key_Return); }, mrOk},
+        {"Next", [&] { wiz.btnNext.Click(); }, mrOk},
+        {"Esc", [&] { QTest::keyClick(window, Qt::Key_Escape); }, mrCancel},
+        {"Cancel", [&] { wiz.btnCancel.Click(); }, mrCancel},
+        {"close box", [&] { EXPECT_TRUE(wiz.Form().Close()); }, mrCancel},
     };
     for (const Case& c : cases) {
-        wiz.open();
-        ASSERT_TRUE(wiz.isVisible()) << c.what;
-        c.act();
-        EXPECT_FALSE(wiz.isVisible()) << c.what;
-        EXPECT_EQ(wiz.result(), c.result) << c.what;
+        bool shown = false;
+        QTimer::singleShot(0, [&] {
+            shown = wiz.Form().Visible();
+            c.act();
+        });
+        EXPECT_EQ(wiz.Form().ShowModal(), c.result) << c.what;
+        EXPECT_TRUE(shown) << c.what;
+        EXPECT_FALSE(wiz.Form().Visible()) << c.what;
     }
 }

@@ -2,7 +2,7 @@
 // Helpers shared by the UI tests: a recording error display, temporary trees, graphics
 // of a chosen size and ELF files carrying a chosen section.
 #include "framework/graphics.h"
-#include "ui/errordisplay.h"
+#include "framework/forms/application.h"
 
 #include <QTemporaryDir>
 #include <cstdint>

@@ -1,11 +1,12 @@
 // Renders one of the tool's windows with sample contents to a PNG, for looking at the
 // layout on a real X server (scripts/screenshots).
 // Usage: moravent-screenshots about|usrserial|usrserial-list|wizard|prompt OUT.png
+#include "framework/forms/qt/controls_qt.h"
+#include "framework/forms/qt/form_qt.h"
+#include "framework/forms/qt/icons_qt.h"
 #include "framework/streams.h"
 #include "ui/about.h"
 #include "ui/CPortCtl.h"
-#include "ui/formutil.h"
-#include "ui/icons.h"
 #include "ui/userprompt_dialog.h"
 #include "ui/usrserial.h"
 #include "ui/wizard.h"
@@ -106,7 +107,7 @@ int main(int argc, char** argv)
         if (which == "about") {
             TfrmAbout about;
             about.SetImageText("Flash Image: WX-300 Indicator Firmware 4.2");
-            return Save(&about, argv[2]) ? 0 : 1;
+            return Save(QtWindowOf(about.Form()), argv[2]) ? 0 : 1;
         }
         if (which == "usrserial" || which == "usrserial-list") {
             ComPortLister = [](std::vector<std::string>& names) { names = {"ttyS0", "ttyS1", "ttyUSB0"}; };
@@ -118,9 +119,11 @@ int main(int argc, char** argv)
             TComPort port;
             port.SetPort("ttyUSB0");
             form.SetComPort(&port);
+            QWidget* window = QtWindowOf(form.Form());
             if (which == "usrserial")
-                return Save(&form, argv[2]) ? 0 : 1;
-            return SaveWithList(&form, form.ComComboBoxPort, argv[2]) ? 0 : 1;
+                return Save(window, argv[2]) ? 0 : 1;
+            return SaveWithList(window, qobject_cast<QComboBox*>(QtWidgetOf(form.ComComboBoxPort.Box())), argv[2]) ? 0
+                                                                                                                   : 1;
         }
         if (which == "wizard") {
             TfrmConnectWiz wiz;
@@ -129,12 +132,12 @@ int main(int argc, char** argv)
                                  "4. Connect the other end to the", "    PC serial port chosen before.", "",
                                  "5. Switch the unit on.", "6. Press Next to start programming."});
             wiz.SetPicture(*SamplePicture());
-            return Save(&wiz, argv[2]) ? 0 : 1;
+            return Save(QtWindowOf(wiz.Form()), argv[2]) ? 0 : 1;
         }
         if (which == "prompt") {
             TUserPromptDialog prompt;
             prompt.ShowPrompt("Reset the Unit");
-            return Save(prompt.Dialog(), argv[2]) ? 0 : 1;
+            return Save(QtWindowOf(prompt.Dialog()->Form()), argv[2]) ? 0 : 1;
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", which.c_str(), e.what());

@@ -1,17 +1,13 @@
 // moravent-flash: the programming tool's window. Everything it programs comes from the
 // stored data block inside this executable.
-#include <QApplication>
-#include <QMessageBox>
-#include <cstdio>
-#include <cstdlib>
+#include <memory>
 #include <typeinfo>
 
 #include "framework/cmdline.h"
 #include "framework/exceptions.h"
+#include "framework/forms/application.h"
+#include "framework/forms/backend.h"
 #include "ui/about.h"
-#include "ui/formutil.h"
-#include "ui/icons.h"
-#include "ui/msgdialog.h"
 #include "ui/user.h"
 #include "ui/usrserial.h"
 #include "ui/wizard.h"
@@ -34,59 +30,72 @@ bool ParseArguments(int argc, char** argv)
         return false;
     if (!cmd.Positional().empty())
         throw EUsageError("unknown argument '" + cmd.Positional()[0] + "'");
+    std::string why;
+    if (!WindowsAvailable(why))
+        throw Exception("cannot open a window: " + why);
     return true;
-}
-
-// Qt ends the process when it finds no display; a person is told instead.
-bool DisplayAvailable()
-{
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        if (const char* value = std::getenv(name); value && *value)
-            return true;
-    return false;
 }
 
 // Last resort for a window that cannot be created at start-up: the program cannot run.
 int ApplicationError(const std::exception& e)
 {
     const auto* ours = dynamic_cast<const Exception*>(&e);
-    const QString text =
-        QStringLiteral("Exception %1 in module moravent-flash.\n%2")
-            .arg(QString::fromLatin1(ours ? ours->className() : typeid(e).name()), ToQString(WithFullStop(e.what())));
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), text, QMessageBox::Ok);
-    box.exec();
+    BackendMessageBox(TBoxIcon::Stop, "Application Error",
+                      std::string("Exception ") + (ours ? ours->className() : typeid(e).name()) +
+                          " in module moravent-flash.\n" + WithFullStop(e.what()));
     return 1;
 }
+
+// The four windows, the main one first, and the others owned by it.
+struct TWindows {
+    std::unique_ptr<TfrmUserFlash> Main;
+    std::unique_ptr<TfrmAbout> About;
+    std::unique_ptr<TfrmUsrSerial> UsrSerial;
+    std::unique_ptr<TfrmConnectWiz> ConnectWiz;
+
+    void Create()
+    {
+        Main = std::make_unique<TfrmUserFlash>();
+        SetMainForm(&Main->Form());
+        About = std::make_unique<TfrmAbout>(&Main->Form());
+        frmAbout = About.get();
+        UsrSerial = std::make_unique<TfrmUsrSerial>(&Main->Form());
+        frmUsrSerial = UsrSerial.get();
+        ConnectWiz = std::make_unique<TfrmConnectWiz>(&Main->Form());
+        frmConnectWiz = ConnectWiz.get();
+    }
+    ~TWindows()
+    {
+        frmConnectWiz = nullptr;
+        frmUsrSerial = nullptr;
+        frmAbout = nullptr;
+        ConnectWiz.reset();
+        UsrSerial.reset();
+        About.reset();
+        SetMainForm(nullptr);
+    }
+};
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     bool goOn = true;
-    if (const int status =
-            RunMain("moravent-flash",
-                    [&] {
-                        goOn = ParseArguments(argc, argv);
-                        if (goOn && !DisplayAvailable())
-                            throw Exception("cannot open a window: there is no display (DISPLAY is not set)");
-                        return ExitOk;
-                    });
+    if (const int status = RunMain("moravent-flash",
+                                   [&] {
+                                       goOn = ParseArguments(argc, argv);
+                                       return ExitOk;
+                                   });
         status != ExitOk || !goOn)
         return status;
-    QApplication app(argc, argv);
-    SetApplicationTitle(QString::fromLatin1(DefaultApplicationTitle));
-    app.setWindowIcon(MoraventAppIcon());
 
+    TWindowApplication app(argc, argv);
+    SetApplicationTitle(DefaultApplicationTitle);
+    TWindows windows;
     try {
-        auto* frmUserFlash = new TfrmUserFlash();
-        SetMainForm(frmUserFlash);
-        frmAbout = new TfrmAbout(frmUserFlash);
-        frmUsrSerial = new TfrmUsrSerial(frmUserFlash);
-        frmConnectWiz = new TfrmConnectWiz(frmUserFlash);
-        frmUserFlash->setAttribute(Qt::WA_DeleteOnClose);
-        frmUserFlash->show();
+        windows.Create();
     } catch (const std::exception& e) {
         return ApplicationError(e);
     }
-    return app.exec();
+    return app.Run(windows.Main->Form());
 }

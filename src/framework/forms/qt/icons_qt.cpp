@@ -1,4 +1,4 @@
-#include "ui/icons.h"
+#include "framework/forms/qt/icons_qt.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -69,4 +69,14 @@ QIcon ApplicationIcon()
 {
     QIcon icon = QApplication::windowIcon();
     return icon.isNull() ? MoraventAppIcon() : icon;
+}
+
+QPixmap StockIconPixmap(TStockIcon icon, int size)
+{
+    switch (icon) {
+    case TStockIcon::Warning: return WarningIcon32();
+    case TStockIcon::Application: return ApplicationIcon().pixmap(size, size);
+    case TStockIcon::None: break;
+    }
+    return {};
 }

@@ -1,0 +1,3 @@
+#pragma once
+// Nearest integer, halves to the even neighbour (the windows' layout rounds so).
+int RoundHalfEven(double value);
