@@ -687,7 +687,8 @@ TEST_F(JobCommand, UsageAndHelp)
         EXPECT_NE(help.out.find(key), std::string::npos) << key;
     for (const std::string& usage : std::vector<std::string>{
              "", "frob", "build " + dir.File("job.json"), "build " + dir.File("job.json") + " -o x --bogus",
-             "build a b -o x", "build " + dir.File("job.json") + " -o ''", "show", "show a b", "show a -o b"}) {
+             "build a b -o x", "build " + dir.File("job.json") + " -o ''", "show", "show a b", "show a -o b",
+             "build " + dir.File("job.json") + " -o x --key k"}) {
         const Result r = Tool(usage);
         EXPECT_EQ(r.status, 2) << usage;
         EXPECT_EQ(r.err.rfind("moravent-job: ", 0), 0u) << usage;

@@ -15,6 +15,8 @@
 #include "framework/file_input.h"
 #include "job/job.h"
 #include "job/launcher.h"
+#include "job/pe_signature.h"
+#include "job/signing.h"
 #include "storage/block_writer.h"
 #include "storage/record_layout.h"
 #include "storage/storeexe.h"
@@ -23,6 +25,7 @@ namespace {
 
 const char* const Usage = R"(usage:
   moravent-job build JOB.json -o OUT [--template EXE] [--launcher]
+                    [--sign CERT [--key KEY] [--timestamp URL]]
   moravent-job show FILE
   moravent-job --help | --version
 
@@ -32,6 +35,13 @@ build  reads the job file and writes OUT (mode 0755): a copy of the template exe
        temporary file and renamed, so a failed build leaves no OUT behind.
        --launcher also writes OUT.desktop, which starts OUT from the desktop under the
        job's title, and the job's icon beside it as OUT.png.
+       A Windows template that is signed cannot keep its signature (stamping changes the
+       file): its certificate table is taken out and OUT is written unsigned, with a note.
+       --sign CERT --key KEY signs OUT with that certificate and private key (PEM or
+       DER; --sign BUNDLE.pfx alone for a PKCS#12 bundle) through osslsigncode; a key's
+       password comes from the environment variable MORAVENT_SIGN_PASSWORD.
+       --timestamp URL has a time-stamp server countersign it, so the signature stays
+       valid after the certificate expires.
 show   checks the stored data block of FILE (checksum, structure version) and prints the
        job it carries as JSON, with image_length, image_sha256, icon_size, picture_size and
        picture_type added.
@@ -74,7 +84,8 @@ Job file keys (JSON object; an unknown key is an error; paths are relative to th
 Exit status 0 on success, 1 on any error, 2 for a usage error (one line on standard error).
 )";
 
-const char* const BuildUsage = "usage: moravent-job build JOB.json -o OUT [--template EXE] [--launcher]";
+const char* const BuildUsage =
+    "usage: moravent-job build JOB.json -o OUT [--template EXE] [--launcher] [--sign CERT [--key KEY]]";
 const char* const ShowUsage = "usage: moravent-job show FILE";
 
 [[noreturn]] void Fail(const std::string& message)
@@ -140,13 +151,35 @@ void WriteAtomically(const std::string& out, const std::string& bytes, mode_t mo
     }
 }
 
+// Signs the stamped program into a temporary file beside out, checks that it still carries
+// its one job, then puts it in place.
+void WriteSigned(const TCommandLine& cmd, const std::string& out, const std::string& exe)
+{
+    const std::string unsigned_ = out + ".unsigned", signed_ = out + ".signed";
+    WriteAtomically(unsigned_, exe, 0755);
+    try {
+        job::SignPe(
+            {cmd.Value("sign"), cmd.Value("key"), cmd.Value("timestamp"), MORAVENT_SIGN_DESCRIPTION, MORAVENT_SIGN_URL},
+            unsigned_, signed_);
+        const std::string bytes = ReadFileBytes(signed_, ExecutableLimit, "signed program");
+        LocateStoredBlock(bytes, signed_);
+        WriteAtomically(out, bytes, 0755);
+    } catch (const std::exception& e) {
+        ::unlink(unsigned_.c_str());
+        ::unlink(signed_.c_str());
+        Fail(out + ": " + e.what());
+    }
+    ::unlink(unsigned_.c_str());
+    ::unlink(signed_.c_str());
+}
+
 int Build(const TCommandLine& cmd)
 {
     const std::vector<std::string>& args = cmd.Positional();
     if (args.size() > 2)
         throw EUsageError("more than one job file given (see --help)");
     const std::string jobFile = args.size() == 2 ? args[1] : "", out = cmd.Value("o");
-    if (jobFile.empty() || out.empty())
+    if (jobFile.empty() || out.empty() || ((cmd.Has("key") || cmd.Has("timestamp")) && !cmd.Has("sign")))
         throw EUsageError(BuildUsage);
     const std::string templ = cmd.Has("template") ? cmd.Value("template") : DefaultTemplate();
 
@@ -162,11 +195,21 @@ int Build(const TCommandLine& cmd)
     } catch (const std::exception& e) {
         Fail(templ + ": " + e.what());
     }
+    const bool wasSigned = job::FindCertificateTable(exe, templ).present;
+    job::RemoveCertificateTable(exe, templ);
     // Everything the launcher needs is made before anything is written.
     job::Launcher launcher;
     if (cmd.Has("launcher"))
         launcher = job::MakeLauncher(parsed.job, out);
-    WriteAtomically(out, exe, 0755);
+    if (cmd.Has("sign"))
+        WriteSigned(cmd, out, exe);
+    else
+        WriteAtomically(out, exe, 0755);
+    if (wasSigned && !cmd.Has("sign"))
+        std::fprintf(stderr,
+                     "moravent-job: note: %s is signed, and stamping breaks a signature: %s is written unsigned "
+                     "and needs signing (--sign CERT --key KEY) before it is handed out\n",
+                     templ.c_str(), out.c_str());
     if (!launcher.iconPath.empty())
         WriteAtomically(launcher.iconPath, std::string(launcher.png.begin(), launcher.png.end()), 0644);
     if (!launcher.desktopPath.empty())
@@ -216,6 +259,8 @@ int main(int argc, char** argv)
         cmd.AddValue({"o", "output"});
         cmd.AddValue({"template"});
         cmd.AddFlag({"launcher"});
+        for (const char* name : {"sign", "key", "timestamp"})
+            cmd.AddValue({name});
         if (!cmd.Parse(argc, argv))
             return ExitOk;
         const std::string verb = cmd.Positional().empty() ? "" : cmd.Positional()[0];

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # programmer_e2e.sh EXE LINUX_BIN EXAMPLES: the Windows headless programmer under Wine
-# against the Linux simulated unit. The Linux moravent-job stamps the demo job into a copy of
-# EXE (the marker once, in the PE file's initialised data); Wine's COM1 is the simulator's
-# line; then a unit by the user connect, one by the boot method, and a failing erase, each
-# with its record appended to one report.
+# against the Linux simulated unit. The template is signed with a throw-away certificate;
+# the Linux moravent-job stamps the demo job into a copy of it, once left unsigned (a valid
+# PE without a signature, and a note) and once signed again (the signature verifies; the
+# marker once, in the PE file's initialised data). Wine's COM1 is the simulator's line; the
+# signed program programs a unit by the user connect, one by the boot method, and a failing
+# erase, each with its record appended to one report.
 set -euo pipefail
 exe=$1 bin=$2 examples=$3
 : "${WINEPREFIX:?the Wine prefix the tests run in}"
@@ -17,13 +19,27 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "programmer_e2e: $*" >&2; exit 1; }
 
-"$bin/moravent-job" build "$examples/demo-job.json" -o "$work/demo.exe" --template "$exe" > /dev/null
-python3 - "$exe" "$work/demo.exe" <<'PY'
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=Moravent throw-away signer" 2> /dev/null
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$exe" -out "$work/signed-template.exe" > /dev/null
+"$bin/moravent-job" build "$examples/demo-job.json" -o "$work/unsigned.exe" --template "$work/signed-template.exe" \
+  2> "$work/note"
+grep -q "is signed, and stamping breaks a signature: .*unsigned.exe is written unsigned and needs signing" "$work/note" ||
+  fail "no note that the stamped program needs signing: $(cat "$work/note")"
+if osslsigncode verify -CAfile "$work/cert.pem" "$work/unsigned.exe" > /dev/null 2>&1; then
+  fail "a program stamped from a signed template still claims a signature"
+fi
+"$bin/moravent-job" build "$examples/demo-job.json" -o "$work/demo.exe" --template "$work/signed-template.exe" \
+  --sign "$work/cert.pem" --key "$work/key.pem"
+osslsigncode verify -CAfile "$work/cert.pem" "$work/demo.exe" > /dev/null || fail "the signed program does not verify"
+echo "signed: the stamped program verifies; stamped without --sign it is unsigned, with the note"
+python3 - "$exe" "$work/unsigned.exe" "$work/demo.exe" <<'PY'
 import struct, sys
-template, stamped = (open(p, 'rb').read() for p in sys.argv[1:])
+template, unsigned, stamped = (open(p, 'rb').read() for p in sys.argv[1:])
 marker = b'MORAVENT-STORED-DATA'
-assert len(stamped) == len(template), 'stamping changed the size'
-for name, data in (('template', template), ('stamped', stamped)):
+# The signer pads the file to 8 bytes before its table; that padding may stay, nothing more.
+assert 0 <= len(unsigned) - len(template) < 8, 'stamping a signed template left more than its padding'
+for name, data in (('template', template), ('unsigned', unsigned), ('stamped', stamped)):
     assert data.count(marker) == 1, f'{name}: the marker {data.count(marker)} times'
 pe = struct.unpack_from('<I', stamped, 0x3C)[0]
 sections, optional = struct.unpack_from('<H12xH', stamped, pe + 6)
