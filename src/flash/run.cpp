@@ -123,12 +123,11 @@ void TProgrammingRun::CheckAdapterLatency(TRunFrontEnd& frontEnd)
         return;
     FLatencyNoted = true;
     const std::string msText = std::to_string(ms);
-    const std::string rules = UdevRulesPath();
+    const std::string fix = LatencyTimerFix();
     CommsLog("TProgrammingRun.Connect: The adapter's latency timer is " + msText +
-             " ms: each acknowledged block may wait that long (the udev rule in " + rules + " sets it to 1 ms)");
+             " ms: each acknowledged block may wait that long (" + fix + ")");
     frontEnd.Notice("Note: the adapter's latency timer is " + msText +
-                    " ms, so each acknowledged block may wait up to " + msText + " ms; the udev rule in " + rules +
-                    " sets it to 1 ms.");
+                    " ms, so each acknowledged block may wait up to " + msText + " ms; " + fix + ".");
 }
 
 void TProgrammingRun::ConnectBy(TConnectChoice& choice, uint8_t method, TRunFrontEnd& frontEnd)

@@ -63,6 +63,9 @@ std::string PortDescription(const TPlatformPort& port)
     }
     if (port.Bus == "pci")
         return "PCI serial card" + (port.PciVendor >= 0 ? " (" + PciId(port) + ")" : std::string());
+    // Windows names every port's device itself ("Communications Port").
+    if (!port.Product.empty())
+        return port.Product;
     if (port.Bus == "pnp" || port.Bus == "platform" || port.Driver == "serial8250" || port.Driver == "serial" ||
         port.Driver == "port")
         return "built-in serial port";

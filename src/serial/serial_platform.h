@@ -160,5 +160,9 @@ std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int sy
 inline constexpr char InstalledUdevRules[] = "/usr/share/doc/moravent-flash-programmer/udev/60-moravent-serial.rules";
 std::string UdevRulesPath(const std::string& installed = InstalledUdevRules);
 
+// How a person sets an adapter's latency timer to 1 ms on this system ("the udev rule in
+// ... sets it to 1 ms").
+std::string LatencyTimerFix();
+
 // True when a modem manager runs that may probe serial ports as they appear.
 bool ModemManagerRunning();

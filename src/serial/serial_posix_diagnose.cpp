@@ -195,3 +195,8 @@ std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int sy
         return {"The line to the unit went dead: the adapter was unplugged, or the far end hung up."};
     return {};
 }
+
+std::string LatencyTimerFix()
+{
+    return "the udev rule in " + UdevRulesPath() + " sets it to 1 ms";
+}

@@ -5,7 +5,10 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
+
 #include "serial/serial_platform.h"
+#include "serial/serial_win32_devices.h"
 
 namespace {
 
@@ -50,14 +53,59 @@ int ListRegistryPorts(std::vector<TPlatformPort>& ports, const char* keyPath)
     return 0;
 }
 
-int ListPlatformPorts(std::vector<TPlatformPort>& ports, const std::string&, const std::string&)
+namespace {
+
+// "USB Serial Port (COM5)" without the port it names.
+std::string WithoutPortName(const std::string& friendly, const std::string& port)
 {
-    return ListRegistryPorts(ports, SerialCommKey);
+    const std::string tail = " (" + port + ")";
+    return friendly.size() > tail.size() && friendly.compare(friendly.size() - tail.size(), tail.size(), tail) == 0
+        ? friendly.substr(0, friendly.size() - tail.size())
+        : friendly;
 }
 
-int LatencyTimerMs(const std::string&, const std::string&)
+void TakeDevice(TPlatformPort& port, const TWin32Device& d)
 {
-    return -1;
+    port.Product = WithoutPortName(d.FriendlyName, d.PortName);
+    port.Manufacturer = d.Manufacturer;
+    if (!d.Service.empty())
+        port.Driver = d.Service;
+    port.Vid = d.Vid;
+    port.Pid = d.Vid >= 0 ? d.Pid : -1;
+    if (d.Vid >= 0) {
+        port.Serial = d.Serial;
+        port.UsbPath = d.Location;
+        port.Bus = "usb";
+    }
+}
+
+} // namespace
+
+int ListPlatformPorts(std::vector<TPlatformPort>& ports, const std::string&, const std::string&)
+{
+    const size_t first = ports.size();
+    if (const int err = ListRegistryPorts(ports, SerialCommKey); err != 0)
+        return err;
+    // What SetupAPI knows of each port's device; a present port the device map lacks is added.
+    for (const TWin32Device& d : ListWin32Devices()) {
+        auto known = std::find_if(ports.begin() + first, ports.end(), [&](const TPlatformPort& p) {
+            return ::lstrcmpiA(p.Name.c_str(), d.PortName.c_str()) == 0;
+        });
+        if (known == ports.end()) {
+            TPlatformPort port;
+            port.Name = d.PortName;
+            port.Path = SerialDevicePath(port.Name);
+            ports.push_back(port);
+            known = ports.end() - 1;
+        }
+        TakeDevice(*known, d);
+    }
+    return 0;
+}
+
+int LatencyTimerMs(const std::string& portName, const std::string&)
+{
+    return Win32LatencyTimerMs(portName);
 }
 
 std::vector<std::string> DiagnoseOpenFailure(const std::string& portName, int systemError,
@@ -91,4 +139,9 @@ std::vector<std::string> DiagnoseLineFailure(const std::string& portName, int sy
 bool ModemManagerRunning()
 {
     return false;
+}
+
+std::string LatencyTimerFix()
+{
+    return "set it to 1 ms in Device Manager: the port's Properties, Port Settings, Advanced, Latency Timer (msec)";
 }

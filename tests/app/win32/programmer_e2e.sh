@@ -57,6 +57,25 @@ PY
 # Wine maps COM1 to the path this registry value names; the simulator links it to its line.
 line=$WINEPREFIX/moravent-com1
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$line" /f > /dev/null 2>&1
+# What SetupAPI tells of an FTDI adapter behind COM1, as its driver leaves it in the registry
+# (Wine makes no such device by itself): identity, serial number, latency timer 16 ms.
+cat > "$work/adapter.reg" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+A50285BIA\0000]
+"ClassGUID"="{4d36e978-e325-11ce-bfc1-08002be10318}"
+"Class"="Ports"
+"FriendlyName"="USB Serial Port (COM1)"
+"HardwareID"=hex(7):46,54,44,49,42,55,53,5c,43,4f,4d,50,4f,52,54,26,56,49,44,5f,30,34,30,33,26,50,49,44,5f,36,30,30,31,00,00
+"Mfg"="FTDI"
+"Service"="FTSER2K"
+"LocationInformation"="Port_#0002.Hub_#0001"
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+A50285BIA\0000\Device Parameters]
+"PortName"="COM1"
+"LatencyTimer"=dword:00000010
+REG
+wine regedit /S "$work/adapter.reg" > /dev/null 2>&1
 wineserver -w > /dev/null 2>&1 || true
 # A server of our own, started with the new mapping: what it says stays out of the outputs.
 wineserver -p5 > /dev/null 2>&1
@@ -72,7 +91,7 @@ run() {
   sim_pid=$!
   for _ in $(seq 50); do [ -L "$line" ] && break; sleep 0.1; done
   local code=0
-  wine "$work/demo.exe" --port COM1 --no-progress --report "Z:$work/report.jsonl" < /dev/null > "$work/out" \
+  wine "$work/demo.exe" --port "${port:-COM1}" --no-progress --report "Z:$work/report.jsonl" < /dev/null > "$work/out" \
     2> "$work/err" || code=$?
   kill "$sim_pid"
   wait "$sim_pid" || true
@@ -90,10 +109,22 @@ run() {
 }
 
 run "user connect" 0 "Unit Successfully Programmed!"
+grep -q "^Note: the adapter's latency timer is 16 ms, .*Device Manager" "$work/err" ||
+  fail "no latency note for the 16 ms FTDI timer: $(cat "$work/err")"
 dumped=$(head -c "$image_length" "$work/flash.bin" | sha256sum | cut -d' ' -f1)
 [ "$dumped" = "$image_sha" ] || fail "the unit's flash differs from the image"
 echo "the unit's flash equals the image ($image_length bytes)"
-run "boot method" 0 "Unit Successfully Programmed!" --no-application
+port=usb:A50285BI run "boot method, the adapter by its serial number" 0 "Unit Successfully Programmed!" --no-application
+wine "$work/demo.exe" --list-ports --json < /dev/null 2> /dev/null | tr -d '\r' > "$work/ports.json"
+python3 - "$work/ports.json" <<'PY'
+import json, sys
+ports = {p['name']: p for p in json.load(open(sys.argv[1]))}
+com1 = ports['COM1']
+want = {'driver': 'FTSER2K', 'vid': '0403', 'pid': '6001', 'serial': 'A50285BI', 'usb_path': 'Port_#0002.Hub_#0001',
+        'manufacturer': 'FTDI', 'product': 'USB Serial Port', 'bus': 'usb'}
+assert all(com1[k] == v for k, v in want.items()), com1
+print('list-ports: COM1 is the FTDI adapter A50285BI, as SetupAPI tells it')
+PY
 # A writer that died mid-line: the next record starts on a line of its own.
 printf '{"cut": ' >> "$work/report.jsonl"
 run "erase failure" 1 "Erase Failed: Device Failure." --erase-verdict 0x25
@@ -105,5 +136,7 @@ assert lines[2] == '{"cut": ', f'the fragment was continued: {lines[2]!r}'
 records = [json.loads(l) for i, l in enumerate(lines[:-1]) if i != 2]
 assert [r['result'] for r in records] == ['ok', 'ok', 'failed'], [r['result'] for r in records]
 assert records[1]['method'] == 'boot' and records[2]['error'] == 'Erase Failed: Device Failure.'
+assert records[0]['usb'] == {'vid': '0403', 'pid': '6001', 'serial': 'A50285BI', 'usb_path': 'Port_#0002.Hub_#0001'}, \
+    records[0]['usb']
 print('report: three whole records, the fragment left alone')
 PY
