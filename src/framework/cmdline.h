@@ -79,3 +79,6 @@ int RunMain(const char* program, const std::function<int()>& body);
 // line to standard error and ends the process at once with ExitFailed.
 void CatchStopSignals(const char* secondSignalText = nullptr);
 int StopSignalsReceived();
+// Counts a stop request as a caught signal would (one that came another way: a pipe from a
+// supervisor where the system has no signals between processes).
+void RaiseStopSignal();

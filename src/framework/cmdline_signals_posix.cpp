@@ -40,3 +40,8 @@ int StopSignalsReceived()
 {
     return StopSignals;
 }
+
+void RaiseStopSignal()
+{
+    ::raise(SIGINT);
+}

@@ -39,3 +39,8 @@ int StopSignalsReceived()
 {
     return StopSignals.load();
 }
+
+void RaiseStopSignal()
+{
+    OnConsoleControl(CTRL_C_EVENT);
+}

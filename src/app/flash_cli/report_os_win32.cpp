@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <io.h>
 
@@ -81,6 +82,17 @@ long LocalTime(time_t seconds, tm& local)
     localtime_s(&local, &seconds);
     tm copy = local;
     return static_cast<long>((_mkgmtime(&copy) - seconds) / 60);
+}
+
+// A pipe keeps one WriteFile of a line in one piece.
+ssize_t WriteInOne(int fd, const std::string& text)
+{
+    DWORD written = 0;
+    if (!WriteFile(HandleOf(fd), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        errno = EPIPE;
+        return -1;
+    }
+    return static_cast<ssize_t>(written);
 }
 
 TReportFile::TReportFile(const std::string& path) : Path(path)

@@ -109,7 +109,7 @@ std::vector<std::string> TStation::WorkerArgs(const std::string& port) const
 {
     std::vector<std::string> args = {
         "moravent-flash-cli", std::string("--") + WorkerOption, "--port", port, "--method", Opt.Method, "--job",
-        ChildSharedPath};
+        JobBytes.ChildPath()};
     // The log is named after the job as given, which the worker does not know. Every worker
     // writes its own: two on one file would interleave, and the log's lock would refuse the second.
     std::string log = Opt.LogFile;

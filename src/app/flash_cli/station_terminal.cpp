@@ -1,20 +1,12 @@
 #include "app/flash_cli/station_terminal.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
 #include "app/flash_cli/progress.h"
+#include "app/flash_cli/terminal_width.h"
 
 namespace {
-
-size_t TerminalColumns()
-{
-    winsize w{};
-    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 0 ? w.ws_col : 80;
-}
 
 size_t PortWidth(const std::vector<const TPortView*>& ports)
 {

@@ -14,8 +14,9 @@ int RunWorker(int argc, char** argv, const TCliOptions& options)
     TApplication app(argc, argv);
     // The supervisor passes on every Ctrl-C: the first cancels, a second ends at once.
     CatchStopSignals("");
+    HearSupervisorStops();
     IgnoreBrokenPipes();
-    TWorkerPipe pipe(ChildMessageFd);
+    TWorkerPipe pipe(ChildMessageChannel());
     SetCommsLogErrorHook([&pipe](const std::string& text) { pipe.Notice(text); });
     const std::string& port = options.Ports.front();
     std::string error, detail;

@@ -1,19 +1,19 @@
 #pragma once
 // Child processes for the station: one worker per port, each with a pipe for its
-// messages and one for its standard error, polled together. POSIX only: a build for
-// another system leaves this pair out or brings its own.
+// messages and one for its standard error, polled together. How a worker is started,
+// signalled and waited for is the system's: worker_process_posix.cpp, worker_process_win32.cpp.
 #include <string>
 #include <vector>
 
-// The descriptor number a child finds its message pipe on.
-inline constexpr int ChildMessageFd = 3;
-// The descriptor number a child finds the bytes handed to it on (TSharedBytes), and the
-// path it opens them by.
-inline constexpr int ChildSharedFd = 4;
-inline constexpr const char ChildSharedPath[] = "/dev/fd/4";
+// In a worker: the descriptor its message pipe is on (-1 when it was not started by a station).
+int ChildMessageChannel();
+// In a worker: passes the station's stop requests on as stop signals, where the system
+// does not deliver them by itself.
+void HearSupervisorStops();
 
-// Bytes handed to every child started with them: a private file without a name, so nothing
-// is left behind however the station ends, and each child reads exactly these bytes.
+// Bytes handed to every child started with them: a private file each child reads exactly
+// these bytes from (without a name on POSIX, so nothing is left behind however the station
+// ends; a temporary file on Windows that nobody else may write while the station runs).
 class TSharedBytes {
 public:
     // Raises Exception when the file cannot be made.
@@ -22,9 +22,12 @@ public:
     TSharedBytes(const TSharedBytes&) = delete;
     TSharedBytes& operator=(const TSharedBytes&) = delete;
     int Fd() const { return FFd; }
+    // The path a child opens the bytes by.
+    std::string ChildPath() const;
 
 private:
     int FFd = -1;
+    std::string FPath;
 };
 
 struct TChild {
@@ -33,14 +36,14 @@ struct TChild {
     int ErrorFd = -1;   // the child's standard error, read end
 };
 
-// Starts program with args (args[0] included). The child reads /dev/null and writes its
-// standard output there, runs in a process group of its own (the terminal's Ctrl-C
-// reaches only the caller, who passes it on once) and gets SIGTERM should the caller
-// die. shared, when given, is the child's ChildSharedFd. Raises Exception when the pipes or
-// the process cannot be made.
+// Starts program with args (args[0] included). The child writes its standard output
+// nowhere, does not see the terminal's Ctrl-C (it reaches only the caller, who passes it
+// on once) and ends should the caller die. shared, when given, is readable by the child at
+// shared->ChildPath(). Raises Exception when the pipes or the process cannot be made.
 TChild StartChild(const std::string& program, const std::vector<std::string>& args,
                   const TSharedBytes* shared = nullptr);
 
+// signal: SIGINT asks the child to stop (as Ctrl-C would), a second one to end at once.
 void SignalChild(const TChild& child, int signal);
 
 // What a child of this program is started from: the running program itself, also when its

@@ -19,6 +19,10 @@
 
 namespace {
 
+// The descriptor numbers a child finds its message pipe and the shared bytes on.
+constexpr int ChildMessageFd = 3;
+constexpr int ChildSharedFd = 4;
+
 void MakePipe(int fds[2])
 {
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -83,6 +87,11 @@ TSharedBytes::TSharedBytes(const std::string& bytes)
             fail();
         done += size_t(n);
     }
+}
+
+std::string TSharedBytes::ChildPath() const
+{
+    return "/dev/fd/" + std::to_string(ChildSharedFd);
 }
 
 TSharedBytes::~TSharedBytes()
@@ -194,3 +203,11 @@ void IgnoreBrokenPipes()
 {
     ::signal(SIGPIPE, SIG_IGN);
 }
+
+int ChildMessageChannel()
+{
+    return ChildMessageFd;
+}
+
+// Signals reach a worker by themselves.
+void HearSupervisorStops() { }
