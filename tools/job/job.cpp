@@ -1,8 +1,5 @@
 #include "job/job.h"
 
-#include <QByteArray>
-#include <QCryptographicHash>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -10,6 +7,7 @@
 
 #include "framework/byteorder.h"
 #include "framework/file_input.h"
+#include "framework/sha256.h"
 #include "job/assets.h"
 #include "job/image_reader.h"
 #include "job/json_error.h"
@@ -451,10 +449,7 @@ std::string DescribePayload(const uint8_t* p)
     o["instructions"] = lines;
     o["log"] = p[layout::LogSwitch] != 0;
     o["image_length"] = imageLength;
-    const QByteArray digest = QCryptographicHash::hash(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(p + layout::ImageRegion), imageLength),
-        QCryptographicHash::Sha256);
-    o["image_sha256"] = digest.toHex().toStdString();
+    o["image_sha256"] = Sha256Hex({p + layout::ImageRegion, size_t(imageLength)});
     o["icon_size"] = IconFileSize(p + layout::IconRegion, layout::IconRegionSize);
     const uint8_t type = p[layout::PictureType];
     o["picture_size"] = PictureFileSize(type, p + layout::PictureRegion, layout::PictureRegionSize);

@@ -1,12 +1,7 @@
 // moravent-job: stamps a job (image, settings, icon, picture, instructions) into a copy of
 // the programmer's executable, and shows what a job-specific executable carries.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +10,7 @@
 #include "framework/file_input.h"
 #include "job/job.h"
 #include "job/launcher.h"
+#include "job/output_file.h"
 #include "job/pe_signature.h"
 #include "job/signing.h"
 #include "storage/block_writer.h"
@@ -99,10 +95,8 @@ constexpr size_t JobFileLimit = 1u << 20;
 
 std::string DirName(const std::string& path)
 {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? "." : parent.string();
 }
 
 std::string DefaultTemplate()
@@ -110,45 +104,7 @@ std::string DefaultTemplate()
     const std::string self = OwnExecutablePath();
     if (self.empty())
         Fail("cannot find my own folder for the default template; give --template EXE");
-    return DirName(self) + "/moravent-flash";
-}
-
-// Writes bytes to a temporary file beside out, then renames it into place.
-void WriteAtomically(const std::string& out, const std::string& bytes, mode_t mode)
-{
-    std::string tmp = out + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        Fail(out + ": cannot create a temporary file beside it: " + std::strerror(errno));
-    auto abandon = [&](const std::string& what) {
-        const int e = errno;
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        Fail(out + ": " + what + ": " + std::strerror(e));
-    };
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            abandon("cannot write");
-        done += size_t(w);
-    }
-    if (::fchmod(fd, mode) != 0)
-        abandon("cannot set its mode");
-    if (::fsync(fd) != 0)
-        abandon("cannot write");
-    if (::close(fd) != 0) {
-        const int e = errno;
-        ::unlink(tmp.c_str());
-        Fail(out + ": cannot write: " + std::strerror(e));
-    }
-    if (::rename(tmp.c_str(), out.c_str()) != 0) {
-        const int e = errno;
-        ::unlink(tmp.c_str());
-        Fail(out + ": cannot put it in place: " + std::strerror(e));
-    }
+    return (std::filesystem::path(self).parent_path() / job::DefaultTemplateName).string();
 }
 
 // Signs the stamped program into a temporary file beside out, checks that it still carries
@@ -156,21 +112,21 @@ void WriteAtomically(const std::string& out, const std::string& bytes, mode_t mo
 void WriteSigned(const TCommandLine& cmd, const std::string& out, const std::string& exe)
 {
     const std::string unsigned_ = out + ".unsigned", signed_ = out + ".signed";
-    WriteAtomically(unsigned_, exe, 0755);
+    job::WriteAtomically(unsigned_, exe, true);
     try {
         job::SignPe(
             {cmd.Value("sign"), cmd.Value("key"), cmd.Value("timestamp"), MORAVENT_SIGN_DESCRIPTION, MORAVENT_SIGN_URL},
             unsigned_, signed_);
         const std::string bytes = ReadFileBytes(signed_, ExecutableLimit, "signed program");
         LocateStoredBlock(bytes, signed_);
-        WriteAtomically(out, bytes, 0755);
+        job::WriteAtomically(out, bytes, true);
     } catch (const std::exception& e) {
-        ::unlink(unsigned_.c_str());
-        ::unlink(signed_.c_str());
+        job::RemoveFile(unsigned_);
+        job::RemoveFile(signed_);
         Fail(out + ": " + e.what());
     }
-    ::unlink(unsigned_.c_str());
-    ::unlink(signed_.c_str());
+    job::RemoveFile(unsigned_);
+    job::RemoveFile(signed_);
 }
 
 int Build(const TCommandLine& cmd)
@@ -204,16 +160,16 @@ int Build(const TCommandLine& cmd)
     if (cmd.Has("sign"))
         WriteSigned(cmd, out, exe);
     else
-        WriteAtomically(out, exe, 0755);
+        job::WriteAtomically(out, exe, true);
     if (wasSigned && !cmd.Has("sign"))
         std::fprintf(stderr,
                      "moravent-job: note: %s is signed, and stamping breaks a signature: %s is written unsigned "
                      "and needs signing (--sign CERT --key KEY) before it is handed out\n",
                      templ.c_str(), out.c_str());
     if (!launcher.iconPath.empty())
-        WriteAtomically(launcher.iconPath, std::string(launcher.png.begin(), launcher.png.end()), 0644);
+        job::WriteAtomically(launcher.iconPath, std::string(launcher.png.begin(), launcher.png.end()), false);
     if (!launcher.desktopPath.empty())
-        WriteAtomically(launcher.desktopPath, launcher.desktopText, 0644);
+        job::WriteAtomically(launcher.desktopPath, launcher.desktopText, false);
     return 0;
 }
 

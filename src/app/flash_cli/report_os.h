@@ -5,19 +5,7 @@
 #include <span>
 #include <string>
 
-inline std::string LowerHex(const unsigned char* bytes, size_t count)
-{
-    static const char Hex[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        text += Hex[bytes[i] >> 4];
-        text += Hex[bytes[i] & 0x0F];
-    }
-    return text;
-}
-
-// Lower-case hex of the SHA-256 of bytes; raises Exception when it cannot be computed.
-std::string Sha256Hex(std::span<const uint8_t> bytes);
+#include "framework/sha256.h"
 
 // This computer's name, or "" when it cannot be told.
 std::string HostName();

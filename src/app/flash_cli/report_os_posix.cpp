@@ -1,7 +1,6 @@
-// The report's ties to a POSIX system: OpenSSL's SHA-256, the host name, local time with
-// its offset, and the report file appended in one write(2) per line.
+// The report's ties to a POSIX system: the host name, local time with its offset, and the
+// report file appended in one write(2) per line.
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,15 +11,6 @@
 #include "app/flash_cli/report.h"
 #include "app/flash_cli/report_os.h"
 #include "framework/file_input.h"
-
-std::string Sha256Hex(std::span<const uint8_t> bytes)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
-        throw Exception("Cannot compute the image's SHA-256");
-    return LowerHex(digest, length);
-}
 
 std::string HostName()
 {

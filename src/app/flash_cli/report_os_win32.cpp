@@ -1,11 +1,11 @@
-// The report's ties to Windows: SHA-256 from the system's cryptography (CNG), the computer's
-// name, local time with its offset, and the report file appended one whole line at a time.
+// The report's ties to Windows: the computer's name, local time with its offset, and the
+// report file appended one whole line at a time.
 #include <windows.h>
 
-#include <bcrypt.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <io.h>
+
+#include <cerrno>
 
 #include "app/flash_cli/report.h"
 #include "app/flash_cli/report_os.h"
@@ -49,24 +49,6 @@ private:
 };
 
 } // namespace
-
-std::string Sha256Hex(std::span<const uint8_t> bytes)
-{
-    BCRYPT_ALG_HANDLE alg = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    unsigned char digest[32];
-    const bool ok = BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0 &&
-        BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0) >= 0 &&
-        BCryptHashData(hash, const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(bytes.size()), 0) >= 0 &&
-        BCryptFinishHash(hash, digest, sizeof digest, 0) >= 0;
-    if (hash)
-        BCryptDestroyHash(hash);
-    if (alg)
-        BCryptCloseAlgorithmProvider(alg, 0);
-    if (!ok)
-        throw Exception("Cannot compute the image's SHA-256");
-    return LowerHex(digest, sizeof digest);
-}
 
 std::string HostName()
 {
