@@ -18,6 +18,7 @@
 #include "framework/cmdline.h"
 #include "framework/exceptions.h"
 #include "framework/file_input.h"
+#include "framework/win32_command_line.h"
 #include "framework/win32_error.h"
 
 namespace {
@@ -54,27 +55,6 @@ HANDLE WorkerJob()
         return j;
     }();
     return job;
-}
-
-// The rules the C runtime splits a command line by: quotes around an argument with blanks,
-// backslashes doubled only before a quote.
-std::string Quoted(const std::string& arg)
-{
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
-        return arg;
-    std::string out = "\"";
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    return out + "\"";
 }
 
 struct TPipe {
@@ -170,9 +150,7 @@ std::string TSharedBytes::ChildPath() const
 
 TChild StartChild(const std::string& program, const std::vector<std::string>& args, const TSharedBytes*)
 {
-    std::string commandLine;
-    for (const std::string& a : args)
-        commandLine += (commandLine.empty() ? "" : " ") + Quoted(a);
+    const std::string commandLine = Win32CommandLine(args);
     const TPipe message = MakePipe();
     TPipe error{}, control{};
     try {
