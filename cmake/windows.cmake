@@ -1,6 +1,6 @@
-# The Windows build, cross-compiled on Debian (scripts/build-windows): the core without Qt and
-# the headless programmer, from the same subsystem folders as the Linux build. Programs link
-# the C and C++ runtimes statically, so an .exe runs from anywhere.
+# The Windows build, cross-compiled on Debian (scripts/build-windows): the core without Qt, the
+# graphics and the headless programmer, from the same subsystem folders as the Linux build.
+# Programs link the C and C++ runtimes statically, so an .exe runs from anywhere.
 set(MORAVENT_QT OFF CACHE BOOL "" FORCE)
 set(MORAVENT_BENCH OFF CACHE BOOL "" FORCE)
 add_compile_options(-Wall -Wextra)
@@ -22,6 +22,8 @@ set(MORAVENT_LINUX_BIN "${PROJECT_SOURCE_DIR}/build/bin" CACHE PATH "bin folder 
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+include(${CMAKE_CURRENT_LIST_DIR}/libjpeg-turbo.cmake)
 
 # nlohmann-json is headers only: Debian's copy, without the rest of /usr/include.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/header-only)
