@@ -31,8 +31,8 @@ PHASE_LIMIT_S = 15  # the longest phase time-out a lost adapter may cost, with r
 # Line id, QEMU device, serial number, the unit's own options.
 LINES = [
     ("u0", "ftdi0", "MVA0001", []),
-    ("u1", "ftdi1", "MVA0002", ["--reply-delay", "verify-block=40"]),
-    ("u2", "ftdi2", "MVA0003", ["--block-delay", "40"]),
+    ("u1", "ftdi1", "MVA0002", ["--reply-delay", "verify-block=60"]),
+    ("u2", "ftdi2", "MVA0003", ["--block-delay", "60"]),
     ("u3", "ftdi3", "MVA0004", ["--hangup-at-program-block", "5"]),
     ("s4", None, None, []),
 ]
@@ -156,8 +156,9 @@ def unplug(work, dev):
     with socket.socket(socket.AF_UNIX) as s:
         s.connect(os.path.join(work, "monitor.sock"))
         s.sendall(f"device_del {dev}\n".encode())
-        time.sleep(0.2)
-    return time.time()
+        sent = time.time()
+        time.sleep(0.2)  # the monitor takes the command before the connection goes
+    return sent
 
 
 class Guest:
