@@ -285,13 +285,8 @@ public:
             return (err == EWOULDBLOCK) ? EBUSY : err;
         }
         Ioctl(fd, TIOCEXCL, nullptr);
-        // USB adapters otherwise hold short replies back for their latency timer.
-        serial_struct ss{};
-        if (Ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
-            ss.flags |= ASYNC_LOW_LATENCY;
-            Ioctl(fd, TIOCSSERIAL, &ss); // ENOTTY/EINVAL/EPERM: not available, fine
-        }
         FFd = fd;
+        FRaisedLowLatency = SetLowLatency(true);
         FCounts = {};
         FHaveCounts = Ioctl(FFd, TIOCGICOUNT, &FCounts) == 0;
         return 0;
@@ -301,6 +296,10 @@ public:
     {
         if (FFd < 0)
             return;
+        // The flag outlives the descriptor: the adapter is left as it was found.
+        if (FRaisedLowLatency)
+            SetLowLatency(false);
+        FRaisedLowLatency = false;
         // The exclusive flag outlives the descriptor on a tty whose other side
         // stays open (a pseudo-terminal); clear it so the device can be reopened.
         Ioctl(FFd, TIOCNXCL, nullptr);
@@ -610,6 +609,21 @@ public:
     }
 
 private:
+    // USB adapters otherwise hold short replies back for their latency timer. True only
+    // when this call turned the flag on and the driver kept it: a driver without the
+    // setting (a pseudo-terminal, cp210x, ch341) accepts the request or refuses it, and
+    // either way there is nothing to undo.
+    bool SetLowLatency(bool on)
+    {
+        serial_struct ss{};
+        if (Ioctl(FFd, TIOCGSERIAL, &ss) != 0 || bool(ss.flags & ASYNC_LOW_LATENCY) == on)
+            return false;
+        ss.flags = on ? (ss.flags | ASYNC_LOW_LATENCY) : (ss.flags & ~ASYNC_LOW_LATENCY);
+        if (Ioctl(FFd, TIOCSSERIAL, &ss) != 0 || Ioctl(FFd, TIOCGSERIAL, &ss) != 0)
+            return false;
+        return bool(ss.flags & ASYNC_LOW_LATENCY) == on;
+    }
+
     TDeadline WriteDeadline(int32_t count) const
     {
         return TDeadline::ForTotal(AsUnsigned(FTimeouts.WriteTotalMultiplier), AsUnsigned(FTimeouts.WriteTotalConstant),
@@ -621,6 +635,7 @@ private:
     TLineTime FLineTime;
     serial_icounter_struct FCounts{};
     bool FHaveCounts = false;
+    bool FRaisedLowLatency = false;
 };
 
 } // namespace
