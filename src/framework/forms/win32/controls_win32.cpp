@@ -424,7 +424,9 @@ std::unique_ptr<TControl> CreateWin32Control(TForm& form, const TControlDesc& de
                       parent, id));
         break;
     case TControlKind::GroupBox: {
-        HWND box = NewWindow(PanelClassName, "", WS_CLIPCHILDREN, parent, id, WS_EX_CONTROLPARENT);
+        // The container paints the frame's inside (a group box leaves it), and the frame lies
+        // beneath what is placed in the box.
+        HWND box = NewWindow(PanelClassName, "", 0, parent, id, WS_EX_CONTROLPARENT);
         HWND frame = NewWindow("BUTTON", desc.Caption, BS_GROUPBOX, box, 0);
         control = std::make_unique<TWin32GroupBox>(form, desc, box, frame);
         break;
@@ -438,6 +440,12 @@ std::unique_ptr<TControl> CreateWin32Control(TForm& form, const TControlDesc& de
         break;
     }
     control->SetBounds(control->Bounds()); // each kind places itself (the combo box's list, the bevel's line)
+    // A new child goes beneath its siblings; a group box's frame stays beneath all.
+    for (HWND sibling = ::GetWindow(parent, GW_CHILD); sibling; sibling = ::GetWindow(sibling, GW_HWNDNEXT))
+        if (::GetDlgCtrlID(sibling) == 0 && (::GetWindowLongA(sibling, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX) {
+            ::SetWindowPos(sibling, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            break;
+        }
     return control;
 }
 

@@ -62,6 +62,8 @@ public:
     }
 
     HWND Window() const { return FWindow; }
+    // The window is known from its first message on, before CreateWindowEx returns.
+    void Attach(HWND window) { FWindow = window; }
     const TFormDesc& Desc() const { return FDesc; }
 
     TControl& Add(const TControlDesc& desc) override
@@ -361,9 +363,11 @@ bool ForwardedToForm(UINT message)
 
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE)
-        ::SetWindowLongPtrA(window, GWLP_USERDATA,
-                            LONG_PTR(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
+    if (message == WM_NCCREATE) {
+        auto* created = static_cast<TWin32Form*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        created->Attach(window);
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, LONG_PTR(created));
+    }
     auto* form = reinterpret_cast<TWin32Form*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!form)
         return ::DefWindowProcA(window, message, wParam, lParam);
