@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include <QImage>
+#include "framework/rgba_image.h"
 
 class TStream;
 
@@ -28,14 +28,15 @@ public:
     // Name used in error messages: "Bitmap", "Icon", "JPEG".
     virtual const char* FormatName() const = 0;
 
-    int Width() const { return FImage.width(); }
-    int Height() const { return FImage.height(); }
-    bool Empty() const { return FImage.isNull(); }
-    QImage ToImage() const { return FImage; }
+    // The decoded image, which a toolkit's backend turns into its own kind.
+    const TRgbaImage& Image() const { return FImage; }
+    int Width() const { return Empty() ? 0 : FImage.Width; }
+    int Height() const { return Empty() ? 0 : FImage.Height; }
+    bool Empty() const { return FImage.Null(); }
 
 protected:
     [[noreturn]] void Fail(const std::string& reason);
-    QImage FImage;
+    TRgbaImage FImage;
 };
 
 // Windows bitmap (BMP file).
@@ -46,17 +47,18 @@ public:
     const char* FormatName() const override { return "Bitmap"; }
 };
 
-// Windows icon (ICO file); ToImage gives the largest of its images.
+// Windows icon (ICO file); Image is the largest of its images. Images stored as PNG are
+// passed over: an icon must hold at least one bitmap image.
 class TIcon : public TGraphic {
 public:
     void LoadFromStream(TStream& stream) override;
     std::unique_ptr<TGraphic> Clone() const override { return std::make_unique<TIcon>(*this); }
     const char* FormatName() const override { return "Icon"; }
     // Every image in the file, in file order (for a window icon with several sizes).
-    const std::vector<QImage>& Images() const { return FImages; }
+    const std::vector<TRgbaImage>& Images() const { return FImages; }
 
 private:
-    std::vector<QImage> FImages;
+    std::vector<TRgbaImage> FImages;
 };
 
 // JPEG image, decoded with libjpeg.
@@ -80,7 +82,7 @@ public:
     bool Empty() const { return !FGraphic || FGraphic->Empty(); }
     int Width() const { return FGraphic ? FGraphic->Width() : 0; }
     int Height() const { return FGraphic ? FGraphic->Height() : 0; }
-    QImage ToImage() const { return FGraphic ? FGraphic->ToImage() : QImage(); }
+    TRgbaImage Image() const { return FGraphic ? FGraphic->Image() : TRgbaImage(); }
 
 private:
     std::unique_ptr<TGraphic> FGraphic;

@@ -1,4 +1,4 @@
-// The record's icon and picture, for the builds that have the window toolkit's graphics.
+// The record's icon and picture, for the builds that have the graphics.
 #include "storage/dev_params.h"
 
 #include "framework/exceptions.h"

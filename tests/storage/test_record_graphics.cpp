@@ -1,4 +1,4 @@
-// The record's icon and picture (builds with the toolkit's graphics).
+// The record's icon and picture (builds with the graphics).
 #include <gtest/gtest.h>
 
 #include "framework/graphics.h"

@@ -31,8 +31,9 @@ public:
     TSizedGraphic(int w, int h)
     {
         if (w > 0 && h > 0) {
-            FImage = QImage(w, h, QImage::Format_RGB32);
-            FImage.fill(Qt::darkCyan);
+            FImage = TRgbaImage(w, h);
+            for (size_t i = 0; i < FImage.Pixels.size(); i += 4) // dark cyan
+                FImage.Pixels[i + 1] = FImage.Pixels[i + 2] = 128, FImage.Pixels[i + 3] = 255;
         }
     }
     void LoadFromStream(TStream&) override { }

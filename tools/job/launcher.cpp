@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "framework/forms/qt/image_qt.h"
 #include "framework/graphics.h"
 #include "framework/streams.h"
 
@@ -66,7 +67,7 @@ std::vector<uint8_t> IconAsPng(const std::vector<uint8_t>& ico, const std::strin
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (!icon.ToImage().save(&buffer, "PNG"))
+    if (!ToQImage(icon.Image()).save(&buffer, "PNG"))
         throw JobError(out + ": the job's icon cannot be written as PNG for the launcher");
     return std::vector<uint8_t>(png.begin(), png.end());
 }

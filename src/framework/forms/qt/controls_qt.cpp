@@ -17,6 +17,7 @@
 #include "framework/forms/application.h"
 #include "framework/forms/form.h"
 #include "framework/forms/qt/icons_qt.h"
+#include "framework/forms/qt/image_qt.h"
 #include "framework/graphics.h"
 
 namespace {
@@ -141,7 +142,7 @@ public:
     {
         label->setScaledContents(desc.Stretch);
     }
-    void SetGraphic(const TGraphic& graphic) override { Show(QPixmap::fromImage(graphic.ToImage())); }
+    void SetGraphic(const TGraphic& graphic) override { Show(QPixmap::fromImage(ToQImage(graphic.Image()))); }
     void SetStockIcon(TStockIcon icon) override { Show(StockIconPixmap(icon, Bounds().Width)); }
     void Clear() override
     {

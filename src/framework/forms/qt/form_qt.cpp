@@ -16,6 +16,7 @@
 #include "framework/forms/form.h"
 #include "framework/forms/qt/controls_qt.h"
 #include "framework/forms/qt/form_qt.h"
+#include "framework/forms/qt/image_qt.h"
 #include "framework/graphics.h"
 
 namespace {
@@ -154,8 +155,8 @@ public:
     void SetIcon(const TIcon& icon) override
     {
         QIcon qicon;
-        for (const QImage& image : icon.Images())
-            qicon.addPixmap(QPixmap::fromImage(image));
+        for (const TRgbaImage& image : icon.Images())
+            qicon.addPixmap(QPixmap::fromImage(ToQImage(image)));
         if (!qicon.isNull() && FWindow)
             FWindow->setWindowIcon(qicon);
     }
