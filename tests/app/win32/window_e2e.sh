@@ -22,10 +22,17 @@ line=$(prepare_wine_windows COM3)
 
 "$bin/moravent-job" build "$examples/demo-job.json" -o "$work/demo.exe" --template "$exe" > /dev/null
 python3 - "$exe" "$work/demo.exe" "$work/damaged.exe" <<'PY'
-import sys
+import struct, sys
 template, stamped = (open(p, 'rb').read() for p in sys.argv[1:3])
 marker = b'MORAVENT-STORED-DATA'
 assert template.count(marker) == 1 and stamped.count(marker) == 1, 'the marker is not there once'
+pe = struct.unpack_from('<I', stamped, 0x3C)[0]
+assert struct.unpack_from('<H', stamped, pe + 92)[0] == 2, 'not a GUI program'
+sections, optional = struct.unpack_from('<H12xH', stamped, pe + 6)
+at = stamped.index(marker)
+flags = [f for _, size, offset, f in (struct.unpack_from('<8s8xII12xI', stamped, pe + 24 + optional + 40 * i)
+                                      for i in range(sections)) if offset <= at < offset + size]
+assert flags and flags[0] & 0x40 and not flags[0] & 0x20, 'the marker is not in initialised data'
 at = stamped.index(marker) + 200
 damaged = bytearray(stamped)
 damaged[at] ^= 0xFF
