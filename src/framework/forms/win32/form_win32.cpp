@@ -59,6 +59,8 @@ public:
         ::GlobalDeleteAtom(ATOM(uintptr_t(::RemovePropA(FWindow, ControlNameProperty))));
         ::SetWindowLongPtrA(FWindow, GWLP_USERDATA, 0);
         ::DestroyWindow(FWindow);
+        for (HICON icon : FIcons)
+            ::DestroyIcon(icon);
     }
 
     HWND Window() const { return FWindow; }
