@@ -33,5 +33,5 @@ target_include_directories(nlohmann_json SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/he
 add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
 
 # What builds for Windows; the tests that need no pseudo-terminal of this machine run under Wine.
-set(MORAVENT_DIRS src/framework src/storage src/serial src/flash src/app tools/job)
+set(MORAVENT_DIRS src/framework src/storage src/serial src/flash src/ui src/app tools/job)
 set(MORAVENT_TEST_DIRS tests/framework tests/storage tests/serial/win32 tests/app/win32)
