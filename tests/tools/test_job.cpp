@@ -595,6 +595,46 @@ TEST_F(JobCommand, AJobWithoutAnImageIsRefusedUnlessAllowed)
                   ": the job carries no image (image_length 0): a unit it programs is erased and left empty\n");
 }
 
+// diff names each key that differs, the image by its hashes and its first differing offset.
+TEST_F(JobCommand, DiffNamesWhatDiffers)
+{
+    Bytes changed = PartB;
+    changed[3] ^= 0xFF;
+    dir.Write("fw2.s37", SRecord(3, 0x1800, PartA) + SRecord(3, 0x1900, changed));
+    const struct {
+        const char* name;
+        std::string body;
+    } jobs[] = {
+        {"a", R"("title": "CLI demo", "flash_start": 6144, "flash_length": 65536, "image": "fw.s37")"},
+        {"b", R"("title": "Other", "flash_start": 6144, "flash_length": 65536, "image": "fw.s37")"},
+        {"c", R"("title": "CLI demo", "flash_start": 6144, "flash_length": 65536, "image": "fw2.s37")"},
+    };
+    for (const auto& j : jobs) {
+        dir.Write(std::string(j.name) + ".json", JobText(j.body));
+        ASSERT_EQ(Tool("build " + dir.File(std::string(j.name) + ".json") + " -o " + dir.File(std::string(j.name) +
+                       ".exe") + " --template " + probe).status, 0);
+    }
+    // The probe carries no version information.
+    EXPECT_TRUE(json::parse(Tool("show " + dir.File("a.exe")).out)["template_version"].is_null());
+    const struct {
+        const char *a, *b;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"a", "a", 0, ""},
+        {"a", "b", 1, "title: \"CLI demo\" -> \"Other\"\n"},
+        {"a", "c", 1, "image: sha256 "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " " + c.b);
+        const Result r = Tool("diff " + dir.File(std::string(c.a) + ".exe") + " " + dir.File(std::string(c.b) + ".exe"));
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(c.status == 0 ? r.out : r.out.substr(0, c.out.size()), c.out);
+    }
+    EXPECT_NE(Tool("diff " + dir.File("a.exe") + " " + dir.File("c.exe")).out.find(", first difference at offset 0x103\n"),
+              std::string::npos);
+}
+
 TEST_F(JobCommand, MarkerMustOccurExactlyOnce)
 {
     const std::string probeBytes = ReadFileBytes(probe, size_t(1) << 30);

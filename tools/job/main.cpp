@@ -2,6 +2,8 @@
 // the programmer's executable, and shows what a job-specific executable carries.
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -9,10 +11,12 @@
 #include "framework/cmdline.h"
 #include "framework/file_input.h"
 #include "job/job.h"
+#include "job/job_diff.h"
 #include "job/launcher.h"
 #include "job/output_file.h"
 #include "job/pe_signature.h"
 #include "job/signing.h"
+#include "job/template_version.h"
 #include "storage/block_writer.h"
 #include "storage/record_layout.h"
 #include "storage/storeexe.h"
@@ -23,6 +27,7 @@ const char* const Usage = R"(usage:
   moravent-job build JOB.json -o OUT [--template EXE] [--launcher]
                     [--sign CERT [--key KEY] [--timestamp URL]]
   moravent-job show FILE
+  moravent-job diff FILE_A FILE_B
   moravent-job --help | --version
 
 build  reads the job file and writes OUT (mode 0755): a copy of the template executable
@@ -42,7 +47,12 @@ show   checks the stored data block of FILE (checksum, structure version) and pr
        job it carries as JSON, with image_length, image_sha256, icon_size, picture_size and
        picture_type added.
        A job that carries no image is noted on standard error; standard output holds the
-       JSON alone.
+       JSON alone. template_version is the version of the tool FILE is (from its version
+       information; null when it carries none).
+diff   compares the jobs two built programmers carry and prints a line for each key in
+       which they differ ("title: \"A\" -> \"B\"", nested keys dotted, such as
+       program_serial.baud), the image by its SHA-256 and the first offset at which the
+       images differ. Exit 0 when the jobs are alike, 1 when they differ.
 
 Job file keys (JSON object; an unknown key is an error; paths are relative to the job file):
   identifier, title        texts of at most 40 bytes
@@ -83,6 +93,7 @@ Exit status 0 on success, 1 on any error, 2 for a usage error (one line on stand
 const char* const BuildUsage =
     "usage: moravent-job build JOB.json -o OUT [--template EXE] [--launcher] [--sign CERT [--key KEY]]";
 const char* const ShowUsage = "usage: moravent-job show FILE";
+const char* const DiffUsage = "usage: moravent-job diff FILE_A FILE_B";
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -173,30 +184,58 @@ int Build(const TCommandLine& cmd)
     return 0;
 }
 
-int Show(const TCommandLine& cmd)
+// A built programmer's file and the checked payload of its stored block.
+struct StoredJob {
+    std::string bytes;
+    const uint8_t* payload = nullptr;
+
+    std::span<const uint8_t> Image() const
+    {
+        return {payload + layout::ImageRegion, size_t(LoadLE32(payload + layout::ImageLength))};
+    }
+};
+
+StoredJob ReadStoredJob(const std::string& file)
 {
-    if (cmd.Positional().size() != 2 || !cmd.Given().empty())
-        throw EUsageError(ShowUsage);
-    const std::string file = cmd.Positional()[1];
-    const std::string bytes = ReadFileBytes(file, ExecutableLimit, "file");
-    const size_t at = LocateStoredBlock(bytes, file);
-    const uint8_t* block = reinterpret_cast<const uint8_t*>(bytes.data()) + at;
-    const uint8_t* payload = block + layout::PayloadOffset;
+    StoredJob job;
+    job.bytes = ReadFileBytes(file, ExecutableLimit, "file");
+    const size_t at = LocateStoredBlock(job.bytes, file);
+    const uint8_t* block = reinterpret_cast<const uint8_t*>(job.bytes.data()) + at;
+    job.payload = block + layout::PayloadOffset;
     const uint32_t stored = LoadLE32(block + layout::ChecksumOffset);
-    const uint32_t computed = PayloadChecksum(payload);
+    const uint32_t computed = PayloadChecksum(job.payload);
     if (stored != computed) {
         char buf[128];
         std::snprintf(buf, sizeof buf, "stored data is not valid: checksum 0x%08X, the payload sums to 0x%08X", stored,
                       computed);
         Fail(file + ": " + buf + (stored == 0 ? " (no job stamped into it?)" : ""));
     }
+    return job;
+}
+
+// The job's description, and the version of the tool it was stamped into (null when the
+// file carries no version information).
+std::string Describe(const StoredJob& job, const std::string& file)
+{
     try {
-        std::printf("%s\n", job::DescribePayload(payload).c_str());
+        nlohmann::ordered_json d = nlohmann::ordered_json::parse(job::DescribePayload(job.payload));
+        const std::string version = job::TemplateVersion(job.bytes);
+        d["template_version"] = version.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(version);
+        return d.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     } catch (const std::exception& e) {
         Fail(file + ": " + e.what());
     }
+}
+
+int Show(const TCommandLine& cmd)
+{
+    if (cmd.Positional().size() != 2 || !cmd.Given().empty())
+        throw EUsageError(ShowUsage);
+    const std::string file = cmd.Positional()[1];
+    const StoredJob job = ReadStoredJob(file);
+    std::printf("%s\n", Describe(job, file).c_str());
     // Standard output stays the job's JSON alone, which scripts parse.
-    if (LoadLE32(payload + layout::ImageLength) == 0) {
+    if (job.Image().empty()) {
         std::fflush(stdout);
         std::fprintf(stderr,
                      "moravent-job: note: %s: the job carries no image (image_length 0): a unit it programs is "
@@ -204,6 +243,20 @@ int Show(const TCommandLine& cmd)
                      file.c_str());
     }
     return 0;
+}
+
+// Exit 0 when the two jobs are alike, 1 with a line per difference when they are not.
+int Diff(const TCommandLine& cmd)
+{
+    if (cmd.Positional().size() != 3 || !cmd.Given().empty())
+        throw EUsageError(DiffUsage);
+    const std::string fileA = cmd.Positional()[1], fileB = cmd.Positional()[2];
+    const StoredJob a = ReadStoredJob(fileA), b = ReadStoredJob(fileB);
+    const std::vector<std::string> lines =
+        job::DiffJobs(Describe(a, fileA), Describe(b, fileB), a.Image(), b.Image());
+    for (const std::string& line : lines)
+        std::printf("%s\n", line.c_str());
+    return lines.empty() ? ExitOk : ExitFailed;
 }
 
 } // namespace
@@ -228,7 +281,9 @@ int main(int argc, char** argv)
             return Build(cmd);
         if (verb == "show")
             return Show(cmd);
+        if (verb == "diff")
+            return Diff(cmd);
         throw EUsageError((verb.empty() ? std::string("no command given") : "unknown command \"" + verb + "\"") +
-                          ": build or show (see --help)");
+                          ": build, show or diff (see --help)");
     });
 }
