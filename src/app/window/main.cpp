@@ -3,6 +3,7 @@
 #include <memory>
 #include <typeinfo>
 
+#include "app/window/parent_console.h"
 #include "framework/cmdline.h"
 #include "framework/exceptions.h"
 #include "framework/forms/application.h"
@@ -80,6 +81,8 @@ struct TWindows {
 
 int main(int argc, char** argv)
 {
+    if (argc > 1)
+        UseParentConsole();
     bool goOn = true;
     if (const int status = RunMain("moravent-flash",
                                    [&] {
