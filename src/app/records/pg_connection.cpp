@@ -21,8 +21,11 @@ std::string Trimmed(const char* text)
 
 bool IsPostgresTarget(const std::string& target)
 {
-    return target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0 ||
-           (target.find('=') != std::string::npos && target.find('/') == std::string::npos);
+    if (target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0)
+        return true;
+    // "host=/run/postgresql dbname=records": a keyword, then '='.
+    const size_t word = target.find_first_not_of("abcdefghijklmnopqrstuvwxyz_");
+    return word > 0 && word != std::string::npos && target.find_first_not_of(' ', word) == target.find('=', word);
 }
 
 TPgConnection::TPgConnection(const std::string& target)

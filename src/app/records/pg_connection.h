@@ -27,5 +27,5 @@ private:
     std::map<std::string, std::string> Statements; // sql: its prepared statement's name
 };
 
-// A target libpq is meant for: a postgresql:// or postgres:// URI, or keywords ("host=...").
+// A target libpq is meant for: a postgresql:// or postgres:// URI, or keywords ("host=... dbname=...").
 bool IsPostgresTarget(const std::string& target);

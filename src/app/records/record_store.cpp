@@ -158,10 +158,10 @@ void TRecordStore::Samples(const TRecordFilter& filter, const std::string& group
     });
 }
 
-std::unique_ptr<TRecordStore> OpenRecordStore(const std::string& target)
+std::unique_ptr<TRecordStore> OpenRecordStore(const std::string& target, bool create)
 {
     if (IsPostgresTarget(target))
         return std::make_unique<TRecordStore>(std::make_unique<TPgConnection>(target));
     const std::string path = target.rfind("sqlite:", 0) == 0 ? target.substr(7) : target;
-    return std::make_unique<TRecordStore>(std::make_unique<TSqliteConnection>(path));
+    return std::make_unique<TRecordStore>(std::make_unique<TSqliteConnection>(path, create));
 }

@@ -50,5 +50,5 @@ private:
 };
 
 // "sqlite:PATH" or a path: SQLite; a postgresql:// URI or libpq's keywords: PostgreSQL.
-// Raises ERecordsError.
-std::unique_ptr<TRecordStore> OpenRecordStore(const std::string& target);
+// create false: an SQLite file that does not exist is an error. Raises ERecordsError.
+std::unique_ptr<TRecordStore> OpenRecordStore(const std::string& target, bool create = true);

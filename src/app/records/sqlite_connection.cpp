@@ -17,10 +17,10 @@ void RefuseSpecialFile(const std::string& path)
 
 } // namespace
 
-TSqliteConnection::TSqliteConnection(const std::string& path) : Path(path)
+TSqliteConnection::TSqliteConnection(const std::string& path, bool create) : Path(path)
 {
     RefuseSpecialFile(path);
-    if (sqlite3_open_v2(path.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    if (sqlite3_open_v2(path.c_str(), &Db, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         const std::string why = Db ? sqlite3_errmsg(Db) : "out of memory";
         sqlite3_close(Db);

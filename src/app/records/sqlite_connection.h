@@ -13,7 +13,8 @@ class TSqliteConnection : public TSqlConnection {
 public:
     // Creates the file when it does not exist; raises ERecordsError naming it (a directory,
     // device or FIFO is refused).
-    explicit TSqliteConnection(const std::string& path);
+    // create false: a file that does not exist is an error.
+    explicit TSqliteConnection(const std::string& path, bool create = true);
     ~TSqliteConnection() override;
 
     long Run(const std::string& sql, const std::vector<TSqlValue>& params = {},
