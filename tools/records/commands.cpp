@@ -60,6 +60,14 @@ std::string DatabaseTarget(const TCommandLine& cmd)
     throw EUsageError("no records database: give --db TARGET or set MORAVENT_RECORDS");
 }
 
+int InitCommand(const TCommandLine& cmd)
+{
+    if (cmd.Positional().size() != 1)
+        throw EUsageError("init takes no file");
+    OpenRecordStore(DatabaseTarget(cmd));
+    return ExitOk;
+}
+
 int ListCommand(const TCommandLine& cmd)
 {
     CheckFormat(cmd);

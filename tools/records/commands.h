@@ -2,6 +2,7 @@
 // moravent-records' commands; each returns the exit status and raises on failure.
 #include "framework/cmdline.h"
 
+int InitCommand(const TCommandLine& cmd);
 int ListCommand(const TCommandLine& cmd);
 int YieldCommand(const TCommandLine& cmd);
 int ShowCommand(const TCommandLine& cmd);

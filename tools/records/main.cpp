@@ -14,12 +14,15 @@ const char Usage[] = R"(usage:
   moravent-records import [--db TARGET] REPORT.jsonl...
   moravent-records sync   [--db TARGET] [--spool FILE]
   moravent-records report [--db TARGET] [FILTERS] --html FILE
+  moravent-records init   [--db TARGET]
   moravent-records --help | --version
 
 TARGET is the records database: a file or sqlite:PATH (SQLite), a postgresql:// URI or
 libpq keywords ("host=db1 dbname=records user=quality"), as the station's --records names
 it; MORAVENT_RECORDS when --db is not given.
 
+init    creates the records schema (a station's first record does so too, where its
+        database role may create tables)
 list    the records, newest first, as a table (--json: the records' JSON objects in an
         array, --csv: a spreadsheet); --limit N shows the newest N (default 1000, 0 all)
 yield   units, passed, failed, yield %, median and 95th-percentile duration per day
@@ -58,6 +61,8 @@ int main(int argc, char** argv)
         if (cmd.Positional().empty())
             throw EUsageError("a command is needed: list, yield, show, import, sync or report");
         const std::string command = cmd.Positional()[0];
+        if (command == "init")
+            return InitCommand(cmd);
         if (command == "list")
             return ListCommand(cmd);
         if (command == "yield")
