@@ -18,7 +18,7 @@ const char Usage[] = R"(usage:
   moravent-records --help | --version
 
 TARGET is the records database: a file or sqlite:PATH (SQLite), a postgresql:// URI or
-libpq keywords ("host=db1 dbname=records user=quality"), as the station's --records names
+libpq keywords ("host=db1 dbname=records user=quality"), as moravent-flash-cli takes
 it; MORAVENT_RECORDS when --db is not given.
 
 init    creates the records schema (a station's first record does so too, where its
@@ -28,7 +28,7 @@ list    the records, newest first, as a table (--json: the records' JSON objects
 yield   units, passed, failed, yield %, median and 95th-percentile duration per day
         (the station's local day), station, job, operator or phase
 show    one record's JSON object
-import  adds report files (JSON Lines, as --report writes them) to the database; a
+import  adds report files (JSON Lines, as stations append them) to the database; a
         record there already is not added twice, so importing a file again adds nothing
 sync    forwards the records a station spooled on this computer while the database could
         not be reached (--spool FILE: another spool than this user's)
