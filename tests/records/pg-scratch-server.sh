@@ -2,7 +2,8 @@
 # A throw-away PostgreSQL server for tests and benchmarks: "start DIR" creates it in DIR when
 # needed, starts it listening on a Unix socket in DIR only, and prints the libpq keywords that
 # reach it; "stop DIR" stops it at once. Run as root, the server runs as nobody (it refuses
-# root). Exits 3 when no PostgreSQL server is installed.
+# root). Exits 3 when no PostgreSQL server is installed. Commits skip the disk's flush unless
+# PG_SCRATCH_DURABLE=1 (benchmarks measure what a real server costs).
 set -euo pipefail
 command=${1:?start or stop}
 dir=${2:?folder}
@@ -23,8 +24,9 @@ start)
     chmod 700 "$dir"
     (cd "$dir" && "${as[@]}" "$bin/initdb" -D "$dir/data" -A trust -U postgres --no-sync -E UTF8 >"$dir/initdb.log")
   fi
-  (cd "$dir" && "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-     -o "-k $dir -c listen_addresses='' -c fsync=off -c synchronous_commit=off" start >/dev/null)
+  options="-k $dir -c listen_addresses=''"
+  [ "${PG_SCRATCH_DURABLE:-0}" = 1 ] || options+=" -c fsync=off -c synchronous_commit=off"
+  (cd "$dir" && "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 -o "$options" start >/dev/null)
   echo "host=$dir user=postgres dbname=postgres"
   ;;
 stop)

@@ -24,7 +24,7 @@ std::string YieldPerDay(TRecordStore& store, const TRecordFilter& filter)
 {
     std::vector<TBar> bars;
     for (const TYieldGroup& g : YieldGroups(store, filter, "day"))
-        bars.push_back({g.Group.substr(5), g.Yield(), Fixed(g.Yield(), 1) + "% of " + std::to_string(g.Units)});
+        bars.push_back({g.Group.substr(5) + " (" + std::to_string(g.Units) + ")", g.Yield(), Fixed(g.Yield(), 1) + "%"});
     return BarChartSvg(bars, 100, "%", "#2e7d32");
 }
 
@@ -104,7 +104,7 @@ void WriteHtmlReport(TRecordStore& store, const TRecordFilter& filter, const std
     std::string html = std::string("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">") +
                        "<title>Production records</title><style>" + Style + "</style></head><body>" +
                        "<h1>Production records</h1>" + Summary(store, filter) + "<div class=\"charts\"><div>" +
-                       "<h2>Yield per day</h2>" + YieldPerDay(store, filter) + "</div><div><h2>Failures by phase</h2>" +
+                       "<h2>Yield per day (units)</h2>" + YieldPerDay(store, filter) + "</div><div><h2>Failures by phase</h2>" +
                        FailuresByPhase(store, filter) + "</div><div><h2>Duration of a unit</h2>" +
                        DurationDistribution(store, filter) + "</div></div>" +
                        "<h2>By station</h2>" + YieldTable(store, filter, "station") + "<h2>By job</h2>" +

@@ -1,6 +1,7 @@
 #include "svg_chart.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -29,9 +30,9 @@ std::string BarChartSvg(const std::vector<TBar>& bars, double maxValue, const st
 {
     for (const TBar& b : bars)
         maxValue = std::max(maxValue, b.Value);
-    if (maxValue <= 0)
-        maxValue = 1;
-    const int width = std::max(MinWidth, Left + Slot * int(bars.size()) + 10);
+    // Counts get whole ticks: the top rounded up to a multiple of the four gaps.
+    maxValue = unit.empty() ? std::max(4.0, std::ceil(maxValue / 4) * 4) : std::max(maxValue, 1.0);
+    const int width = std::max(MinWidth, Left + Slot * int(bars.size()) + 70); // room for the last slanted label
     const int plot = Height - Top - Bottom;
     std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) + "\" height=\"" +
                       std::to_string(Height) + "\" role=\"img\" font-family=\"sans-serif\" font-size=\"11\">";
