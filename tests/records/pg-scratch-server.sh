@@ -25,7 +25,8 @@ start)
     (cd "$dir" && "${as[@]}" "$bin/initdb" -D "$dir/data" -A trust -U postgres --no-sync -E UTF8 >"$dir/initdb.log")
   fi
   options="-k $dir -c listen_addresses=''"
-  [ "${PG_SCRATCH_DURABLE:-0}" = 1 ] || options+=" -c fsync=off -c synchronous_commit=off"
+  # Without the flush, but never without the WAL write: the tests stop it with -m immediate.
+  [ "${PG_SCRATCH_DURABLE:-0}" = 1 ] || options+=" -c fsync=off"
   (cd "$dir" && "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 -o "$options" start >/dev/null)
   echo "host=$dir user=postgres dbname=postgres"
   ;;

@@ -174,8 +174,8 @@ TEST_F(StationRecords, AnInsertOnlyRoleIsEnoughForAStation)
     server->Run(owner, {"DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'moravent_station') THEN"
                         " CREATE ROLE moravent_station LOGIN; CREATE ROLE moravent_quality LOGIN; END IF; END $$",
                         "GRANT SELECT ON moravent_schema TO moravent_station, moravent_quality",
-                        "GRANT INSERT ON unit_records TO moravent_station",
-                        "GRANT SELECT ON unit_records TO moravent_quality"});
+                        "GRANT INSERT ON unit_records, unit_reports TO moravent_station",
+                        "GRANT SELECT ON unit_records, unit_reports TO moravent_quality"});
     const std::string station = owner.substr(0, owner.find("user=")) + "user=moravent_station" +
                                 owner.substr(owner.find(' ', owner.find("user=")));
     const std::string quality = owner.substr(0, owner.find("user=")) + "user=moravent_quality" +

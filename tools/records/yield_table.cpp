@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 
 namespace {
@@ -15,10 +16,30 @@ double Percentile(const std::vector<double>& sorted, double p)
     return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
 }
 
+// PostgreSQL ranks on the server; percentile_disc is the nearest rank.
+std::vector<TYieldGroup> ServerYieldGroups(TRecordStore& store, const TRecordFilter& filter, const std::string& by)
+{
+    std::vector<TSqlValue> params;
+    const std::string group = GroupExpression(by);
+    const std::string sql = "SELECT " + group +
+                            ", count(*), count(*) FILTER (WHERE result = 'ok'),"
+                            " percentile_disc(0.5) WITHIN GROUP (ORDER BY duration_s),"
+                            " percentile_disc(0.95) WITHIN GROUP (ORDER BY duration_s) FROM unit_records" +
+                            store.Where(filter, params) + " GROUP BY 1 ORDER BY 1";
+    std::vector<TYieldGroup> result;
+    store.Db().Run(sql, params, [&](const TSqlRow& r) {
+        result.push_back({r[0].value_or(""), std::atol(r[1]->c_str()), std::atol(r[2]->c_str()),
+                          std::atof(r[3]->c_str()), std::atof(r[4]->c_str())});
+    });
+    return result;
+}
+
 } // namespace
 
 std::vector<TYieldGroup> YieldGroups(TRecordStore& store, const TRecordFilter& filter, const std::string& by)
 {
+    if (store.Db().Postgres())
+        return ServerYieldGroups(store, filter, by);
     struct TCollect {
         long Passed = 0;
         std::vector<double> Durations;

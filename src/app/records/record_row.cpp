@@ -7,7 +7,7 @@
 #include "app/records/record_id.h"
 
 const char RecordColumns[] = "record_id, start_ms, time_start, time_end, duration_s, station, port, operator, "
-                             "unit_serial, job_title, image_sha256, result, phase, error, report";
+                             "unit_serial, job_title, image_sha256, result, phase, error";
 
 namespace {
 

@@ -17,7 +17,8 @@ struct TRecordRow {
     std::string Report; // the report object as one line of JSON
 };
 
-// The columns in the order Values and FromValues use.
+// The columns of unit_records in the order Values and FromValues use; the report follows
+// them, kept in unit_reports so that questions over many records read narrow rows.
 extern const char RecordColumns[];
 std::vector<TSqlValue> Values(const TRecordRow& row);
 TRecordRow FromValues(const TSqlRow& values);

@@ -13,8 +13,8 @@ std::vector<std::string> RecordsSchema(bool postgres)
         " duration_s " + real + " NOT NULL,"
         " station TEXT, port TEXT, operator TEXT, unit_serial TEXT,"
         " job_title TEXT NOT NULL, image_sha256 TEXT NOT NULL,"
-        " result TEXT NOT NULL, phase TEXT NOT NULL, error TEXT,"
-        " report TEXT NOT NULL)",
+        " result TEXT NOT NULL, phase TEXT NOT NULL, error TEXT)",
+        "CREATE TABLE unit_reports (record_id TEXT PRIMARY KEY, report TEXT NOT NULL)",
     };
     // One index for each question quality asks: when, where, which job, which unit, who, how.
     for (const char* column : {"start_ms", "station", "job_title", "image_sha256", "unit_serial", "operator", "result"})

@@ -6,7 +6,13 @@
 
 namespace {
 
-// The expression each yield grouping groups by; the day is the station's own.
+std::string Selected()
+{
+    return std::string("SELECT ") + RecordColumns + ", report FROM unit_records JOIN unit_reports USING (record_id)";
+}
+
+} // namespace
+
 std::string GroupExpression(const std::string& group)
 {
     if (group == "day")
@@ -17,8 +23,6 @@ std::string GroupExpression(const std::string& group)
         return "job_title";
     throw ERecordsError("cannot group by '" + group + "'");
 }
-
-} // namespace
 
 TRecordStore::TRecordStore(std::unique_ptr<TSqlConnection> db) : FDb(std::move(db))
 {
@@ -67,13 +71,19 @@ void TRecordStore::EnsureSchema()
 long TRecordStore::Insert(const std::vector<TRecordRow>& rows)
 {
     std::string sql = std::string("INSERT INTO unit_records (") + RecordColumns + ") VALUES (";
-    for (int i = 1; i <= 15; ++i)
-        sql += FDb->Placeholder(i) + (i < 15 ? ", " : ")");
+    for (int i = 1; i <= 14; ++i)
+        sql += FDb->Placeholder(i) + (i < 14 ? ", " : ")");
     sql += " ON CONFLICT DO NOTHING";
+    const std::string report = "INSERT INTO unit_reports (record_id, report) VALUES (" + FDb->Placeholder(1) + ", " +
+                               FDb->Placeholder(2) + ") ON CONFLICT DO NOTHING";
     long added = 0;
     InTransaction(*FDb, [&] {
-        for (const TRecordRow& row : rows)
-            added += FDb->Run(sql, Values(row));
+        for (const TRecordRow& row : rows) {
+            std::vector<TSqlValue> values = Values(row);
+            values.pop_back();
+            added += FDb->Run(sql, values);
+            FDb->Run(report, {row.RecordId, row.Report});
+        }
     });
     return added;
 }
@@ -109,7 +119,7 @@ std::string TRecordStore::Where(const TRecordFilter& f, std::vector<TSqlValue>& 
 std::vector<TRecordRow> TRecordStore::List(const TRecordFilter& filter, long limit)
 {
     std::vector<TSqlValue> params;
-    std::string sql = std::string("SELECT ") + RecordColumns + " FROM unit_records" + Where(filter, params) +
+    std::string sql = Selected() + Where(filter, params) +
                       " ORDER BY start_ms DESC, record_id";
     if (limit > 0)
         sql += " LIMIT " + std::to_string(limit);
@@ -121,7 +131,7 @@ std::vector<TRecordRow> TRecordStore::List(const TRecordFilter& filter, long lim
 std::vector<TRecordRow> TRecordStore::Oldest(long limit)
 {
     std::vector<TRecordRow> rows;
-    FDb->Run(std::string("SELECT ") + RecordColumns + " FROM unit_records ORDER BY start_ms LIMIT " +
+    FDb->Run(Selected() + " ORDER BY start_ms LIMIT " +
                  std::to_string(limit),
              {}, [&](const TSqlRow& r) { rows.push_back(FromValues(r)); });
     return rows;
@@ -130,7 +140,7 @@ std::vector<TRecordRow> TRecordStore::Oldest(long limit)
 std::optional<TRecordRow> TRecordStore::Find(const std::string& recordId)
 {
     std::optional<TRecordRow> found;
-    FDb->Run(std::string("SELECT ") + RecordColumns + " FROM unit_records WHERE record_id = " + FDb->Placeholder(1),
+    FDb->Run(Selected() + " WHERE record_id = " + FDb->Placeholder(1),
              {recordId}, [&](const TSqlRow& r) { found = FromValues(r); });
     return found;
 }
@@ -139,7 +149,9 @@ void TRecordStore::Remove(const std::vector<TRecordRow>& rows)
 {
     InTransaction(*FDb, [&] {
         for (const TRecordRow& row : rows)
-            FDb->Run("DELETE FROM unit_records WHERE record_id = " + FDb->Placeholder(1), {row.RecordId});
+            for (const char* table : {"unit_records", "unit_reports"})
+                FDb->Run(std::string("DELETE FROM ") + table + " WHERE record_id = " + FDb->Placeholder(1),
+                         {row.RecordId});
     });
 }
 

@@ -41,13 +41,19 @@ public:
     void Samples(const TRecordFilter& filter, const std::string& group,
                  const std::function<void(const TYieldSample&)>& each);
 
+    // " WHERE ..." for filter ("" for none), its values appended to params.
+    std::string Where(const TRecordFilter& filter, std::vector<TSqlValue>& params) const;
+
 private:
     void EnsureSchema();
     int StoredVersion();
-    std::string Where(const TRecordFilter& filter, std::vector<TSqlValue>& params) const;
 
     std::unique_ptr<TSqlConnection> FDb;
 };
+
+// The SQL expression a yield grouping ("day": the station's local day, "station", "job",
+// "operator", "phase") groups by; raises ERecordsError for another.
+std::string GroupExpression(const std::string& group);
 
 // "sqlite:PATH" or a path: SQLite; a postgresql:// URI or libpq's keywords: PostgreSQL.
 // create false: an SQLite file that does not exist is an error. Raises ERecordsError.
