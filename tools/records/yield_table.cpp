@@ -16,21 +16,42 @@ double Percentile(const std::vector<double>& sorted, double p)
     return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
 }
 
-// PostgreSQL ranks on the server; percentile_disc is the nearest rank.
+// The nearest-rank percentile of durations counted by millisecond.
+double Percentile(const std::map<long long, long>& counts, long total, double p)
+{
+    const long rank = std::max(1L, long(std::ceil(p / 100.0 * double(total))));
+    long seen = 0;
+    for (const auto& [ms, n] : counts)
+        if ((seen += n) >= rank)
+            return double(ms) / 1000.0;
+    return 0;
+}
+
+// PostgreSQL counts on the server: durations are kept to the millisecond, so counting each
+// group's distinct ones loses nothing and sends a few thousand rows instead of a million.
 std::vector<TYieldGroup> ServerYieldGroups(TRecordStore& store, const TRecordFilter& filter, const std::string& by)
 {
     std::vector<TSqlValue> params;
-    const std::string group = GroupExpression(by);
-    const std::string sql = "SELECT " + group +
-                            ", count(*), count(*) FILTER (WHERE result = 'ok'),"
-                            " percentile_disc(0.5) WITHIN GROUP (ORDER BY duration_s),"
-                            " percentile_disc(0.95) WITHIN GROUP (ORDER BY duration_s) FROM unit_records" +
-                            store.Where(filter, params) + " GROUP BY 1 ORDER BY 1";
-    std::vector<TYieldGroup> result;
+    const std::string sql = "SELECT " + GroupExpression(by) +
+                            ", round(duration_s * 1000)::bigint, count(*), count(*) FILTER (WHERE result = 'ok')"
+                            " FROM unit_records" +
+                            store.Where(filter, params) + " GROUP BY 1, 2";
+    struct TCounts {
+        long Units = 0, Passed = 0;
+        std::map<long long, long> Durations;
+    };
+    std::map<std::string, TCounts> groups;
     store.Db().Run(sql, params, [&](const TSqlRow& r) {
-        result.push_back({r[0].value_or(""), std::atol(r[1]->c_str()), std::atol(r[2]->c_str()),
-                          std::atof(r[3]->c_str()), std::atof(r[4]->c_str())});
+        TCounts& g = groups[r[0].value_or("")];
+        const long n = std::atol(r[2]->c_str());
+        g.Units += n;
+        g.Passed += std::atol(r[3]->c_str());
+        g.Durations[std::atoll(r[1]->c_str())] += n;
     });
+    std::vector<TYieldGroup> result;
+    for (const auto& [name, g] : groups)
+        result.push_back({name, g.Units, g.Passed, Percentile(g.Durations, g.Units, 50),
+                          Percentile(g.Durations, g.Units, 95)});
     return result;
 }
 

@@ -159,13 +159,16 @@ void TRecordStore::Samples(const TRecordFilter& filter, const std::string& group
                            const std::function<void(const TYieldSample&)>& each)
 {
     std::vector<TSqlValue> params;
-    const std::string sql = "SELECT " + GroupExpression(group) + ", result, duration_s FROM unit_records" +
+    // Integers cross as text far more cheaply than reals: a million rows notice.
+    const std::string sql = "SELECT " + GroupExpression(group) +
+                            ", CASE WHEN result = 'ok' THEN 1 ELSE 0 END,"
+                            " CAST(round(duration_s * 1000) AS BIGINT) FROM unit_records" +
                             Where(filter, params);
     TYieldSample sample;
     FDb->Run(sql, params, [&](const TSqlRow& r) {
         sample.Group = r[0] ? *r[0] : std::string();
-        sample.Passed = r[1] && *r[1] == "ok";
-        sample.Duration = r[2] ? std::atof(r[2]->c_str()) : 0.0;
+        sample.Passed = r[1] && *r[1] == "1";
+        sample.Duration = r[2] ? double(std::atoll(r[2]->c_str())) / 1000.0 : 0.0;
         each(sample);
     });
 }
