@@ -162,6 +162,28 @@ TEST_F(StationRecords, AStationKilledInACommitForwardsOnItsNextStart)
     EXPECT_EQ(DatabaseIds(target), all);
 }
 
+// Neither the server nor the spool (a file that is no database) takes the records: every
+// unit fails with the reason, also one the worker programmed, and the run says so in its status.
+TEST_F(StationRecords, ARecordKeptNowhereFailsItsUnit)
+{
+    const std::string programmer = BuildJob(Dir, flashtest::Pattern(8 * 128, 7));
+    fs::create_directories(fs::path(Spool()).parent_path());
+    std::ofstream(Spool()) << "garbage where the spool belongs, long enough to be taken for a header";
+    TSims sims;
+    for (int ports : {1, 2}) {
+        const Outcome o = RunProgram(programmer, StationArgs(sims, ports, "host=/nonexistent dbname=records",
+                                                             Dir / "report.jsonl"));
+        EXPECT_EQ(o.Exit, 1) << o.Err;
+        EXPECT_NE(o.Err.find("Record not kept: "), std::string::npos) << o.Err;
+        EXPECT_NE(o.Err.find("the spool failed too: "), std::string::npos) << o.Err;
+    }
+    for (const std::string& line : Lines(ReadFileBytes(Dir / "report.jsonl", size_t(1) << 24))) {
+        const json r = json::parse(line);
+        EXPECT_EQ(r["result"], "failed") << line;
+        EXPECT_EQ(r["error"].get<std::string>().rfind("Record not kept: ", 0), 0u) << line;
+    }
+}
+
 // The roles the manual page sets up: a station may insert and nothing else; quality may read.
 TEST_F(StationRecords, AnInsertOnlyRoleIsEnoughForAStation)
 {

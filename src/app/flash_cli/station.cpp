@@ -216,6 +216,8 @@ void TStation::Finish(TPortSlot& slot, const std::string& result, const std::str
 
 bool TStation::Next()
 {
+    if (Quit)
+        return false;
     const int all = Programmed + Failed;
     std::fprintf(stderr, "Programmed: %d  Failed: %d  Yield: %.1f%%\n", Programmed, Failed,
                  all > 0 ? 100.0 * Programmed / all : 0.0);

@@ -9,10 +9,16 @@ namespace {
 // A server that does not answer holds a station no longer than this, unless the target says.
 constexpr const char ConnectTimeout[] = "5";
 
+// libpq's message on one line: its hints follow on lines of their own, indented by a tab.
 std::string Trimmed(const char* text)
 {
-    std::string s = text ? text : "";
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+    std::string s;
+    for (const char* p = text ? text : ""; *p; ++p)
+        if (*p == '\n' || *p == '\t')
+            s += s.empty() || s.back() == ' ' ? "" : " ";
+        else
+            s += *p;
+    while (!s.empty() && s.back() == ' ')
         s.pop_back();
     return s;
 }

@@ -102,7 +102,9 @@ void TRecordKeeper::Forward()
             forwarded += long(rows.size());
         }
     } catch (const ERecordsError& e) {
-        Say("Spooled records not forwarded: " + std::string(e.what()));
+        if (!SpoolBroken)
+            Say("Spooled records not forwarded: " + std::string(e.what()));
+        SpoolBroken = true;
         return;
     }
     if (forwarded > 0)

@@ -34,6 +34,7 @@ private:
     std::function<void(const std::string&)> Say;
     std::unique_ptr<TRecordStore> Store, SpoolStore;
     bool InOutage = false;
+    bool SpoolBroken = false; // said once
 };
 
 // The spool of this user's stations: $XDG_STATE_HOME/moravent/records-spool.sqlite, or
