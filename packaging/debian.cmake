@@ -1,4 +1,4 @@
-# The Debian package (scripts/package): the four programs, their manual pages, the copyright
+# The Debian package (scripts/package): the five programs, their manual pages, the copyright
 # and changelog a Debian package carries in its documentation folder, the udev rules and the
 # demo job.
 set(MORAVENT_PACKAGE moravent-flash-programmer)
@@ -39,8 +39,9 @@ over an RS-232 line. A release engineer stamps one job (image, flash region,
 connect strings, serial settings, icon, picture and instructions) into a copy
 of the programmer with moravent-job; the operator only picks a serial port.
 The package holds the window tool moravent-flash, the command-line programmer
-moravent-flash-cli for production lines, the job builder moravent-job and the
-unit simulator moravent-unitsim.")
+moravent-flash-cli for production lines, the job builder moravent-job, the
+unit simulator moravent-unitsim and moravent-records, which queries the units'
+records that stations keep in SQLite or PostgreSQL.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

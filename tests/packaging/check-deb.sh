@@ -25,7 +25,7 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 bin=$root/usr/bin
 doc=$root/usr/share/doc/moravent-flash-programmer
-programs="moravent-flash moravent-flash-cli moravent-job moravent-unitsim"
+programs="moravent-flash moravent-flash-cli moravent-job moravent-records moravent-unitsim"
 [ "$(ls "$bin" | tr '\n' ' ')" = "$programs " ] || fail "usr/bin holds $(ls "$bin" | tr '\n' ' ')"
 examples=$doc/examples
 for f in "$doc/copyright" "$doc/changelog.gz" "$examples/demo-job.json" "$doc/udev/60-moravent-serial.rules"; do
@@ -38,7 +38,7 @@ for p in $programs; do
   [ -z "$warnings" ] || fail "$p.1.gz: $warnings"
 done
 version=$(dpkg-deb -f "$deb" Version)
-for p in moravent-flash-cli moravent-job moravent-unitsim; do
+for p in moravent-flash-cli moravent-job moravent-records moravent-unitsim; do
   [ "$("$bin/$p" --version)" = "$p $version" ] || fail "$p --version: $("$bin/$p" --version)"
 done
 

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 
+#include "app/flash_cli/unit_who.h"
 #include "framework/cmdline.h"
 
 namespace {
 
 const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--job FILE] [--method auto|user|boot]\n"
-                     "                          [--log FILE] [--report FILE] [--json] [--loop] [--no-progress]\n"
+                     "                          [--log FILE] [--report FILE] [--records TARGET] [--operator NAME]\n"
+                     "                          [--unit-serial S | --loop [--scan]] [--json] [--no-progress]\n"
                      "       moravent-flash-cli --list-ports [--json]\n"
                      "       moravent-flash-cli --help | --version\n"
                      "\n"
@@ -26,6 +28,14 @@ const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--
                      "                  per port, the port's name added to the file name)\n"
                      "  --report FILE   append the record of every unit to FILE when it ends, one JSON\n"
                      "                  object a line\n"
+                     "  --records TARGET  keep the record of every unit in a database before its result is\n"
+                     "                  shown: a file or sqlite:PATH (SQLite), a postgresql:// URI or libpq\n"
+                     "                  keywords (PostgreSQL); while it cannot be reached, records wait in a\n"
+                     "                  local spool and are forwarded when it answers\n"
+                     "  --operator NAME the operator named in the records (default: the login name)\n"
+                     "  --unit-serial S the serial number of the one unit programmed, for its record\n"
+                     "  --scan          with --loop: before every round, read each port's unit serial from\n"
+                     "                  standard input (a barcode scanner); an empty line skips that port\n"
                      "  --no-progress   no progress bar on standard error\n"
                      "  --loop          after every port has ended, show the counts and wait for Enter to\n"
                      "                  program the next units (q or end of input quits); needs a terminal\n"
@@ -39,8 +49,18 @@ const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--
 
 void CheckListPorts(const TCliOptions& o)
 {
-    if (!o.Ports.empty() || !o.Job.empty() || !o.LogFile.empty() || !o.Report.empty() || o.Loop)
+    if (!o.Ports.empty() || !o.Job.empty() || !o.LogFile.empty() || !o.Report.empty() || o.Loop ||
+        !o.Records.empty() || !o.UnitSerial.empty() || o.Scan)
         throw EUsageError("--list-ports takes no other options");
+}
+
+void CheckUnitSerial(const TCliOptions& o)
+{
+    if (!o.UnitSerial.empty() && (o.Ports.size() != 1 || o.Loop))
+        throw EUsageError("--unit-serial names one unit: give one --port and no --loop (--loop --scan asks for "
+                          "each unit's serial)");
+    if (o.Scan && !o.Loop)
+        throw EUsageError("--scan needs --loop");
 }
 
 void CheckRun(const TCliOptions& o)
@@ -54,8 +74,9 @@ void CheckRun(const TCliOptions& o)
         throw EUsageError("--method must be auto, user or boot, not '" + o.Method + "'");
     if (o.Loop && isatty(STDIN_FILENO) == 0)
         throw EUsageError("--loop needs a terminal on standard input (Enter starts the next units)");
-    if (o.Worker && (o.Ports.size() != 1 || o.Loop || o.Json || !o.Report.empty()))
+    if (o.Worker && (o.Ports.size() != 1 || o.Loop || o.Json || !o.Report.empty() || !o.Records.empty()))
         throw EUsageError("a station worker programs one port");
+    CheckUnitSerial(o);
 }
 
 void CheckOptions(const TCommandLine& cmd, TCliOptions& o)
@@ -70,6 +91,10 @@ void CheckOptions(const TCommandLine& cmd, TCliOptions& o)
         o.Method = cmd.Value("method");
     o.LogFile = cmd.Value("log");
     o.Report = cmd.Value("report");
+    o.Records = cmd.Value("records");
+    o.Operator = cmd.Has("operator") ? cmd.Value("operator") : LoginName();
+    o.UnitSerial = cmd.Value("unit-serial");
+    o.Scan = cmd.Has("scan");
     o.NoProgress = cmd.Has("no-progress");
     o.ListPorts = cmd.Has("list-ports");
     o.Json = cmd.Has("json");
@@ -89,10 +114,10 @@ bool ParseCliArguments(int argc, char** argv, TCliOptions& o)
     cmd.MissingValueText = "option %1 needs a value";
     cmd.EmptyValueText = "option %1 has an empty value";
     cmd.UnknownOptionText = "unknown argument '%1'";
-    for (const char* name : {"port", "job", "method", "log", "report"})
+    for (const char* name : {"port", "job", "method", "log", "report", "records", "operator", "unit-serial"})
         cmd.AddValue({name});
     // The station's own re-execution of this program; not for people, so not in the usage.
-    for (const char* name : {"no-progress", "list-ports", "json", "loop", WorkerOption})
+    for (const char* name : {"no-progress", "list-ports", "json", "loop", "scan", WorkerOption})
         cmd.AddFlag({name});
     if (!cmd.Parse(argc, argv))
         return false;

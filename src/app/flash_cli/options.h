@@ -12,6 +12,10 @@ struct TCliOptions {
     std::string Method = "auto";
     std::string LogFile;
     std::string Report;
+    std::string Records;          // the records database: a file, sqlite:PATH or a PostgreSQL target
+    std::string Operator;         // the login name unless --operator names another
+    std::string UnitSerial;       // one port's unit, from --unit-serial
+    bool Scan = false;            // with --loop: each port's unit serial asked before every round
     bool NoProgress = false;
     bool ListPorts = false;
     bool Json = false;

@@ -35,9 +35,13 @@ void TPortSlot::Lines(std::string& buffer, bool all, bool messages)
     }
 }
 
-void TPortSlot::End(const std::string& result, const std::string& error, const std::string& detail)
+void TPortSlot::End(const std::string& result, const std::string& error, const std::string& detail,
+                    const TKeep& keep)
 {
     FRecord.End(result, error, detail);
+    if (keep)
+        if (const std::string lost = keep(FRecord); !lost.empty())
+            FRecord.End(ResultFailed, lost, detail);
     FView.Prompt.clear();
     Out.Ended(FView);
 }

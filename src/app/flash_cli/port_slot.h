@@ -1,5 +1,6 @@
 #pragma once
 // One port of a station round: its worker, what the worker has told, the unit's record.
+#include <functional>
 #include <string>
 
 #include "app/flash_cli/report.h"
@@ -21,7 +22,12 @@ public:
 
     // Reads what the worker has written on one of its pipes and acts on every whole line.
     void Read(int fd);
-    void End(const std::string& result, const std::string& error, const std::string& detail = "");
+    void SetWho(const TUnitWho& who) { FRecord.SetWho(who); }
+    // keep: puts the ended record where it is kept before the result is shown, and returns
+    // "" or why it could not (the unit then failed for that reason).
+    using TKeep = std::function<std::string(const TUnitRecord&)>;
+    void End(const std::string& result, const std::string& error, const std::string& detail = "",
+             const TKeep& keep = {});
 
     void Status(const std::string& text) override;
     void Range(int span) override;

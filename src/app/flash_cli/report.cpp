@@ -79,7 +79,7 @@ TUnitIdentity IdentityFromJson(const TJson& j)
 
 TUnitRecord::TUnitRecord(std::string port, TJson usb, const TJobFacts& job)
     : FPort(std::move(port)), FUsb(std::move(usb)), FJob(job), FStart(std::chrono::system_clock::now()),
-      FStartSteady(Steady::now())
+      FStartSteady(Steady::now()), FRecordId(NewUnitId())
 {
 }
 
@@ -141,5 +141,8 @@ TJson TUnitRecord::Json() const
     r["result"] = FResult;
     r["error"] = TextOrNull(FError);
     r["detail"] = TextOrNull(FDetail);
+    r["operator"] = TextOrNull(FWho.Operator);
+    r["unit_serial"] = TextOrNull(FWho.UnitSerial);
+    r["record_id"] = FRecordId;
     return r;
 }

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include "app/flash_cli/unit_events.h"
+#include "app/flash_cli/unit_who.h"
 #include "flash/job.h"
 
 using TJson = nlohmann::ordered_json;
@@ -34,7 +35,9 @@ TUnitIdentity IdentityFromJson(const TJson& j);
 // Fills itself from what the unit's run tells and gives the report object at the end.
 class TUnitRecord : public TUnitObserver {
 public:
+    // The record's id is made here, when the unit starts.
     TUnitRecord(std::string port, TJson usb, const TJobFacts& job);
+    void SetWho(const TUnitWho& who) { FWho = who; }
 
     void Phase(TRunPhase phase) override;
     void Method(int method) override { FMethod = method; }
@@ -45,6 +48,7 @@ public:
     void End(const std::string& result, const std::string& error, const std::string& detail = "");
 
     const std::string& Port() const { return FPort; }
+    const std::string& RecordId() const { return FRecordId; }
     const std::string& Result() const { return FResult; }
     const std::string& Error() const { return FError; }
     bool Ended() const { return !FResult.empty(); }
@@ -64,6 +68,8 @@ private:
     TUnitIdentity FUnit;
     double FProgramRate = -1;
     std::string FResult, FError, FDetail;
+    std::string FRecordId;
+    TUnitWho FWho;
 };
 
 // The lines that explain a failure, as one text for a record's "detail".

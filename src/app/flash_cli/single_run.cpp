@@ -10,6 +10,7 @@
 #include "app/flash_cli/port_commands.h"
 #include "app/flash_cli/programmer.h"
 #include "app/flash_cli/report.h"
+#include "app/flash_cli/unit_records.h"
 #include "framework/cmdline.h"
 #include "framework/message_loop.h"
 #include "serial/logging.h"
@@ -26,22 +27,26 @@ void PrintFailure(const std::vector<std::string>& lines, const std::exception& e
     std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
 }
 
-// The record of the one unit, when --report asks for it. A job that cannot be read
-// touches no unit, so it leaves no record; the run then says why.
+// The record of the one unit, when --report or --records asks for it. A job that cannot be
+// read touches no unit, so it leaves no record; the run then says why.
 class TOptionalRecord {
 public:
-    // Raises EFileError when the report file cannot be opened.
+    // Raises EFileError when the report file cannot be opened, Exception when the records
+    // database cannot be used.
     explicit TOptionalRecord(const TCliOptions& options)
+        : Who{options.Operator, options.UnitSerial}, Records(options)
     {
         if (!options.Report.empty())
             File = std::make_unique<TReportFile>(options.Report);
+        Wanted = File || !options.Records.empty();
     }
     // The job the unit is programmed with; without one there is nothing to record.
     void Begin(const std::string& port, const TJob* job)
     {
-        if (File && job) {
+        if (Wanted && job) {
             Job = DescribeJob(*job);
             Record = std::make_unique<TUnitRecord>(port, PortUsbJson(port), Job);
+            Record->SetWho(Who);
         }
     }
     TUnitObserver* Observer() { return Record.get(); }
@@ -51,16 +56,25 @@ public:
         if (!Record)
             return true;
         Record->End(result, error, detail);
+        const std::string lost = Records.Keep(*Record);
+        if (!lost.empty()) {
+            Record->End(ResultFailed, lost, detail);
+            std::fprintf(stderr, "%s\n", lost.c_str());
+        }
         try {
-            File->Append(Record->Json());
+            if (File)
+                File->Append(Record->Json());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
             return false;
         }
-        return true;
+        return lost.empty();
     }
 
 private:
+    TUnitWho Who;
+    TUnitRecords Records;
+    bool Wanted = false;
     std::unique_ptr<TReportFile> File;
     TJobFacts Job;
     std::unique_ptr<TUnitRecord> Record;

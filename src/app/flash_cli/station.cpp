@@ -14,7 +14,9 @@
 #include "app/flash_cli/port_commands.h"
 #include "app/flash_cli/port_slot.h"
 #include "app/flash_cli/programmer.h"
+#include "app/flash_cli/station_scan.h"
 #include "app/flash_cli/station_terminal.h"
+#include "app/flash_cli/unit_records.h"
 #include "framework/cmdline.h"
 #include "framework/file_input.h"
 #include "serial/port_diagnosis.h"
@@ -27,15 +29,18 @@ using TSlots = std::vector<std::unique_ptr<TPortSlot>>;
 class TStation {
 public:
     // job: the bytes every worker programs, the very ones described by facts.
-    TStation(const TCliOptions& options, const TJobFacts& facts, const TSharedBytes& job, TReportFile* report);
+    TStation(const TCliOptions& options, const TJobFacts& facts, const TSharedBytes& job, TReportFile* report,
+             TUnitRecords& records);
     // One unit on every port; false when any of them failed.
     bool Round();
     // Asks the operator for the next round; false to stop.
     bool Next();
     bool ReportLost() const { return FReportLost; }
+    bool RecordLost() const { return FRecordLost; }
 
 private:
-    std::unique_ptr<TPortSlot> Launch(const std::string& selector, std::map<std::string, std::string>& taken);
+    std::unique_ptr<TPortSlot> Launch(const std::string& selector, const std::string& unitSerial,
+                                      std::map<std::string, std::string>& taken);
     std::vector<std::string> WorkerArgs(const std::string& port) const;
     void Serve(TSlots& units);
     void PassOnSignals(TSlots& units);
@@ -46,15 +51,19 @@ private:
     const TJobFacts& Job;
     const TSharedBytes& JobBytes;
     TReportFile* Report;
+    TUnitRecords& Records;
     std::unique_ptr<TStationOutput> Out;
     int Forwarded = 0;
     bool HardStop = false;
     bool FReportLost = false;
+    bool FRecordLost = false;
+    bool Quit = false;
     int Programmed = 0, Failed = 0;
 };
 
-TStation::TStation(const TCliOptions& options, const TJobFacts& facts, const TSharedBytes& job, TReportFile* report)
-    : Opt(options), Job(facts), JobBytes(job), Report(report)
+TStation::TStation(const TCliOptions& options, const TJobFacts& facts, const TSharedBytes& job, TReportFile* report,
+                   TUnitRecords& records)
+    : Opt(options), Job(facts), JobBytes(job), Report(report), Records(records)
 {
     if (Opt.Json)
         Out = std::make_unique<TJsonEvents>();
@@ -64,10 +73,16 @@ TStation::TStation(const TCliOptions& options, const TJobFacts& facts, const TSh
 
 bool TStation::Round()
 {
+    std::vector<std::string> serials(Opt.Ports.size());
+    if (Opt.Scan && !ScanUnitSerials(Opt.Ports, serials)) {
+        Quit = true;
+        return true;
+    }
     TSlots units;
     std::map<std::string, std::string> taken; // port: the selector that named it
-    for (const std::string& selector : Opt.Ports)
-        units.push_back(Launch(selector, taken));
+    for (size_t i = 0; i < Opt.Ports.size(); ++i)
+        if (!Opt.Scan || !serials[i].empty())
+            units.push_back(Launch(Opt.Ports[i], Opt.UnitSerial.empty() ? serials[i] : Opt.UnitSerial, taken));
     Serve(units);
     std::vector<const TPortView*> views;
     bool allOk = true;
@@ -79,8 +94,10 @@ bool TStation::Round()
     return allOk;
 }
 
-std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, std::map<std::string, std::string>& taken)
+std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, const std::string& unitSerial,
+                                            std::map<std::string, std::string>& taken)
 {
+    Records.Forward();
     std::string port = selector, failure;
     try {
         port = ResolvePort(selector);
@@ -91,6 +108,7 @@ std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, std::ma
         failure = "--port " + selector + " is " + port + ", which --port " + first->second + " names already.";
     taken.emplace(port, selector);
     auto slot = std::make_unique<TPortSlot>(port, failure.empty() ? PortUsbJson(port) : TJson(nullptr), Job, *Out);
+    slot->SetWho({Opt.Operator, unitSerial});
     Out->Started(slot->View());
     if (failure.empty() && StopSignalsReceived() == 0) {
         try {
@@ -180,8 +198,12 @@ void TStation::Reap(TPortSlot& slot)
 
 void TStation::Finish(TPortSlot& slot, const std::string& result, const std::string& error, const std::string& detail)
 {
-    slot.End(result, error, detail);
-    (result == ResultOk ? Programmed : Failed)++;
+    slot.End(result, error, detail, [&](const TUnitRecord& record) {
+        std::string lost = Records.Keep(record);
+        FRecordLost = FRecordLost || !lost.empty();
+        return lost;
+    });
+    (slot.Record().Result() == ResultOk ? Programmed : Failed)++;
     if (!Report)
         return;
     try {
@@ -194,11 +216,16 @@ void TStation::Finish(TPortSlot& slot, const std::string& result, const std::str
 
 bool TStation::Next()
 {
+    if (Quit)
+        return false;
     const int all = Programmed + Failed;
     std::fprintf(stderr, "Programmed: %d  Failed: %d  Yield: %.1f%%\n", Programmed, Failed,
                  all > 0 ? 100.0 * Programmed / all : 0.0);
-    if (StopSignalsReceived() > 0)
+    // A unit whose record could be kept nowhere stops the line: the next ones would lose theirs too.
+    if (StopSignalsReceived() > 0 || FRecordLost || Quit)
         return false;
+    if (Opt.Scan)
+        return true; // scanning the next units' serials starts the next round
     std::fputs("Press Enter to program the next units, q to quit: ", stderr);
     std::fflush(stderr);
     std::string line;
@@ -261,10 +288,17 @@ int RunStation(const TCliOptions& options)
             return ExitFailed;
         }
     }
-    TStation station(options, facts, *shared, report.get());
+    std::unique_ptr<TUnitRecords> records;
+    try {
+        records = std::make_unique<TUnitRecords>(options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", WithFullStop(e.what()).c_str());
+        return ExitFailed;
+    }
+    TStation station(options, facts, *shared, report.get(), *records);
     bool allOk = true;
     do
         allOk = station.Round() && allOk;
     while (options.Loop && station.Next());
-    return allOk && !station.ReportLost() ? ExitOk : ExitFailed;
+    return allOk && !station.ReportLost() && !station.RecordLost() ? ExitOk : ExitFailed;
 }
