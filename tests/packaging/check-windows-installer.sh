@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # check-windows-installer.sh SETUP.EXE ZIP LINUX_BIN: the Windows installer under Wine, in a
-# prefix of its own. A silent install; the installed moravent-flash-cli.exe tells its version and
-# programs the Linux simulated unit from the installed files; a silent uninstall leaves no
-# file, shortcut or registry key behind. Wine may report success for an installer it could not
-# run, so files and keys are checked, never exit statuses. The zip holds the same files.
+# prefix of its own. A silent install; the installed job builder stamps the installed window
+# tool; the installed moravent-flash-cli.exe tells its version and programs the Linux simulated
+# unit; a silent uninstall leaves no file, shortcut or registry key behind. Wine may report
+# success for an installer it could not run, so files and keys are checked, never exit
+# statuses. The zip holds the same files.
 set -euo pipefail
 setup=$(realpath "$1") zip=$(realpath "$2") bin=$(realpath "$3")
 work=$(mktemp -d)
@@ -42,6 +43,13 @@ echo "installed $version: programs, manuals, demo job, shortcuts, Add/Remove Pro
 
 said=$(wine "$cli" --version < /dev/null 2>&1 | tr -d '\r')
 [[ "$said" == *"$version"* ]] || fail "the installed program says \"$said\", not version $version"
+
+# The installed job builder stamps the demo job into its default template, the installed window tool.
+wine "$folder/bin/moravent-job.exe" build "$folder/examples/demo-job.json" -o "Z:$work/window.exe" < /dev/null \
+  > /dev/null 2>&1 || true
+"$bin/moravent-job" show "$work/window.exe" 2> /dev/null | grep -q '"title": "Moravent Demo Scale 1.0"' ||
+  fail "the installed job builder did not stamp the demo job into the installed window tool"
+echo "the installed job builder stamped the demo job into the installed window tool"
 
 # The installed programmer with the demo job stamped into a copy of itself by the Linux job builder.
 "$bin/moravent-job" build "$folder/examples/demo-job.json" -o "$work/demo.exe" --template "$cli" 2> /dev/null
