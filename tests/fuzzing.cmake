@@ -8,6 +8,9 @@ add_custom_target(fuzzers)
 # LIB_fuzz: the sources, include directories and links of library LIB, instrumented; its
 # links to our own libraries go to their instrumented copies.
 function(moravent_fuzz_library lib)
+  if(TARGET ${lib}_fuzz) # made already for another folder's targets
+    return()
+  endif()
   get_target_property(dir ${lib} SOURCE_DIR)
   get_target_property(sources ${lib} SOURCES)
   get_target_property(includes ${lib} INCLUDE_DIRECTORIES)
