@@ -465,7 +465,7 @@ void TFlashFDTDevice::CheckBlockReply(uint8_t reply, bool final, TStream& stream
         const int64_t offset = stream.Position() - lastBlockLength;
         const std::string message = Format(texts.FailedAt, static_cast<unsigned>(offset), static_cast<int>(offset));
         PingDevice();
-        throw EFDTException(message);
+        throw EFDTBlockFailed(message);
     }
     if (reply != (final ? TransferComplete : BlockAccepted))
         throw EFDTException(texts.Unexpected);

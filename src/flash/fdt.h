@@ -14,6 +14,8 @@ class TStream;
 class TUserPrompt;
 
 MORAVENT_EXCEPTION(EFDTException, Exception);
+// The unit refused a block ("... Failed at address ..."): its flash differs, the link stays usable.
+MORAVENT_EXCEPTION(EFDTBlockFailed, EFDTException);
 
 // Where status texts go (a label in the window, the terminal in the CLI). Borrowed, may be null.
 struct IStatusSink {

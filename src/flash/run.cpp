@@ -29,6 +29,25 @@ const char* RunPhaseName(TRunPhase phase)
     return "unknown";
 }
 
+const char* RunModeName(TRunMode mode)
+{
+    switch (mode) {
+    case TRunMode::Program: return "program";
+    case TRunMode::Identify: return "identify";
+    case TRunMode::Verify: return "verify";
+    case TRunMode::SkipIfCurrent: return "skip-if-current";
+    }
+    return "unknown";
+}
+
+std::string UnitIdentityText(const TUnitIdentity& unit)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "The unit reports name \"%s\", seed 0x%04X, start 0x%08X, length %d",
+                  unit.Name.substr(0, unit.Name.find('\0')).c_str(), unit.Seed, uint32_t(unit.Start), unit.Length);
+    return text;
+}
+
 std::string IdentityMismatchText(const TUnitIdentity& unit, const THitachiFlash& flash)
 {
     char text[256];
@@ -73,14 +92,20 @@ void TProgrammingRun::Enter(TRunPhase phase, TRunFrontEnd& frontEnd)
 
 void TProgrammingRun::Program(TConnectChoice& choice, TConnectMode mode, TRunFrontEnd& frontEnd)
 {
+    Run(choice, mode, TRunMode::Program, frontEnd);
+}
+
+void TProgrammingRun::Run(TConnectChoice& choice, TConnectMode mode, TRunMode runMode, TRunFrontEnd& frontEnd)
+{
     FConnectedMethod = -1;
+    FProgrammed = false;
     FPhase = TRunPhase::Connect;
     FFlash->LastIdentity = {};
     // An image that can never be programmed must not cost the unit its flash contents.
     CheckImage();
     frontEnd.BeforeConnect();
     const std::span<const uint8_t> image = FJob->Image();
-    if (image.empty())
+    if (image.empty() && runMode == TRunMode::Program)
         frontEnd.Notice("Note: the job carries no image: the unit's flash region is erased and nothing is "
                         "programmed.");
     TExistingMemoryStream stream(image.data(), static_cast<int64_t>(image.size()));
@@ -90,17 +115,7 @@ void TProgrammingRun::Program(TConnectChoice& choice, TConnectMode mode, TRunFro
         ConnectUnit(choice, mode, frontEnd);
         CheckAdapterLatency(frontEnd);
         frontEnd.CheckCancelled();
-        Enter(TRunPhase::Erase, frontEnd);
-        flash.Erase();
-        frontEnd.CheckCancelled();
-        Enter(TRunPhase::Program, frontEnd);
-        flash.ProgramImage(stream);
-        frontEnd.CheckCancelled();
-        Enter(TRunPhase::Verify, frontEnd);
-        flash.VerifyImage(stream);
-        frontEnd.CheckCancelled();
-        Enter(TRunPhase::Finish, frontEnd);
-        flash.Finish();
+        Steps(runMode, stream, frontEnd);
     } catch (Exception& e) {
         flash.Disconnect();
         // Said beside the message by every front end: who holds the port, that the adapter went.
@@ -112,6 +127,60 @@ void TProgrammingRun::Program(TConnectChoice& choice, TConnectMode mode, TRunFro
     }
     flash.Disconnect();
     Enter(TRunPhase::Done, frontEnd);
+}
+
+void TProgrammingRun::Steps(TRunMode runMode, TStream& stream, TRunFrontEnd& frontEnd)
+{
+    switch (runMode) {
+    case TRunMode::Identify:
+        // No finish: the unit stays in its boot loader, as after a failed identity check.
+        return;
+    case TRunMode::Verify:
+        Enter(TRunPhase::Verify, frontEnd);
+        FFlash->VerifyImage(stream);
+        break;
+    case TRunMode::SkipIfCurrent:
+        if (!AlreadyCurrent(stream, frontEnd))
+            ProgramSteps(stream, frontEnd);
+        break;
+    case TRunMode::Program:
+        ProgramSteps(stream, frontEnd);
+        break;
+    }
+    frontEnd.CheckCancelled();
+    Enter(TRunPhase::Finish, frontEnd);
+    FFlash->Finish();
+}
+
+void TProgrammingRun::ProgramSteps(TStream& stream, TRunFrontEnd& frontEnd)
+{
+    THitachiFlash& flash = *FFlash;
+    Enter(TRunPhase::Erase, frontEnd);
+    flash.Erase();
+    frontEnd.CheckCancelled();
+    Enter(TRunPhase::Program, frontEnd);
+    flash.ProgramImage(stream);
+    FProgrammed = true;
+    frontEnd.CheckCancelled();
+    Enter(TRunPhase::Verify, frontEnd);
+    flash.VerifyImage(stream);
+}
+
+bool TProgrammingRun::AlreadyCurrent(TStream& stream, TRunFrontEnd& frontEnd)
+{
+    Enter(TRunPhase::Verify, frontEnd);
+    try {
+        FFlash->VerifyImage(stream);
+        return true;
+    } catch (const EFDTBlockFailed& e) {
+        // A refused block ends the transfer on the unit's side and the link has answered a
+        // ping since, so the erase follows on the same connection. Any other verify failure
+        // (no reply, a garbled one) is a fault of the line and ends the run.
+        frontEnd.Notice(std::string("The unit's flash differs from the job's image: ") + e.what() +
+                        " Programming it.");
+    }
+    frontEnd.CheckCancelled();
+    return false;
 }
 
 void TProgrammingRun::CheckAdapterLatency(TRunFrontEnd& frontEnd)

@@ -20,6 +20,13 @@ const char* RunPhaseName(TRunPhase phase);
 // How the unit is reached: the user connect with the boot connect as its fallback, or one alone.
 enum class TConnectMode { Auto, User, Boot };
 
+// What a run does with the unit. Identify only connects and identifies, leaving the unit in
+// its boot loader; Verify checks the image without touching the flash; SkipIfCurrent verifies
+// first and programs only when the unit's flash differs.
+enum class TRunMode { Program, Identify, Verify, SkipIfCurrent };
+// "program", "identify", "verify", "skip-if-current".
+const char* RunModeName(TRunMode mode);
+
 // What a front end supplies to a run beyond the controller's sinks and prompt.
 class TRunFrontEnd {
 public:
@@ -38,6 +45,8 @@ public:
     virtual void Notice(const std::string& /*text*/) { }
 };
 
+// "The unit reports name "...", seed ..., start ..., length ..." (no full stop).
+std::string UnitIdentityText(const TUnitIdentity& unit);
 // "The unit reports ...; the job expects ..." for a unit whose identity is not the job's.
 std::string IdentityMismatchText(const TUnitIdentity& unit, const THitachiFlash& flash);
 
@@ -67,6 +76,13 @@ public:
     // carries the operator's port; ConnectMethod and UseDTR are set afresh), erase,
     // program, verify and finish. The port is closed on every way out.
     void Program(TConnectChoice& choice, TConnectMode mode, TRunFrontEnd& frontEnd);
+    // The same run in another mode; Program is Run in TRunMode::Program. A unit that is not
+    // the job's fails every mode with the controller's mismatch exception.
+    void Run(TConnectChoice& choice, TConnectMode mode, TRunMode runMode, TRunFrontEnd& frontEnd);
+
+    // Whether the last run erased and programmed the unit (false for identify, verify and a
+    // skip-if-current run that found the image already in place).
+    bool Programmed() const { return FProgrammed; }
 
     // The method that connected in the last run (0 user, 1 boot), -1 before any connect.
     int ConnectedMethod() const { return FConnectedMethod; }
@@ -78,10 +94,14 @@ private:
     void ConnectUnit(TConnectChoice& choice, TConnectMode mode, TRunFrontEnd& frontEnd);
     void ConnectBy(TConnectChoice& choice, uint8_t method, TRunFrontEnd& frontEnd);
     void CheckAdapterLatency(TRunFrontEnd& frontEnd);
+    void Steps(TRunMode runMode, TStream& stream, TRunFrontEnd& frontEnd);
+    void ProgramSteps(TStream& stream, TRunFrontEnd& frontEnd);
+    bool AlreadyCurrent(TStream& stream, TRunFrontEnd& frontEnd);
 
     std::unique_ptr<THitachiFlash> FFlash;
     std::unique_ptr<TJob> FJob;
     int FConnectedMethod = -1;
     bool FLatencyNoted = false;
+    bool FProgrammed = false;
     TRunPhase FPhase = TRunPhase::Connect;
 };

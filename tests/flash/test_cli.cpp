@@ -42,6 +42,9 @@ TEST(Cli, UsageErrorsExitTwo)
         {Args({"--port", "/dev/x", "--port", "/dev/y", "--port", "/dev/x"}), "--port /dev/x is given twice"},
         {Args({"--port", "/dev/x", "--loop"}), // standard input is no terminal
          "--loop needs a terminal on standard input (Enter starts the next units)"},
+        {Args({"--port", "/dev/x", "--identify", "--skip-if-current"}),
+         "--identify and --skip-if-current cannot be given together"},
+        {Args({"--list-ports", "--verify-only"}), "--list-ports takes no other options"},
     };
     for (const auto& c : cases) {
         const Outcome o = RunProgram(MORAVENT_FLASH_CLI, c.Args);
@@ -422,6 +425,80 @@ TEST(Cli, UsbSelectorsThatMatchNothingAreRefused)
 }
 
 // End to end with the real executables: job builder, simulator command and programmer.
+// Each mode against units that carry the image, carry none, differ in one block, are another
+// device or never answer: what the unit went through, the last line and the record.
+TEST(Cli, RunModesTouchTheFlashOnlyWhenTheyMust)
+{
+    TempDir dir;
+    const std::vector<uint8_t> image = Pattern(2048, 5);
+    const std::string programmer = BuildJob(dir, image);
+    enum Flash { Fresh, Current, OneBlockDiffers };
+    const std::string identity = "The unit reports name \"MORAVENT SIM UNIT\", seed 0x0081, start 0x00001800, "
+                                 "length 256000: it matches the job.\n";
+    const std::string current = "The unit already carries the job's image.\n";
+    const std::string programmed = "Unit Successfully Programmed!\n";
+    const std::string differs = "Verify Failed at address 0x00000280 (640).";
+    struct Case {
+        const char* Mode;
+        Flash State;
+        std::function<void(unitsim::SimConfig&)> Setup;
+        int Exit;
+        std::string Out, Err;
+        int Erases, Verifies, Finishes;
+        const char* Phase;
+        bool Programmed;
+    } cases[] = {
+        {"--identify", Current, {}, 0, identity, "", 0, 0, 0, "done", false},
+        {"--identify", Fresh, [](auto& c) { c.seed = 1; }, 1, "",
+         "The unit reports name \"MORAVENT SIM UNIT\", seed 0x0001, start 0x00001800, length 256000; the job "
+         "expects seed 0x0081, start 0x00001800, length 256000.\nFlash uP does not match definition.\n",
+         0, 0, 0, "connect", false},
+        {"--identify", Fresh, [](auto& c) { c.applicationRunning = false; }, 1, "",
+         "No reply to start command.\n", 0, 0, 0, "connect", false},
+        {"--verify-only", Current, {}, 0, current, "", 0, 1, 1, "done", false},
+        {"--verify-only", Fresh, {}, 1, "", "Verify Failed at address 0x00000000 (0).\n", 0, 0, 0, "verify", false},
+        {"--verify-only", OneBlockDiffers, {}, 1, "", differs + "\n", 0, 0, 0, "verify", false},
+        {"--skip-if-current", Current, {}, 0, current, "", 0, 1, 1, "done", false},
+        {"--skip-if-current", OneBlockDiffers, {}, 0, programmed,
+         "The unit's flash differs from the job's image: " + differs + " Programming it.\n", 1, 1, 1, "done", true},
+    };
+    for (const Case& c : cases) {
+        unitsim::SimConfig cfg;
+        if (c.State != Fresh) {
+            cfg.initialFlash.assign(size_t(cfg.flashLength), 0xFF);
+            std::copy(image.begin(), image.end(), cfg.initialFlash.begin());
+        }
+        if (c.State == OneBlockDiffers)
+            cfg.initialFlash[5 * 128 + 7] ^= 0x01;
+        if (c.Setup)
+            c.Setup(cfg);
+        unitsim::UnitSimulator sim(cfg);
+        sim.Start();
+        const std::string report = dir / (std::string(c.Mode + 2) + std::to_string(int(c.State)) + ".jsonl");
+        const Outcome o = RunProgram(programmer, Args({"--port", sim.SlavePath(), "--method", "user", c.Mode,
+                                                      "--report", report}));
+        const std::string what = std::string(c.Mode) + " on flash " + std::to_string(int(c.State));
+        EXPECT_EQ(o.Exit, c.Exit) << what << o.Err;
+        EXPECT_EQ(o.Out, c.Out) << what;
+        EXPECT_EQ(Told(o.Err), c.Err) << what;
+        const unitsim::SimStats stats = sim.Stats();
+        EXPECT_EQ(stats.erases, c.Erases) << what;
+        EXPECT_EQ(stats.verifies, c.Verifies) << what;
+        EXPECT_EQ(stats.finishes, c.Finishes) << what;
+        if (c.State != Fresh) {
+            const std::vector<uint8_t> flash = sim.Flash();
+            EXPECT_EQ(std::equal(image.begin(), image.end(), flash.begin()), c.State == Current || c.Programmed)
+                << what;
+        }
+        const std::vector<uint8_t> bytes = ReadFile(report);
+        const nlohmann::json r = nlohmann::json::parse(Lines(std::string(bytes.begin(), bytes.end())).at(0));
+        EXPECT_EQ(r["mode"], c.Mode[2] == 'i' ? "identify" : c.Mode[2] == 'v' ? "verify" : "program") << what;
+        EXPECT_EQ(r["phase"], c.Phase) << what;
+        EXPECT_EQ(r["programmed"], c.Programmed) << what;
+        EXPECT_TRUE(sim.Violations().empty()) << what << sim.Trace();
+    }
+}
+
 TEST(Cli, EndToEndWithTheSimulatorCommand)
 {
     TempDir dir;

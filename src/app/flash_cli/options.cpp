@@ -12,6 +12,7 @@ namespace {
 const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--job FILE] [--method auto|user|boot]\n"
                      "                          [--log FILE] [--report FILE] [--records TARGET] [--operator NAME]\n"
                      "                          [--unit-serial S | --loop [--scan]] [--json] [--no-progress]\n"
+                     "                          [--identify | --verify-only | --skip-if-current]\n"
                      "       moravent-flash-cli --list-ports [--json]\n"
                      "       moravent-flash-cli --help | --version\n"
                      "\n"
@@ -36,6 +37,10 @@ const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--
                      "  --unit-serial S the serial number of the one unit programmed, for its record\n"
                      "  --scan          with --loop: before every round, read each port's unit serial from\n"
                      "                  standard input (a barcode scanner); an empty line skips that port\n"
+                     "  --identify      only connect and identify the unit and say whether it is the job's;\n"
+                     "                  nothing is erased or programmed, the unit stays in its boot loader\n"
+                     "  --verify-only   only verify the unit's flash against the job's image, then finish\n"
+                     "  --skip-if-current  verify first; program the unit only when its flash differs\n"
                      "  --no-progress   no progress bar on standard error\n"
                      "  --loop          after every port has ended, show the counts and wait for Enter to\n"
                      "                  program the next units (q or end of input quits); needs a terminal\n"
@@ -45,7 +50,27 @@ const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--
                      "                  progress as JSON events on standard output, one object a line\n"
                      "  --help          this text\n"
                      "  --version       the program's name and version\n"
-                     "Exit status: 0 programmed (every unit), 1 failed (any unit), 2 usage error.\n";
+                     "Exit status: 0 programmed (every unit), 1 failed (any unit), 2 usage error. With --identify\n"
+                     "0 means the unit is the job's, with --verify-only that it carries the job's image.\n";
+
+// Each names one run mode; at most one may be given.
+const TRunMode ModeFlags[] = {TRunMode::Identify, TRunMode::Verify, TRunMode::SkipIfCurrent};
+
+void ReadMode(const TCommandLine& cmd, TCliOptions& o)
+{
+    std::string given;
+    for (const TRunMode mode : ModeFlags) {
+        const std::string name = RunModeOption(mode);
+        if (!cmd.Has(name))
+            continue;
+        if (!given.empty())
+            throw EUsageError("--" + given + " and --" + name + " cannot be given together");
+        given = name;
+        o.Mode = mode;
+    }
+    if (!given.empty() && o.ListPorts)
+        throw EUsageError("--list-ports takes no other options");
+}
 
 void CheckListPorts(const TCliOptions& o)
 {
@@ -100,6 +125,7 @@ void CheckOptions(const TCommandLine& cmd, TCliOptions& o)
     o.Json = cmd.Has("json");
     o.Loop = cmd.Has("loop");
     o.Worker = cmd.Has(WorkerOption);
+    ReadMode(cmd, o);
     if (o.ListPorts)
         CheckListPorts(o);
     else
@@ -107,6 +133,17 @@ void CheckOptions(const TCommandLine& cmd, TCliOptions& o)
 }
 
 } // namespace
+
+const char* RunModeOption(TRunMode mode)
+{
+    switch (mode) {
+    case TRunMode::Identify: return "identify";
+    case TRunMode::Verify: return "verify-only";
+    case TRunMode::SkipIfCurrent: return "skip-if-current";
+    case TRunMode::Program: break;
+    }
+    return "";
+}
 
 bool ParseCliArguments(int argc, char** argv, TCliOptions& o)
 {
@@ -119,6 +156,8 @@ bool ParseCliArguments(int argc, char** argv, TCliOptions& o)
     // The station's own re-execution of this program; not for people, so not in the usage.
     for (const char* name : {"no-progress", "list-ports", "json", "loop", "scan", WorkerOption})
         cmd.AddFlag({name});
+    for (const TRunMode mode : ModeFlags)
+        cmd.AddFlag({RunModeOption(mode)});
     if (!cmd.Parse(argc, argv))
         return false;
     CheckOptions(cmd, o);

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "flash/run.h"
+
 // The flag a station gives the copies of this program it starts, one per port.
 inline constexpr const char WorkerOption[] = "station-worker";
 
@@ -21,12 +23,16 @@ struct TCliOptions {
     bool Json = false;
     bool Loop = false;
     bool Worker = false;
+    TRunMode Mode = TRunMode::Program; // --identify, --verify-only or --skip-if-current
 
     // Several ports, JSON events or the operator's loop: the station runs one worker
     // process per port. One port without them runs in this process, as it always has
     // (--report only adds the record).
     bool Station() const { return Ports.size() > 1 || Json || Loop; }
 };
+
+// The option that names mode, "" for Program.
+const char* RunModeOption(TRunMode mode);
 
 // False when --help or --version has been answered. Raises EUsageError.
 bool ParseCliArguments(int argc, char** argv, TCliOptions& options);

@@ -23,6 +23,7 @@ public:
     // Reads what the worker has written on one of its pipes and acts on every whole line.
     void Read(int fd);
     void SetWho(const TUnitWho& who) { FRecord.SetWho(who); }
+    void SetMode(TRunMode mode) { FRecord.SetMode(mode); }
     // keep: puts the ended record where it is kept before the result is shown, and returns
     // "" or why it could not (the unit then failed for that reason).
     using TKeep = std::function<std::string(const TUnitRecord&)>;

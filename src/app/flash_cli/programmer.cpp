@@ -100,12 +100,33 @@ void TProgrammer::Program()
     OperatorPort->SetPort(Port);
     Choice.Port = OperatorPort.get();
     try {
-        Run.Program(Choice, ModeOf(Opt.Method), *this);
+        Run.Run(Choice, ModeOf(Opt.Method), Opt.Mode, *this);
     } catch (...) {
         TellIdentity();
         throw;
     }
     Terminal.EndLine();
+}
+
+std::string TProgrammer::OutcomeText() const
+{
+    return SuccessLine(Opt.Mode, Run.Programmed(), Run.Flash().LastIdentity);
+}
+
+std::string SuccessLine(TRunMode mode, bool programmed, const TUnitIdentity& unit)
+{
+    if (programmed)
+        return SuccessText;
+    switch (mode) {
+    case TRunMode::Identify:
+        return UnitIdentityText(unit) + ": it matches the job.";
+    case TRunMode::Verify:
+    case TRunMode::SkipIfCurrent:
+        return "The unit already carries the job's image.";
+    case TRunMode::Program:
+        break;
+    }
+    return SuccessText;
 }
 
 void TProgrammer::PhaseStarted(TRunPhase phase)
@@ -116,7 +137,9 @@ void TProgrammer::PhaseStarted(TRunPhase phase)
         Terminal.Say(Port + ": " + RunPhaseName(phase));
     if (!Observer)
         return;
-    if (phase == TRunPhase::Erase) {
+    // Told once the unit has connected, whichever step follows in this mode.
+    if (phase != TRunPhase::Connect && !MethodTold) {
+        MethodTold = true;
         Observer->Method(Run.ConnectedMethod());
         TellIdentity();
     }

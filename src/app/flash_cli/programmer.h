@@ -46,6 +46,8 @@ public:
     void Program();
 
     TTerminalLine& Out() { return Terminal; }
+    // The last line of a successful run: the success text whenever the unit was programmed.
+    std::string OutcomeText() const;
 
 private:
     void PhaseStarted(TRunPhase phase) override;
@@ -61,6 +63,7 @@ private:
     bool Quiet;
     bool PhaseLines; // no bar drawn: a line at each phase change instead
     bool IdentityTold = false;
+    bool MethodTold = false;
     TProgressState State;
     TSinkTee Sinks;
     TTerminalLine Terminal;

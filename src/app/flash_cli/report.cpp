@@ -87,9 +87,11 @@ void TUnitRecord::Phase(TRunPhase phase)
 {
     FPhase = phase;
     const auto now = Steady::now();
-    if (phase == TRunPhase::Program)
+    if (phase == TRunPhase::Program) {
         FProgramStart = now;
-    if (phase == TRunPhase::Verify) {
+        FProgrammed = true;
+    }
+    if (phase == TRunPhase::Verify && FProgrammed) {
         const double seconds = std::chrono::duration<double>(now - FProgramStart).count();
         if (seconds > 0)
             FProgramRate = FJob.ImageLength / seconds;
@@ -138,6 +140,9 @@ TJson TUnitRecord::Json() const
     r["unit"] = IdentityJson(FUnit);
     r["program_rate"] = FProgramRate >= 0 ? TJson(std::lround(FProgramRate)) : TJson(nullptr);
     r["phase"] = RunPhaseName(FPhase);
+    // A skip-if-current run is a program run; "programmed" says whether it had to.
+    r["mode"] = FMode == TRunMode::SkipIfCurrent ? "program" : RunModeName(FMode);
+    r["programmed"] = FProgrammed;
     r["result"] = FResult;
     r["error"] = TextOrNull(FError);
     r["detail"] = TextOrNull(FDetail);

@@ -38,6 +38,7 @@ public:
     // The record's id is made here, when the unit starts.
     TUnitRecord(std::string port, TJson usb, const TJobFacts& job);
     void SetWho(const TUnitWho& who) { FWho = who; }
+    void SetMode(TRunMode mode) { FMode = mode; }
 
     void Phase(TRunPhase phase) override;
     void Method(int method) override { FMethod = method; }
@@ -54,6 +55,7 @@ public:
     bool Ended() const { return !FResult.empty(); }
     double Seconds() const;
     TRunPhase LastPhase() const { return FPhase; }
+    std::string SuccessLine() const { return ::SuccessLine(FMode, FProgrammed, FUnit); }
     TJson Json() const;
 
 private:
@@ -65,6 +67,8 @@ private:
     Steady::time_point FStartSteady, FEndSteady, FProgramStart;
     TRunPhase FPhase = TRunPhase::Connect;
     int FMethod = -1;
+    TRunMode FMode = TRunMode::Program;
+    bool FProgrammed = false; // the program phase was entered: the unit's flash was erased
     TUnitIdentity FUnit;
     double FProgramRate = -1;
     std::string FResult, FError, FDetail;

@@ -34,7 +34,7 @@ public:
     // Raises EFileError when the report file cannot be opened, Exception when the records
     // database cannot be used.
     explicit TOptionalRecord(const TCliOptions& options)
-        : Who{options.Operator, options.UnitSerial}, Records(options)
+        : Who{options.Operator, options.UnitSerial}, Mode(options.Mode), Records(options)
     {
         if (!options.Report.empty())
             File = std::make_unique<TReportFile>(options.Report);
@@ -47,6 +47,7 @@ public:
             Job = DescribeJob(*job);
             Record = std::make_unique<TUnitRecord>(port, PortUsbJson(port), Job);
             Record->SetWho(Who);
+            Record->SetMode(Mode);
         }
     }
     TUnitObserver* Observer() { return Record.get(); }
@@ -73,6 +74,7 @@ public:
 
 private:
     TUnitWho Who;
+    TRunMode Mode;
     TUnitRecords Records;
     bool Wanted = false;
     std::unique_ptr<TReportFile> File;
@@ -128,11 +130,13 @@ int ProgramOnePort(int argc, char** argv, const TCliOptions& options)
         return ExitFailed;
     }
     record->Begin(port, job.get());
+    std::string outcome;
     try {
         TProgrammer programmer(options, port, progressVisible, record->Observer());
         try {
             programmer.LoadJob(*job);
             programmer.Program();
+            outcome = programmer.OutcomeText();
         } catch (...) {
             programmer.Out().EndLine();
             throw;
@@ -145,6 +149,6 @@ int ProgramOnePort(int argc, char** argv, const TCliOptions& options)
     }
     if (!record->End(ResultOk, ""))
         return ExitFailed;
-    std::printf("%s\n", SuccessText);
+    std::printf("%s\n", outcome.c_str());
     return ExitOk;
 }

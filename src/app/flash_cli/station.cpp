@@ -109,6 +109,7 @@ std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, const s
     taken.emplace(port, selector);
     auto slot = std::make_unique<TPortSlot>(port, failure.empty() ? PortUsbJson(port) : TJson(nullptr), Job, *Out);
     slot->SetWho({Opt.Operator, unitSerial});
+    slot->SetMode(Opt.Mode);
     Out->Started(slot->View());
     if (failure.empty() && StopSignalsReceived() == 0) {
         try {
@@ -137,6 +138,8 @@ std::vector<std::string> TStation::WorkerArgs(const std::string& port) const
         log = PortLogFile(log, port);
     if (!log.empty())
         args.insert(args.end(), {"--log", log});
+    if (Opt.Mode != TRunMode::Program)
+        args.push_back(std::string("--") + RunModeOption(Opt.Mode));
     return args;
 }
 

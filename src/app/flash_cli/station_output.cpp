@@ -18,5 +18,5 @@ std::string TPortView::Message() const
 {
     if (!Ended())
         return std::string();
-    return Record->Result() == ResultOk ? std::string(SuccessText) : Record->Error();
+    return Record->Result() == ResultOk ? Record->SuccessLine() : Record->Error();
 }

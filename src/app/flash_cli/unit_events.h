@@ -31,3 +31,5 @@ inline constexpr const char ResultCancelled[] = "cancelled";
 
 // The last line of a success.
 inline constexpr const char SuccessText[] = "Unit Successfully Programmed!";
+// The last line of a success in mode: SuccessText whenever the unit was programmed.
+std::string SuccessLine(TRunMode mode, bool programmed, const TUnitIdentity& unit);
