@@ -45,6 +45,11 @@ TEST(Cli, UsageErrorsExitTwo)
         {Args({"--port", "/dev/x", "--identify", "--skip-if-current"}),
          "--identify and --skip-if-current cannot be given together"},
         {Args({"--list-ports", "--verify-only"}), "--list-ports takes no other options"},
+        {Args({"--port", "A1=/dev/x", "--port", "A1=/dev/y"}), "fixture A1 is named twice"},
+        {Args({"--port", "Q=/dev/x"}), "fixture name Q is one of the operator's keys (r, q); choose another"},
+        {Args({"--port", "A1="}), "--port A1= names no port"},
+        {Args({"--station", "/nonexistent/line.json"}),
+         "Cannot open station file /nonexistent/line.json (No such file or directory)"},
     };
     for (const auto& c : cases) {
         const Outcome o = RunProgram(MORAVENT_FLASH_CLI, c.Args);

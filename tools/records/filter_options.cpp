@@ -37,7 +37,8 @@ TRecordFilter FilterFrom(const TCommandLine& cmd)
     f.UnitSerial = cmd.Value("unit-serial");
     f.Operator = cmd.Value("operator");
     f.Result = cmd.Value("result");
-    if (!f.Result.empty() && f.Result != "ok" && f.Result != "failed" && f.Result != "cancelled")
-        throw EUsageError("--result must be ok, failed or cancelled, not '" + f.Result + "'");
+    if (!f.Result.empty() && f.Result != "ok" && f.Result != "failed" && f.Result != "cancelled" &&
+        f.Result != "skipped")
+        throw EUsageError("--result must be ok, failed, cancelled or skipped, not '" + f.Result + "'");
     return f;
 }

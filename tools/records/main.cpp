@@ -40,7 +40,7 @@ FILTERS:
   --since TIME, --until TIME   units started at or after, before a local time
                                (2026-12-08 or 2026-12-08T14:00)
   --station NAME  --job TITLE|SHA256  --unit-serial S  --operator NAME
-  --result ok|failed|cancelled
+  --result ok|failed|cancelled|skipped
 
 Exit status: 0 done, 1 failed (the database cannot be read or written), 2 usage error.
 )";

@@ -57,8 +57,10 @@ std::vector<TYieldGroup> ServerYieldGroups(TRecordStore& store, const TRecordFil
 
 } // namespace
 
-std::vector<TYieldGroup> YieldGroups(TRecordStore& store, const TRecordFilter& filter, const std::string& by)
+std::vector<TYieldGroup> YieldGroups(TRecordStore& store, const TRecordFilter& given, const std::string& by)
 {
+    TRecordFilter filter = given;
+    filter.UnitsOnly = true;
     if (store.Db().Postgres())
         return ServerYieldGroups(store, filter, by);
     struct TCollect {

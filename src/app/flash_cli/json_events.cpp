@@ -1,5 +1,6 @@
 #include "app/flash_cli/json_events.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -8,11 +9,15 @@ constexpr auto ProgressInterval = std::chrono::milliseconds(100);
 
 } // namespace
 
-void PrintEvent(const std::string& event, const TPortView& port, TJson fields)
+void PrintEvent(const std::string& event, const TPortView* port, TJson fields)
 {
     TJson e;
     e["event"] = event;
-    e["port"] = port.Port;
+    e["time"] = IsoTime(std::chrono::system_clock::now());
+    if (port) {
+        e["port"] = port->Port;
+        e["fixture"] = port->Fixture.empty() ? TJson(nullptr) : TJson(port->Fixture);
+    }
     for (auto& [key, value] : fields.items())
         e[key] = std::move(value);
     std::printf("%s\n", e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
@@ -22,7 +27,7 @@ void PrintEvent(const std::string& event, const TPortView& port, TJson fields)
 void TJsonEvents::Started(const TPortView& port)
 {
     Pending[&port] = TPending{};
-    PrintEvent("start", port, {{"time", IsoTime(std::chrono::system_clock::now())}});
+    PrintEvent("start", &port, {});
 }
 
 void TJsonEvents::PhaseChanged(const TPortView& port)
@@ -32,7 +37,7 @@ void TJsonEvents::PhaseChanged(const TPortView& port)
     TPending& pending = Pending[&port];
     if (pending.Waiting)
         Progress(port, pending, TPortView::Clock::now());
-    PrintEvent("phase", port, {{"phase", RunPhaseName(port.Phase)}});
+    PrintEvent("phase", &port, {{"phase", RunPhaseName(port.Phase)}});
 }
 
 void TJsonEvents::ProgressChanged(const TPortView& port)
@@ -55,23 +60,24 @@ void TJsonEvents::Progress(const TPortView& port, TPending& pending, TPortView::
         {"phase", RunPhaseName(port.Phase)}, {"done", port.Done}, {"total", port.Span}, {"percent", percent}};
     if (const double rate = port.Rate(now); rate > 0)
         fields["rate"] = static_cast<long>(rate + 0.5);
-    PrintEvent("progress", port, std::move(fields));
+    PrintEvent("progress", &port, std::move(fields));
 }
 
 void TJsonEvents::Notice(const TPortView& port, const std::string& text)
 {
-    PrintEvent("notice", port, {{"text", text}});
-    std::fprintf(stderr, "%s: %s\n", port.Port.c_str(), text.c_str());
+    PrintEvent("notice", &port, {{"text", text}});
+    std::fprintf(stderr, "%s: %s\n", port.Label().c_str(), text.c_str());
     std::fflush(stderr);
 }
 
 void TJsonEvents::Ended(const TPortView& port)
 {
     Pending.erase(&port);
-    PrintEvent("end", port, {{"report", port.Record->Json()}});
+    PrintEvent("end", &port, {{"report", port.Record->Json()}});
     // Which unit to take out of its fixture is for a person to read.
     if (port.Record->Result() != ResultOk) {
-        std::fprintf(stderr, "%s: %s: %s\n", port.Port.c_str(), port.Record->Result().c_str(), port.Message().c_str());
+        std::fprintf(stderr, "%s: %s: %s\n", port.Label().c_str(), port.Record->Result().c_str(),
+                     port.Message().c_str());
         std::fflush(stderr);
     }
 }
@@ -82,4 +88,19 @@ void TJsonEvents::Tick()
     for (auto& [port, pending] : Pending)
         if (pending.Waiting)
             Progress(*port, pending, now);
+}
+
+void TJsonEvents::RoundEnded(const std::vector<const TPortView*>& /*ports*/, const TRoundSummary& summary)
+{
+    const TRoundCounts& c = summary.Counts;
+    const double yield = c.Yield();
+    PrintEvent("summary", nullptr,
+               {{"round", summary.Round},
+                {"units", c.Units()},
+                {"programmed", c.Programmed},
+                {"failed", c.Failed},
+                {"cancelled", c.Cancelled},
+                {"skipped", c.Skipped},
+                {"yield", yield < 0 ? TJson(nullptr) : TJson(std::round(yield * 1000.0) / 1000.0)},
+                {"wall_time_s", std::round(summary.WallSeconds * 1000.0) / 1000.0}});
 }

@@ -3,14 +3,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 
+#include "app/flash_cli/station_file.h"
 #include "app/flash_cli/unit_who.h"
 #include "framework/cmdline.h"
 
 namespace {
 
-const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--job FILE] [--method auto|user|boot]\n"
-                     "                          [--log FILE] [--report FILE] [--records TARGET] [--operator NAME]\n"
+const char Usage[] = "usage: moravent-flash-cli --port [NAME=]PORT [--port [NAME=]PORT]... [--station FILE]\n"
+                     "                          [--job FILE] [--method auto|user|boot] [--log FILE] [--report FILE]\n"
+                     "                          [--records TARGET] [--operator NAME] [--skip-missing]\n"
                      "                          [--unit-serial S | --loop [--scan]] [--json] [--no-progress]\n"
                      "                          [--identify | --verify-only | --skip-if-current]\n"
                      "       moravent-flash-cli --list-ports [--json]\n"
@@ -21,7 +24,13 @@ const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--
                      "  --port PORT     the serial port: a name (ttyUSB0), a path (/dev/ttyUSB0), usb:SERIAL\n"
                      "                  (the adapter with that serial number) or usb-path:PATH (the adapter\n"
                      "                  in that hub socket, as --list-ports shows it); given several times,\n"
-                     "                  one unit on each port is programmed at once\n"
+                     "                  one unit on each port is programmed at once; NAME=PORT names the\n"
+                     "                  fixture (A1=usb:FT1A2B) for the live lines, the summary and the records\n"
+                     "  --station FILE  the station's options from a JSON file: job, fixtures ({\"A1\": PORT, ...}),\n"
+                     "                  method, log, report, records, operator, skip_missing; options given\n"
+                     "                  here override the file's, --port replaces its fixtures\n"
+                     "  --skip-missing  a station whose fixture's port cannot be opened starts without it\n"
+                     "                  (recorded as skipped) instead of refusing to start\n"
                      "  --method auto   user connect first, then the boot connect (default)\n"
                      "  --method user   user connect only\n"
                      "  --method boot   boot connect only (reset the unit when asked)\n"
@@ -42,15 +51,18 @@ const char Usage[] = "usage: moravent-flash-cli --port PORT [--port PORT]... [--
                      "  --verify-only   only verify the unit's flash against the job's image, then finish\n"
                      "  --skip-if-current  verify first; program the unit only when its flash differs\n"
                      "  --no-progress   no progress bar on standard error\n"
-                     "  --loop          after every port has ended, show the counts and wait for Enter to\n"
-                     "                  program the next units (q or end of input quits); needs a terminal\n"
+                     "  --loop          after every port has ended, show the counts and wait for the operator:\n"
+                     "                  Enter programs every fixture again, r retries the failed and cancelled\n"
+                     "                  ones, fixture names (A1 A3) program only those, q or end of input\n"
+                     "                  quits; needs a terminal\n"
                      "  --list-ports    print the system's serial ports: name, description, VID:PID and\n"
                      "                  serial number, one port per line (with a heading on a terminal)\n"
                      "  --json          with --list-ports: a JSON array of the ports instead; with a run:\n"
                      "                  progress as JSON events on standard output, one object a line\n"
                      "  --help          this text\n"
                      "  --version       the program's name and version\n"
-                     "Exit status: 0 programmed (every unit), 1 failed (any unit), 2 usage error. With --identify\n"
+                     "Exit status: 0 programmed (every unit), 1 failed (any unit, or a fixture that cannot be\n"
+                     "opened without --skip-missing), 2 usage error. With --identify\n"
                      "0 means the unit is the job's, with --verify-only that it carries the job's image.\n";
 
 // Each names one run mode; at most one may be given.
@@ -74,7 +86,7 @@ void ReadMode(const TCommandLine& cmd, TCliOptions& o)
 
 void CheckListPorts(const TCliOptions& o)
 {
-    if (!o.Ports.empty() || !o.Job.empty() || !o.LogFile.empty() || !o.Report.empty() || o.Loop ||
+    if (!o.Ports.empty() || o.SkipMissing || !o.Job.empty() || !o.LogFile.empty() || !o.Report.empty() || o.Loop ||
         !o.Records.empty() || !o.UnitSerial.empty() || o.Scan)
         throw EUsageError("--list-ports takes no other options");
 }
@@ -88,6 +100,34 @@ void CheckUnitSerial(const TCliOptions& o)
         throw EUsageError("--scan needs --loop");
 }
 
+bool IsFixtureName(const std::string& name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+    });
+}
+
+// NAME=SELECTOR names a fixture; a path that merely holds '=' stays a selector.
+void AddPort(const std::string& given, TCliOptions& o)
+{
+    const size_t eq = given.find('=');
+    std::string name = eq == std::string::npos ? "" : given.substr(0, eq);
+    if (!IsFixtureName(name)) {
+        o.Ports.push_back(given);
+        o.Fixtures.emplace_back();
+        return;
+    }
+    if (eq + 1 == given.size())
+        throw EUsageError("--port " + given + " names no port");
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    // Between rounds the operator types fixture names, r and q.
+    if (lower == "r" || lower == "q")
+        throw EUsageError("fixture name " + name + " is one of the operator's keys (r, q); choose another");
+    o.Ports.push_back(given.substr(eq + 1));
+    o.Fixtures.push_back(name);
+}
+
 void CheckRun(const TCliOptions& o)
 {
     if (o.Ports.empty())
@@ -95,6 +135,9 @@ void CheckRun(const TCliOptions& o)
     for (auto p = o.Ports.begin(); p != o.Ports.end(); ++p)
         if (std::find(o.Ports.begin(), p, *p) != p)
             throw EUsageError("--port " + *p + " is given twice");
+    for (auto f = o.Fixtures.begin(); f != o.Fixtures.end(); ++f)
+        if (!f->empty() && std::find(o.Fixtures.begin(), f, *f) != f)
+            throw EUsageError("fixture " + *f + " is named twice");
     if (o.Method != "auto" && o.Method != "user" && o.Method != "boot")
         throw EUsageError("--method must be auto, user or boot, not '" + o.Method + "'");
     if (o.Loop && isatty(STDIN_FILENO) == 0)
@@ -108,16 +151,28 @@ void CheckOptions(const TCommandLine& cmd, TCliOptions& o)
 {
     if (!cmd.Positional().empty())
         throw EUsageError("unknown argument '" + cmd.Positional()[0] + "'");
-    for (const auto& [name, value] : cmd.Given())
+    TStationFile station;
+    if (cmd.Has("station"))
+        station = ReadStationFile(cmd.Value("station"));
+    // The command line overrides the station file, option by option.
+    const auto value = [&](const char* name) {
+        const auto found = station.Values.find(name);
+        return cmd.Has(name) || found == station.Values.end() ? cmd.Value(name) : found->second;
+    };
+    for (const auto& [name, given] : cmd.Given())
         if (name == "port")
-            o.Ports.push_back(value);
-    o.Job = cmd.Value("job");
-    if (cmd.Has("method"))
-        o.Method = cmd.Value("method");
-    o.LogFile = cmd.Value("log");
-    o.Report = cmd.Value("report");
-    o.Records = cmd.Value("records");
-    o.Operator = cmd.Has("operator") ? cmd.Value("operator") : LoginName();
+            AddPort(given, o);
+    if (o.Ports.empty())
+        for (const std::string& given : station.Ports)
+            AddPort(given, o);
+    o.Job = value("job");
+    if (const std::string method = value("method"); !method.empty())
+        o.Method = method;
+    o.LogFile = value("log");
+    o.Report = value("report");
+    o.Records = value("records");
+    o.Operator = cmd.Has("operator") || station.Values.count("operator") ? value("operator") : LoginName();
+    o.SkipMissing = cmd.Has("skip-missing") || station.SkipMissing;
     o.UnitSerial = cmd.Value("unit-serial");
     o.Scan = cmd.Has("scan");
     o.NoProgress = cmd.Has("no-progress");
@@ -133,6 +188,11 @@ void CheckOptions(const TCommandLine& cmd, TCliOptions& o)
 }
 
 } // namespace
+
+std::string FixtureLabel(const TCliOptions& options, size_t i)
+{
+    return i < options.Fixtures.size() && !options.Fixtures[i].empty() ? options.Fixtures[i] : options.Ports.at(i);
+}
 
 const char* RunModeOption(TRunMode mode)
 {
@@ -151,10 +211,10 @@ bool ParseCliArguments(int argc, char** argv, TCliOptions& o)
     cmd.MissingValueText = "option %1 needs a value";
     cmd.EmptyValueText = "option %1 has an empty value";
     cmd.UnknownOptionText = "unknown argument '%1'";
-    for (const char* name : {"port", "job", "method", "log", "report", "records", "operator", "unit-serial"})
+    for (const char* name : {"port", "station", "job", "method", "log", "report", "records", "operator", "unit-serial"})
         cmd.AddValue({name});
     // The station's own re-execution of this program; not for people, so not in the usage.
-    for (const char* name : {"no-progress", "list-ports", "json", "loop", "scan", WorkerOption})
+    for (const char* name : {"no-progress", "list-ports", "json", "loop", "scan", "skip-missing", WorkerOption})
         cmd.AddFlag({name});
     for (const TRunMode mode : ModeFlags)
         cmd.AddFlag({RunModeOption(mode)});

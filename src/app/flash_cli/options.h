@@ -9,7 +9,8 @@
 inline constexpr const char WorkerOption[] = "station-worker";
 
 struct TCliOptions {
-    std::vector<std::string> Ports; // as given: names, paths, usb:SERIAL or usb-path:PATH
+    std::vector<std::string> Ports;    // as given: names, paths, usb:SERIAL or usb-path:PATH
+    std::vector<std::string> Fixtures; // each port's fixture name (--port NAME=SELECTOR), "" when unnamed
     std::string Job;
     std::string Method = "auto";
     std::string LogFile;
@@ -18,6 +19,7 @@ struct TCliOptions {
     std::string Operator;         // the login name unless --operator names another
     std::string UnitSerial;       // one port's unit, from --unit-serial
     bool Scan = false;            // with --loop: each port's unit serial asked before every round
+    bool SkipMissing = false;     // a station starts without the fixtures whose port cannot be opened
     bool NoProgress = false;
     bool ListPorts = false;
     bool Json = false;
@@ -30,6 +32,9 @@ struct TCliOptions {
     // (--report only adds the record).
     bool Station() const { return Ports.size() > 1 || Json || Loop; }
 };
+
+// The name of fixture i for people: its fixture name, else its port as given.
+std::string FixtureLabel(const TCliOptions& options, size_t i);
 
 // The option that names mode, "" for Program.
 const char* RunModeOption(TRunMode mode);

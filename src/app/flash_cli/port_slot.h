@@ -14,6 +14,7 @@ public:
 
     TChild Child;
     TWorkerEnd WorkerEnd;
+    size_t Fixture = 0; // the station's index of the fixture
     const TPortView& View() const { return FView; }
     const TUnitRecord& Record() const { return FRecord; }
     bool Ended() const { return FRecord.Ended(); }
@@ -24,6 +25,11 @@ public:
     void Read(int fd);
     void SetWho(const TUnitWho& who) { FRecord.SetWho(who); }
     void SetMode(TRunMode mode) { FRecord.SetMode(mode); }
+    void SetFixture(const std::string& name, int round)
+    {
+        FView.Fixture = name;
+        FRecord.SetFixture(name, round);
+    }
     // keep: puts the ended record where it is kept before the result is shown, and returns
     // "" or why it could not (the unit then failed for that reason).
     using TKeep = std::function<std::string(const TUnitRecord&)>;

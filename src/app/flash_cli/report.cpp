@@ -128,6 +128,8 @@ TJson TUnitRecord::Json() const
     r["duration_s"] = std::round(Seconds() * 1000.0) / 1000.0;
     r["station"] = TextOrNull(HostName());
     r["port"] = FPort;
+    r["fixture"] = TextOrNull(FFixture);
+    r["round"] = FRound;
     r["usb"] = FUsb;
     r["tool_version"] = ProductVersion;
     r["job"] = {{"file", TextOrNull(FJob.File)},

@@ -39,6 +39,8 @@ public:
     TUnitRecord(std::string port, TJson usb, const TJobFacts& job);
     void SetWho(const TUnitWho& who) { FWho = who; }
     void SetMode(TRunMode mode) { FMode = mode; }
+    // The fixture's name ("" for an unnamed one) and the station's round, counted from 1.
+    void SetFixture(const std::string& name, int round) { FFixture = name, FRound = round; }
 
     void Phase(TRunPhase phase) override;
     void Method(int method) override { FMethod = method; }
@@ -60,7 +62,8 @@ public:
 
 private:
     using Steady = std::chrono::steady_clock;
-    std::string FPort;
+    std::string FPort, FFixture;
+    int FRound = 1;
     TJson FUsb;
     const TJobFacts& FJob;
     std::chrono::system_clock::time_point FStart, FEnd;

@@ -34,7 +34,8 @@ public:
     // Raises EFileError when the report file cannot be opened, Exception when the records
     // database cannot be used.
     explicit TOptionalRecord(const TCliOptions& options)
-        : Who{options.Operator, options.UnitSerial}, Mode(options.Mode), Records(options)
+        : Who{options.Operator, options.UnitSerial}, Mode(options.Mode),
+          Fixture(options.Fixtures.empty() ? std::string() : options.Fixtures.front()), Records(options)
     {
         if (!options.Report.empty())
             File = std::make_unique<TReportFile>(options.Report);
@@ -48,6 +49,7 @@ public:
             Record = std::make_unique<TUnitRecord>(port, PortUsbJson(port), Job);
             Record->SetWho(Who);
             Record->SetMode(Mode);
+            Record->SetFixture(Fixture, 1);
         }
     }
     TUnitObserver* Observer() { return Record.get(); }
@@ -75,6 +77,7 @@ public:
 private:
     TUnitWho Who;
     TRunMode Mode;
+    std::string Fixture;
     TUnitRecords Records;
     bool Wanted = false;
     std::unique_ptr<TReportFile> File;

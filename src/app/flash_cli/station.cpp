@@ -8,12 +8,15 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 
+#include "app/flash_cli/fixture_probe.h"
 #include "app/flash_cli/job_load.h"
 #include "app/flash_cli/json_events.h"
 #include "app/flash_cli/port_commands.h"
 #include "app/flash_cli/port_slot.h"
 #include "app/flash_cli/programmer.h"
+#include "app/flash_cli/station_operator.h"
 #include "app/flash_cli/station_scan.h"
 #include "app/flash_cli/station_terminal.h"
 #include "app/flash_cli/unit_records.h"
@@ -31,21 +34,28 @@ public:
     // job: the bytes every worker programs, the very ones described by facts.
     TStation(const TCliOptions& options, const TJobFacts& facts, const TSharedBytes& job, TReportFile* report,
              TUnitRecords& records);
-    // One unit on every port; false when any of them failed.
-    bool Round();
-    // Asks the operator for the next round; false to stop.
-    bool Next();
+    // Opens every fixture's port for a moment; false when one cannot be and --skip-missing
+    // was not given (said on standard error).
+    bool Start();
+    // One unit on every chosen fixture; false when any of them failed.
+    bool Round(const std::vector<bool>& chosen);
+    // Asks the operator for the next round and which fixtures it programs; false to stop.
+    bool Next(std::vector<bool>& chosen);
     bool ReportLost() const { return FReportLost; }
     bool RecordLost() const { return FRecordLost; }
 
 private:
-    std::unique_ptr<TPortSlot> Launch(const std::string& selector, const std::string& unitSerial,
+    std::unique_ptr<TPortSlot> Launch(size_t fixture, const std::string& unitSerial,
                                       std::map<std::string, std::string>& taken);
+    std::unique_ptr<TPortSlot> Skip(size_t fixture, const TFixtureProbe& probe);
+    std::unique_ptr<TPortSlot> NewSlot(size_t fixture, const std::string& port, TJson usb,
+                                       const std::string& unitSerial);
     std::vector<std::string> WorkerArgs(const std::string& port) const;
     void Serve(TSlots& units);
     void PassOnSignals(TSlots& units);
     void Reap(TPortSlot& slot);
     void Finish(TPortSlot& slot, const std::string& result, const std::string& error, const std::string& detail = "");
+    std::vector<bool> Retry() const;
 
     const TCliOptions& Opt;
     const TJobFacts& Job;
@@ -53,12 +63,16 @@ private:
     TReportFile* Report;
     TUnitRecords& Records;
     std::unique_ptr<TStationOutput> Out;
+    std::vector<std::string> Labels;      // each fixture's name, or its port as given
+    std::vector<std::string> LastResults; // each fixture's last unit's result
+    std::vector<TFixtureProbe> Probes;    // this round's: what opening each fixture's port found
+    int RoundNumber = 0;
+    TRoundCounts Total, ThisRound;
     int Forwarded = 0;
     bool HardStop = false;
     bool FReportLost = false;
     bool FRecordLost = false;
     bool Quit = false;
-    int Programmed = 0, Failed = 0;
 };
 
 TStation::TStation(const TCliOptions& options, const TJobFacts& facts, const TSharedBytes& job, TReportFile* report,
@@ -69,35 +83,100 @@ TStation::TStation(const TCliOptions& options, const TJobFacts& facts, const TSh
         Out = std::make_unique<TJsonEvents>();
     else
         Out = std::make_unique<TStationTerminal>(!Opt.NoProgress && isatty(STDERR_FILENO) != 0);
+    for (size_t i = 0; i < Opt.Ports.size(); ++i)
+        Labels.push_back(FixtureLabel(Opt, i));
+    LastResults.resize(Opt.Ports.size());
 }
 
-bool TStation::Round()
+bool TStation::Start()
 {
+    std::vector<std::string> missing;
+    for (size_t i = 0; i < Opt.Ports.size(); ++i) {
+        Probes.push_back(ProbeFixture(Opt.Ports[i]));
+        const TFixtureProbe& probe = Probes.back();
+        if (probe.Ok())
+            continue;
+        missing.push_back(Labels[i]);
+        for (const std::string& line : probe.Lines)
+            std::fprintf(stderr, "%s\n", line.c_str());
+        // With --skip-missing the fixture's "skipped" line tells the error.
+        if (!Opt.SkipMissing)
+            std::fprintf(stderr, "%s: %s\n", Labels[i].c_str(), probe.Error.c_str());
+    }
+    if (missing.empty() || Opt.SkipMissing)
+        return true;
+    std::string names;
+    for (const std::string& m : missing)
+        names += (names.empty() ? "" : ", ") + m;
+    std::fprintf(stderr, "The station did not start: %s cannot be opened (--skip-missing starts without %s).\n",
+                 names.c_str(), missing.size() > 1 ? "them" : "it");
+    return false;
+}
+
+bool TStation::Round(const std::vector<bool>& chosen)
+{
+    ++RoundNumber;
+    ThisRound = {};
     std::vector<std::string> serials(Opt.Ports.size());
-    if (Opt.Scan && !ScanUnitSerials(Opt.Ports, serials)) {
+    if (Opt.Scan && !ScanUnitSerials(Labels, serials)) {
         Quit = true;
         return true;
     }
+    // The first round uses what the start found; later ones look again only for --skip-missing,
+    // so that a fixture whose adapter is back joins in.
+    if (RoundNumber > 1)
+        Probes.assign(Opt.Ports.size(), TFixtureProbe{});
+    const auto start = TPortView::Clock::now();
     TSlots units;
     std::map<std::string, std::string> taken; // port: the selector that named it
-    for (size_t i = 0; i < Opt.Ports.size(); ++i)
-        if (!Opt.Scan || !serials[i].empty())
-            units.push_back(Launch(Opt.Ports[i], Opt.UnitSerial.empty() ? serials[i] : Opt.UnitSerial, taken));
+    for (size_t i = 0; i < Opt.Ports.size(); ++i) {
+        if (!chosen[i] || (Opt.Scan && serials[i].empty()))
+            continue;
+        if (RoundNumber > 1 && Opt.SkipMissing)
+            Probes[i] = ProbeFixture(Opt.Ports[i]);
+        const std::string serial = Opt.UnitSerial.empty() ? serials[i] : Opt.UnitSerial;
+        units.push_back(Probes[i].Ok() ? Launch(i, serial, taken) : Skip(i, Probes[i]));
+        LastResults[i].clear();
+    }
     Serve(units);
     std::vector<const TPortView*> views;
     bool allOk = true;
     for (const auto& slot : units) {
         views.push_back(&slot->View());
-        allOk = allOk && slot->Record().Result() == ResultOk;
+        const std::string& result = slot->Record().Result();
+        allOk = allOk && (result == ResultOk || result == ResultSkipped);
     }
-    Out->RoundEnded(views);
+    const double wall = std::chrono::duration<double>(TPortView::Clock::now() - start).count();
+    Out->RoundEnded(views, {RoundNumber, ThisRound, wall});
+    Total.Add(ThisRound);
     return allOk;
 }
 
-std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, const std::string& unitSerial,
-                                            std::map<std::string, std::string>& taken)
+std::unique_ptr<TPortSlot> TStation::NewSlot(size_t fixture, const std::string& port, TJson usb,
+                                             const std::string& unitSerial)
 {
     Records.Forward();
+    auto slot = std::make_unique<TPortSlot>(port, std::move(usb), Job, *Out);
+    slot->SetWho({Opt.Operator, unitSerial});
+    slot->SetMode(Opt.Mode);
+    slot->SetFixture(Opt.Fixtures.at(fixture), RoundNumber);
+    slot->Fixture = fixture;
+    Out->Started(slot->View());
+    return slot;
+}
+
+// A fixture whose port could not be opened sits the round out, with a record that says why.
+std::unique_ptr<TPortSlot> TStation::Skip(size_t fixture, const TFixtureProbe& probe)
+{
+    auto slot = NewSlot(fixture, probe.Port, nullptr, std::string());
+    Finish(*slot, ResultSkipped, probe.Error, DetailText(probe.Lines));
+    return slot;
+}
+
+std::unique_ptr<TPortSlot> TStation::Launch(size_t fixture, const std::string& unitSerial,
+                                            std::map<std::string, std::string>& taken)
+{
+    const std::string& selector = Opt.Ports[fixture];
     std::string port = selector, failure;
     try {
         port = ResolvePort(selector);
@@ -107,10 +186,7 @@ std::unique_ptr<TPortSlot> TStation::Launch(const std::string& selector, const s
     if (const auto first = taken.find(port); failure.empty() && first != taken.end())
         failure = "--port " + selector + " is " + port + ", which --port " + first->second + " names already.";
     taken.emplace(port, selector);
-    auto slot = std::make_unique<TPortSlot>(port, failure.empty() ? PortUsbJson(port) : TJson(nullptr), Job, *Out);
-    slot->SetWho({Opt.Operator, unitSerial});
-    slot->SetMode(Opt.Mode);
-    Out->Started(slot->View());
+    auto slot = NewSlot(fixture, port, failure.empty() ? PortUsbJson(port) : TJson(nullptr), unitSerial);
     if (failure.empty() && StopSignalsReceived() == 0) {
         try {
             slot->Child = StartChild(SelfForChildren(), WorkerArgs(port), &JobBytes);
@@ -206,45 +282,60 @@ void TStation::Finish(TPortSlot& slot, const std::string& result, const std::str
         FRecordLost = FRecordLost || !lost.empty();
         return lost;
     });
-    (slot.Record().Result() == ResultOk ? Programmed : Failed)++;
+    ThisRound.Add(slot.Record().Result());
+    LastResults.at(slot.Fixture) = slot.Record().Result();
     if (!Report)
         return;
     try {
         Report->Append(slot.Record().Json());
     } catch (const std::exception& e) {
         FReportLost = true;
-        std::fprintf(stderr, "%s: %s\n", slot.Record().Port().c_str(), WithFullStop(e.what()).c_str());
+        std::fprintf(stderr, "%s: %s\n", slot.View().Label().c_str(), WithFullStop(e.what()).c_str());
     }
 }
 
-bool TStation::Next()
+std::vector<bool> TStation::Retry() const
+{
+    std::vector<bool> retry;
+    for (const std::string& result : LastResults)
+        retry.push_back(result == ResultFailed || result == ResultCancelled);
+    return retry;
+}
+
+bool TStation::Next(std::vector<bool>& chosen)
 {
     if (Quit)
         return false;
-    const int all = Programmed + Failed;
-    std::fprintf(stderr, "Programmed: %d  Failed: %d  Yield: %.1f%%\n", Programmed, Failed,
-                 all > 0 ? 100.0 * Programmed / all : 0.0);
+    std::fprintf(stderr, "%s\n", Total.Text().c_str());
     // A unit whose record could be kept nowhere stops the line: the next ones would lose theirs too.
-    if (StopSignalsReceived() > 0 || FRecordLost || Quit)
+    if (StopSignalsReceived() > 0 || FRecordLost)
         return false;
+    chosen.assign(Opt.Ports.size(), true);
     if (Opt.Scan)
         return true; // scanning the next units' serials starts the next round
-    std::fputs("Press Enter to program the next units, q to quit: ", stderr);
-    std::fflush(stderr);
-    std::string line;
-    for (char c = 0;;) {
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR && StopSignalsReceived() == 0)
-            continue;
-        if (n <= 0) {
+    const std::vector<bool> retry = Retry();
+    std::string again;
+    for (size_t i = 0; i < retry.size(); ++i)
+        if (retry[i])
+            again += (again.empty() ? "" : " ") + Labels[i];
+    if (!again.empty())
+        std::fprintf(stderr, "To program again: %s (r: only those; fixture names: only the ones named)\n",
+                     again.c_str());
+    for (;;) {
+        std::fputs("Press Enter to program the next units, q to quit: ", stderr);
+        std::fflush(stderr);
+        const std::optional<std::string> line = ReadOperatorLine();
+        if (!line) {
             std::fputs("\n", stderr);
             return false;
         }
-        if (c == '\n')
-            break;
-        line += c;
+        std::string problem;
+        switch (ParseOperatorLine(*line, Labels, retry, chosen, problem)) {
+        case TOperatorAnswer::Go: return true;
+        case TOperatorAnswer::Quit: return false;
+        case TOperatorAnswer::AskAgain: std::fprintf(stderr, "%s\n", problem.c_str()); break;
+        }
     }
-    return line.find_first_of("qQ") == std::string::npos;
 }
 
 } // namespace
@@ -299,9 +390,12 @@ int RunStation(const TCliOptions& options)
         return ExitFailed;
     }
     TStation station(options, facts, *shared, report.get(), *records);
+    if (!station.Start())
+        return ExitFailed;
     bool allOk = true;
+    std::vector<bool> chosen(options.Ports.size(), true);
     do
-        allOk = station.Round() && allOk;
-    while (options.Loop && station.Next());
+        allOk = station.Round(chosen) && allOk;
+    while (options.Loop && station.Next(chosen));
     return allOk && !station.ReportLost() && !station.RecordLost() ? ExitOk : ExitFailed;
 }

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "app/flash_cli/report.h"
+#include "app/flash_cli/station_round.h"
 
 // One port as the station knows it from its worker's messages.
 struct TPortView {
     using Clock = std::chrono::steady_clock;
 
     std::string Port;
+    std::string Fixture; // its name, "" when unnamed
     TRunPhase Phase = TRunPhase::Connect;
     std::string Status, Prompt; // Prompt: "Reset the Unit" while the boot connect repeats
     int Done = 0, Span = 0;
@@ -19,6 +21,8 @@ struct TPortView {
     const TUnitRecord* Record = nullptr; // the report so far; Ended() once the unit has ended
 
     bool Ended() const { return Record && Record->Ended(); }
+    // What people call it: the fixture's name, else the port.
+    const std::string& Label() const { return Fixture.empty() ? Port : Fixture; }
     // Bytes a second while programming or verifying, 0 otherwise or until it can be told.
     double Rate(Clock::time_point now) const;
     // Seconds left at that rate, -1 when unknown.
@@ -39,5 +43,5 @@ public:
     // About ten times a second while ports run.
     virtual void Tick() { }
     // Every port of the round has ended.
-    virtual void RoundEnded(const std::vector<const TPortView*>& /*ports*/) { }
+    virtual void RoundEnded(const std::vector<const TPortView*>& ports, const TRoundSummary& summary) = 0;
 };

@@ -1,32 +1,11 @@
 #include "app/flash_cli/station_scan.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <optional>
 
-#include "framework/cmdline.h"
+#include "app/flash_cli/station_operator.h"
 
 namespace {
-
-// One line from standard input without its end; nothing at end of input or on an interrupt.
-std::optional<std::string> ReadLine()
-{
-    std::string line;
-    for (char c = 0;;) {
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR && StopSignalsReceived() == 0)
-            continue;
-        if (n <= 0)
-            return std::nullopt;
-        if (c == '\n')
-            return line;
-        if (c != '\r')
-            line += c;
-    }
-}
 
 std::string Trimmed(std::string s)
 {
@@ -44,7 +23,7 @@ bool ScanUnitSerials(const std::vector<std::string>& ports, std::vector<std::str
         for (size_t i = 0; i < ports.size(); ++i) {
             std::fprintf(stderr, "Scan the unit on %s (Enter: skip, q: quit): ", ports[i].c_str());
             std::fflush(stderr);
-            const std::optional<std::string> line = ReadLine();
+            const std::optional<std::string> line = ReadOperatorLine();
             if (!line || *line == "q" || *line == "Q") {
                 std::fputs("\n", stderr);
                 return false;

@@ -1,19 +1,57 @@
 #include "app/flash_cli/station_terminal.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/flash_cli/progress.h"
 #include "app/flash_cli/terminal_width.h"
 
 namespace {
 
-size_t PortWidth(const std::vector<const TPortView*>& ports)
+// The first column's width: the labels, or the ports when fixture names are in a column of their own.
+size_t LabelWidth(const std::vector<const TPortView*>& ports, bool portsColumn = false)
 {
     size_t width = 4;
     for (const TPortView* p : ports)
-        width = std::max(width, p->Port.size());
+        width = std::max(width, portsColumn ? p->Port.size() : p->Label().size());
     return width;
+}
+
+bool AnyFixtureNamed(const std::vector<const TPortView*>& ports)
+{
+    return std::any_of(ports.begin(), ports.end(), [](const TPortView* p) { return !p->Fixture.empty(); });
+}
+
+size_t FixtureWidth(const std::vector<const TPortView*>& ports)
+{
+    size_t width = 7;
+    for (const TPortView* p : ports)
+        width = std::max(width, p->Fixture.size());
+    return width;
+}
+
+const char* ResultColour(const std::string& result)
+{
+    if (result == ResultOk)
+        return "\033[32m"; // green
+    if (result == ResultFailed)
+        return "\033[1;31m"; // bold red
+    if (result == ResultCancelled)
+        return "\033[33m"; // yellow
+    return "\033[2m";      // dim: skipped
+}
+
+// The result word at offset of line in its colour, when the whole word is there.
+std::string ColourWord(std::string line, size_t offset, const std::string& word, bool colour)
+{
+    if (colour && line.compare(offset, word.size(), word) == 0) {
+        line.insert(offset + word.size(), "\033[0m");
+        line.insert(offset, ResultColour(word));
+    }
+    return line;
 }
 
 std::string Padded(const std::string& text, size_t width)
@@ -37,15 +75,30 @@ std::string Tail(const TPortView& port, TPortView::Clock::time_point now)
 
 } // namespace
 
-std::string PortLineText(const TPortView& port, size_t portWidth, TPortView::Clock::time_point now)
+bool ColoursWanted(int fd)
 {
-    const std::string head = Padded(port.Port, portWidth) + "  ";
-    if (port.Ended())
-        return head + Padded(port.Record->Result(), 9) + port.Message();
+    const char* noColour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    return isatty(fd) != 0 && (!noColour || !*noColour) && !(term && std::string(term) == "dumb");
+}
+
+std::string PortLineText(const TPortView& port, size_t portWidth, TPortView::Clock::time_point now, size_t columns,
+                         bool colour)
+{
+    const std::string head = Padded(port.Label(), portWidth) + "  ";
+    if (port.Ended()) {
+        const std::string line = (head + Padded(port.Record->Result(), 9) + port.Message()).substr(0, columns);
+        return ColourWord(line, head.size(), port.Record->Result(), colour);
+    }
     std::string line = head + Padded(RunPhaseName(port.Phase), 9);
     if (!port.Prompt.empty())
         line += port.Prompt + "  ";
-    return line + Tail(port, now);
+    return (line + Tail(port, now)).substr(0, columns);
+}
+
+TStationTerminal::TStationTerminal(bool live)
+    : Live(live), ColourErr(ColoursWanted(STDERR_FILENO)), ColourOut(ColoursWanted(STDOUT_FILENO))
+{
 }
 
 void TStationTerminal::Started(const TPortView& port)
@@ -73,7 +126,7 @@ void TStationTerminal::Notice(const TPortView& port, const std::string& text)
 void TStationTerminal::Ended(const TPortView& port)
 {
     if (!Live)
-        Plain(port, port.Record->Result() + ": " + port.Message());
+        Plain(port, ColourWord(port.Record->Result(), 0, port.Record->Result(), ColourErr) + ": " + port.Message());
     Dirty = true;
     LastDraw = {};
     Tick();
@@ -81,7 +134,7 @@ void TStationTerminal::Ended(const TPortView& port)
 
 void TStationTerminal::Plain(const TPortView& port, const std::string& text)
 {
-    std::fprintf(stderr, "%s: %s\n", port.Port.c_str(), text.c_str());
+    std::fprintf(stderr, "%s: %s\n", port.Label().c_str(), text.c_str());
     std::fflush(stderr);
 }
 
@@ -110,17 +163,17 @@ void TStationTerminal::Draw()
         std::fprintf(stderr, "\033[%zuA", Drawn);
     // A line that wrapped would take two rows and spoil the way back up.
     const size_t columns = TerminalColumns() - 1;
-    const size_t width = PortWidth(Ports);
+    const size_t width = LabelWidth(Ports);
     const auto now = TPortView::Clock::now();
     for (const TPortView* p : Ports) {
-        const std::string line = PortLineText(*p, width, now).substr(0, columns);
+        const std::string line = PortLineText(*p, width, now, columns, ColourErr);
         std::fprintf(stderr, "\r\033[K%s\n", line.c_str());
     }
     std::fflush(stderr);
     Drawn = Ports.size();
 }
 
-void TStationTerminal::RoundEnded(const std::vector<const TPortView*>& ports)
+void TStationTerminal::RoundEnded(const std::vector<const TPortView*>& ports, const TRoundSummary& summary)
 {
     if (Live) {
         Dirty = true;
@@ -129,10 +182,20 @@ void TStationTerminal::RoundEnded(const std::vector<const TPortView*>& ports)
     }
     Drawn = 0;
     Ports.clear();
-    const size_t width = PortWidth(ports);
-    std::printf("%s  %-9s %7s  %s\n", Padded("PORT", width).c_str(), "RESULT", "TIME", "MESSAGE");
-    for (const TPortView* p : ports)
-        std::printf("%s  %-9s %6.1fs  %s\n", Padded(p->Port, width).c_str(), p->Record->Result().c_str(),
+    // Named fixtures get a column of their own before the port's.
+    const bool named = AnyFixtureNamed(ports);
+    const size_t fixtureWidth = named ? FixtureWidth(ports) : 0;
+    const size_t width = LabelWidth(ports, true);
+    const auto fixture = [&](const TPortView& p) {
+        return named ? Padded(p.Fixture.empty() ? "-" : p.Fixture, fixtureWidth) + "  " : std::string();
+    };
+    std::printf("%s%s  %-9s %7s  %s\n", named ? (Padded("FIXTURE", fixtureWidth) + "  ").c_str() : "",
+                Padded("PORT", width).c_str(), "RESULT", "TIME", "MESSAGE");
+    for (const TPortView* p : ports) {
+        const std::string result = ColourWord(Padded(p->Record->Result(), 9), 0, p->Record->Result(), ColourOut);
+        std::printf("%s%s  %s %6.1fs  %s\n", fixture(*p).c_str(), Padded(p->Port, width).c_str(), result.c_str(),
                     p->Record->Seconds(), p->Message().c_str());
+    }
+    std::printf("%s\n", summary.Text().c_str());
     std::fflush(stdout);
 }

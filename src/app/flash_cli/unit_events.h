@@ -28,6 +28,8 @@ public:
 inline constexpr const char ResultOk[] = "ok";
 inline constexpr const char ResultFailed[] = "failed";
 inline constexpr const char ResultCancelled[] = "cancelled";
+// A station's fixture whose port could not be opened sat the round out (--skip-missing).
+inline constexpr const char ResultSkipped[] = "skipped";
 
 // The last line of a success.
 inline constexpr const char SuccessText[] = "Unit Successfully Programmed!";

@@ -113,6 +113,8 @@ std::string TRecordStore::Where(const TRecordFilter& f, std::vector<TSqlValue>& 
         add("operator = #", f.Operator);
     if (!f.Result.empty())
         add("result = #", f.Result);
+    if (f.UnitsOnly)
+        where += (where.empty() ? " WHERE " : " AND ") + std::string("result <> 'skipped'");
     return where;
 }
 

@@ -12,6 +12,7 @@ inline constexpr int RecordsSchemaVersion = 1;
 struct TRecordFilter {
     std::optional<int64_t> SinceMs, UntilMs; // start at or after, before
     std::string Station, Job, UnitSerial, Operator, Result; // Job: the title or the image's SHA-256
+    bool UnitsOnly = false; // leaves out fixtures a station skipped: no unit sat in them
 };
 
 // One unit as yield counts it.
