@@ -21,12 +21,12 @@ struct TKnown {
     double Duration;
 };
 
-// Two days of two stations with known yield and durations.
+// Two days of two stations with known yield and durations; a skipped fixture held no unit.
 const TKnown KnownSet[] = {
     {"2026-12-01", "s1", "ok", "done", 10},       {"2026-12-01", "s1", "ok", "done", 20},
     {"2026-12-01", "s1", "failed", "erase", 30},  {"2026-12-02", "s2", "ok", "done", 5},
     {"2026-12-02", "s2", "ok", "done", 7},        {"2026-12-02", "s2", "failed", "program", 9},
-    {"2026-12-02", "s2", "failed", "verify", 11},
+    {"2026-12-02", "s2", "failed", "verify", 11}, {"2026-12-02", "s2", "skipped", "connect", 0},
 };
 
 std::string KnownReport(const TempDir& dir)
@@ -61,8 +61,8 @@ TEST(RecordsTool, ImportTwiceThenYieldListAndShowAgree)
         SCOPED_TRACE(backend);
         TempDir dir;
         const std::string db = NewTarget(backend, dir, "records"), report = KnownReport(dir);
-        EXPECT_EQ(Records({"import", report, "--db", db}).Out, report + ": 7 records, 7 added, 0 there already\n");
-        EXPECT_EQ(Records({"import", report, "--db", db}).Out, report + ": 7 records, 0 added, 7 there already\n");
+        EXPECT_EQ(Records({"import", report, "--db", db}).Out, report + ": 8 records, 8 added, 0 there already\n");
+        EXPECT_EQ(Records({"import", report, "--db", db}).Out, report + ": 8 records, 0 added, 8 there already\n");
 
         struct {
             TArgs Args;
