@@ -11,15 +11,17 @@ constexpr auto ProgressInterval = std::chrono::milliseconds(100);
 
 void PrintEvent(const std::string& event, const TPortView* port, TJson fields)
 {
+    // Keys added since the first events come last, so that lines read as they always did.
     TJson e;
     e["event"] = event;
-    e["time"] = IsoTime(std::chrono::system_clock::now());
-    if (port) {
+    if (port)
         e["port"] = port->Port;
-        e["fixture"] = port->Fixture.empty() ? TJson(nullptr) : TJson(port->Fixture);
-    }
     for (auto& [key, value] : fields.items())
         e[key] = std::move(value);
+    if (port)
+        e["fixture"] = port->Fixture.empty() ? TJson(nullptr) : TJson(port->Fixture);
+    if (!e.contains("time"))
+        e["time"] = IsoTime(std::chrono::system_clock::now());
     std::printf("%s\n", e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     std::fflush(stdout);
 }
@@ -27,7 +29,7 @@ void PrintEvent(const std::string& event, const TPortView* port, TJson fields)
 void TJsonEvents::Started(const TPortView& port)
 {
     Pending[&port] = TPending{};
-    PrintEvent("start", &port, {});
+    PrintEvent("start", &port, {{"time", IsoTime(std::chrono::system_clock::now())}});
 }
 
 void TJsonEvents::PhaseChanged(const TPortView& port)
