@@ -67,6 +67,7 @@ TEST(Station, EveryUnitOnItsOwnAndARecordOfEach)
     const std::vector<uint8_t> image = Pattern(16 * 128, 5);
     const std::string programmer = BuildJob(dir, image, ", \"identifier\": \"MV-100 rev B\"");
     const json job = json::parse(RunProgram(MORAVENT_JOB, Args({"show", programmer})).Out);
+    EXPECT_TRUE(job["template_version"].is_string()) << job; // the headless programmer carries its version
     const std::string report = dir / "report.jsonl";
     const auto erase = [](auto& c) { c.eraseVerdict = '%'; };
     const auto bootOnly = [](auto& c) { c.applicationRunning = false, c.bootAnswerFrom = 2; };
