@@ -4,6 +4,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 constexpr int BusyTimeoutMs = 10000;
@@ -13,6 +16,16 @@ void RefuseSpecialFile(const std::string& path)
     struct stat st{};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         throw ERecordsError("Cannot use " + path + " as a records database: it is not a regular file");
+}
+
+// Connections that switch a new file to WAL at the same moment: the one that loses gets
+// SQLITE_BUSY at once, without the busy handler being asked, so it waits and asks again.
+void WaitForWalMode(sqlite3* db)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyTimeoutMs);
+    while (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_BUSY &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 } // namespace
@@ -29,7 +42,8 @@ TSqliteConnection::TSqliteConnection(const std::string& path, bool create) : Pat
     }
     sqlite3_busy_timeout(Db, BusyTimeoutMs);
     try {
-        Run("PRAGMA journal_mode=WAL", {}, [](const TSqlRow&) {});
+        WaitForWalMode(Db);
+        Run("PRAGMA journal_mode=WAL", {}, [](const TSqlRow&) {}); // already WAL, or the reason it is not
         Run("PRAGMA synchronous=NORMAL");
     } catch (...) {
         sqlite3_close(Db);
