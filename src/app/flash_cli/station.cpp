@@ -105,11 +105,8 @@ bool TStation::Start()
     }
     if (missing.empty() || Opt.SkipMissing)
         return true;
-    std::string names;
-    for (const std::string& m : missing)
-        names += (names.empty() ? "" : ", ") + m;
     std::fprintf(stderr, "The station did not start: %s cannot be opened (--skip-missing starts without %s).\n",
-                 names.c_str(), missing.size() > 1 ? "them" : "it");
+                 Listed(missing, ", ").c_str(), missing.size() > 1 ? "them" : "it");
     return false;
 }
 
@@ -136,7 +133,6 @@ bool TStation::Round(const std::vector<bool>& chosen)
             Probes[i] = ProbeFixture(Opt.Ports[i]);
         const std::string serial = Opt.UnitSerial.empty() ? serials[i] : Opt.UnitSerial;
         units.push_back(Probes[i].Ok() ? Launch(i, serial, taken) : Skip(i, Probes[i]));
-        LastResults[i].clear();
     }
     Serve(units);
     std::vector<const TPortView*> views;
@@ -314,13 +310,13 @@ bool TStation::Next(std::vector<bool>& chosen)
     if (Opt.Scan)
         return true; // scanning the next units' serials starts the next round
     const std::vector<bool> retry = Retry();
-    std::string again;
+    std::vector<std::string> again;
     for (size_t i = 0; i < retry.size(); ++i)
         if (retry[i])
-            again += (again.empty() ? "" : " ") + Labels[i];
+            again.push_back(Labels[i]);
     if (!again.empty())
         std::fprintf(stderr, "To program again: %s (r: only those; fixture names: only the ones named)\n",
-                     again.c_str());
+                     Listed(again).c_str());
     for (;;) {
         std::fputs("Press Enter to program the next units, q to quit: ", stderr);
         std::fflush(stderr);

@@ -17,15 +17,15 @@ bool SameName(const std::string& a, const std::string& b)
            });
 }
 
-std::string Listed(const std::vector<std::string>& names)
+} // namespace
+
+std::string Listed(const std::vector<std::string>& names, const char* separator)
 {
     std::string text;
     for (const std::string& n : names)
-        text += (text.empty() ? "" : " ") + n;
+        text += (text.empty() ? "" : separator) + n;
     return text;
 }
-
-} // namespace
 
 std::optional<std::string> ReadOperatorLine()
 {

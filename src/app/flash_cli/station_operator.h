@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The fixtures' names one after the other: "A1 A2 A3".
+std::string Listed(const std::vector<std::string>& names, const char* separator = " ");
+
 // One line from standard input without its end; nothing at end of input or on an interrupt.
 std::optional<std::string> ReadOperatorLine();
 
